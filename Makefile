@@ -1,0 +1,44 @@
+# The two commands a newcomer needs: `make run` and `make test`.
+JOBS ?= $(shell nproc)
+GEN := -G Ninja
+CTEST_ARGS ?=
+
+.PHONY: deps run build test test-unit test-tsan bench clean format
+
+deps:
+	scripts/install-deps
+
+build: deps
+	cmake -S . -B build/release $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELNOTE_BUILD_TESTS=OFF
+	cmake --build build/release -j$(JOBS)
+
+run: build
+	build/release/src/app/velnote
+
+build/test/build.ninja: CMakeLists.txt
+	cmake -S . -B build/test $(GEN) -DCMAKE_BUILD_TYPE=Debug -DVELNOTE_SANITIZE=address
+
+test: deps build/test/build.ninja
+	cmake --build build/test -j$(JOBS)
+	scripts/test-services ctest --test-dir build/test --output-on-failure -j$(JOBS) $(CTEST_ARGS)
+
+# The fast tests alone, without any service.
+test-unit: build/test/build.ninja
+	cmake --build build/test -j$(JOBS)
+	ctest --test-dir build/test --output-on-failure -j$(JOBS) -L unit
+
+test-tsan: deps
+	cmake -S . -B build/tsan $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELNOTE_SANITIZE=thread
+	cmake --build build/tsan -j$(JOBS)
+	scripts/test-services ctest --test-dir build/tsan --output-on-failure -j$(JOBS) $(CTEST_ARGS)
+
+bench: deps
+	cmake -S . -B build/bench $(GEN) -DCMAKE_BUILD_TYPE=Release -DVELNOTE_BUILD_TESTS=OFF -DVELNOTE_BUILD_BENCH=ON
+	cmake --build build/bench -j$(JOBS)
+	for b in build/bench/bench/*_bench; do $$b; done
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build

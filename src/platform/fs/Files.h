@@ -1,0 +1,53 @@
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+#include <vector>
+
+namespace velnote::platform {
+
+struct AtomicWriteOptions {
+    mode_t mode = 0644; // permissions of the new file, exactly (the umask is not applied)
+    // Test seam: called after the temporary file is written and synced, just
+    // before it replaces the target. Throwing here aborts the write.
+    std::function<void(const std::filesystem::path& temporary)> beforeRename;
+};
+
+// Writes `bytes` to a temporary file beside `path`, syncs it and renames it over
+// `path`, so readers see either the old file or the whole new one. The folder
+// must exist. Throws std::system_error; the temporary file is removed on failure.
+void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
+                         const AtomicWriteOptions& options = {});
+
+// Appends `bytes` (for example one JSON line with its "\n") in a single write.
+// Creates the file when missing. Throws std::system_error.
+void appendToFile(const std::filesystem::path& path, std::string_view bytes);
+
+// Whole file as bytes. Throws std::system_error (ENOENT when missing).
+std::string readFile(const std::filesystem::path& path);
+// std::nullopt when the file is missing or unreadable.
+std::optional<std::string> readFileIfPresent(const std::filesystem::path& path);
+
+enum class HiddenEntries { include, skip };
+
+// The entries of a folder in the file system's own order (not sorted), without
+// "." and "..". Hidden entries start with ".". Empty when the folder is missing.
+std::vector<std::filesystem::path> listDirectory(const std::filesystem::path& folder,
+                                                 HiddenEntries hidden = HiddenEntries::include);
+
+using FileTime = std::chrono::system_clock::time_point;
+
+// Birth time where the file system records one, else the modification time;
+// std::nullopt when the path cannot be examined.
+std::optional<FileTime> creationDate(const std::filesystem::path& path);
+std::optional<FileTime> modificationDate(const std::filesystem::path& path);
+
+// Creates the folder and its parents. Throws std::system_error.
+void createDirectories(const std::filesystem::path& folder);
+
+} // namespace velnote::platform

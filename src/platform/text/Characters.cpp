@@ -1,0 +1,86 @@
+#include "platform/text/Characters.h"
+
+#include "platform/text/IcuSupport.h"
+
+#include <memory>
+#include <optional>
+#include <unicode/brkiter.h>
+#include <unicode/utext.h>
+#include <unicode/utf8.h>
+
+namespace velnote::platform {
+
+namespace {
+
+struct UTextCloser {
+    void operator()(UText* text) const { utext_close(text); }
+};
+
+// Walks the character boundaries of UTF-8 text; a UTF-8 UText makes the
+// iterator report byte offsets, so no UTF-16 conversion is needed.
+class CharacterBoundaries {
+  public:
+    explicit CharacterBoundaries(std::string_view text) {
+        const icu::StringPiece piece = icuPiece(text);
+        UErrorCode status = U_ZERO_ERROR;
+        text_.reset(utext_openUTF8(nullptr, piece.data(), piece.length(), &status));
+        breaks_.reset(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+        if (U_SUCCESS(status)) {
+            breaks_->setText(text_.get(), status);
+        }
+        throwIfIcuFailed(status, "character break iterator");
+    }
+
+    // Byte offset just past the next character; std::nullopt at the end.
+    std::optional<std::size_t> next() {
+        const int32_t boundary = breaks_->next();
+        if (boundary == icu::BreakIterator::DONE) {
+            return std::nullopt;
+        }
+        return static_cast<std::size_t>(boundary);
+    }
+
+  private:
+    // Declared first so the iterator, which reads it, goes first.
+    std::unique_ptr<UText, UTextCloser> text_;
+    std::unique_ptr<icu::BreakIterator> breaks_;
+};
+
+} // namespace
+
+std::size_t characterCount(std::string_view text) {
+    CharacterBoundaries boundaries(text);
+    std::size_t count = 0;
+    while (boundaries.next()) {
+        ++count;
+    }
+    return count;
+}
+
+std::string prefixCharacters(std::string_view text, std::size_t count) {
+    CharacterBoundaries boundaries(text);
+    std::size_t end = 0;
+    for (std::size_t taken = 0; taken < count; ++taken) {
+        const std::optional<std::size_t> boundary = boundaries.next();
+        if (!boundary) {
+            break;
+        }
+        end = *boundary;
+    }
+    return std::string(text.substr(0, end));
+}
+
+bool isValidUtf8(std::string_view text) {
+    const icu::StringPiece piece = icuPiece(text);
+    int32_t offset = 0;
+    while (offset < piece.length()) {
+        UChar32 c = 0;
+        U8_NEXT(piece.data(), offset, piece.length(), c);
+        if (c < 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace velnote::platform

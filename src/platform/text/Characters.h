@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace velnote::platform {
+
+// A character here is what a reader sees as one: an extended grapheme cluster.
+// "👨‍👩‍👧" (three people joined by zero-width joiners) is one character, and so is
+// "か" followed by a combining voiced sound mark. "\r\n" is one character too.
+// Each invalid UTF-8 sequence counts as one character.
+
+// The number of characters in `text`.
+std::size_t characterCount(std::string_view text);
+
+// The first `count` characters of `text`, whole: never a part of a cluster or
+// of a UTF-8 sequence. All of `text` when it has `count` characters or fewer.
+std::string prefixCharacters(std::string_view text, std::size_t count);
+
+// Whether `text` is well-formed UTF-8: no stray continuation or truncated
+// sequences, no overlong forms, no surrogates, nothing above U+10FFFF.
+bool isValidUtf8(std::string_view text);
+
+} // namespace velnote::platform

@@ -1,0 +1,54 @@
+#include "platform/text/Whitespace.h"
+
+#include "platform/text/IcuSupport.h"
+
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
+
+namespace velnote::platform {
+
+namespace {
+
+int32_t leadingWhitespaceEnd(icu::StringPiece text) {
+    int32_t offset = 0;
+    while (offset < text.length()) {
+        int32_t next = offset;
+        UChar32 c = 0;
+        U8_NEXT(text.data(), next, text.length(), c);
+        if (c < 0 || !u_isUWhiteSpace(c)) {
+            break;
+        }
+        offset = next;
+    }
+    return offset;
+}
+
+int32_t trailingWhitespaceStart(icu::StringPiece text, int32_t start) {
+    int32_t offset = text.length();
+    while (offset > start) {
+        int32_t previous = offset;
+        UChar32 c = 0;
+        U8_PREV(text.data(), start, previous, c);
+        if (c < 0 || !u_isUWhiteSpace(c)) {
+            break;
+        }
+        offset = previous;
+    }
+    return offset;
+}
+
+} // namespace
+
+std::string trimWhitespace(std::string_view text) {
+    const icu::StringPiece piece = icuPiece(text);
+    const int32_t begin = leadingWhitespaceEnd(piece);
+    const int32_t end = trailingWhitespaceStart(piece, begin);
+    return std::string(text.substr(begin, end - begin));
+}
+
+bool isBlank(std::string_view text) {
+    const icu::StringPiece piece = icuPiece(text);
+    return leadingWhitespaceEnd(piece) == piece.length();
+}
+
+} // namespace velnote::platform

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace velnote::platform {
+
+// White space here is Unicode's White_Space property: space, tab, LF, VT, FF,
+// CR, U+0085, no-break space, U+3000 ideographic space, U+2028/U+2029 and the
+// other space separators. Zero-width space (U+200B) and the byte order mark are
+// not white space. Bytes that are not valid UTF-8 are never trimmed.
+
+// `text` without white space and newlines at both ends.
+std::string trimWhitespace(std::string_view text);
+
+// True when `text` is empty or holds only white space and newlines.
+bool isBlank(std::string_view text);
+
+} // namespace velnote::platform

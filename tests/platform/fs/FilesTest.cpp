@@ -1,0 +1,126 @@
+#include "platform/fs/AppFolders.h"
+#include "platform/fs/Files.h"
+#include "support/TempDir.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace velnote::platform {
+namespace {
+using testing::ScopedEnv;
+using testing::TempDir;
+namespace fs = std::filesystem;
+
+TEST(FilesTest, AtomicWriteReplacesContentAndKeepsMode) {
+    TempDir dir;
+    const auto file = dir / "session.json";
+    writeFileAtomically(file, "old");
+    AtomicWriteOptions privateFile;
+    privateFile.mode = 0600;
+    writeFileAtomically(file, "new content", privateFile);
+    EXPECT_EQ(readFile(file), "new content");
+    struct stat st {};
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(listDirectory(dir.path()).size(), 1u) << "no temporary file may remain";
+}
+
+TEST(FilesTest, WriteAbortedBeforeRenameLeavesOldFileWhole) {
+    TempDir dir;
+    const auto file = dir / "session.json";
+    writeFileAtomically(file, "old and whole");
+    AtomicWriteOptions options;
+    options.beforeRename = [](const fs::path& temporary) {
+        EXPECT_TRUE(fs::exists(temporary));
+        throw std::runtime_error("power cut");
+    };
+    EXPECT_THROW(writeFileAtomically(file, "half", options), std::runtime_error);
+    EXPECT_EQ(readFile(file), "old and whole");
+    EXPECT_EQ(listDirectory(dir.path()).size(), 1u);
+}
+
+TEST(FilesTest, ProcessDyingBeforeRenameLeavesOldFileWhole) {
+    TempDir dir;
+    const auto file = dir / "session.json";
+    writeFileAtomically(file, "old and whole");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        AtomicWriteOptions options;
+        options.beforeRename = [](const fs::path&) { ::_exit(0); };
+        writeFileAtomically(file, "never seen", options);
+        ::_exit(1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_EQ(readFile(file), "old and whole");
+}
+
+TEST(FilesTest, WriteIntoMissingFolderThrows) {
+    TempDir dir;
+    EXPECT_THROW(writeFileAtomically(dir / "missing/file.txt", "x"), std::system_error);
+    EXPECT_FALSE(readFileIfPresent(dir / "missing/file.txt"));
+}
+
+TEST(FilesTest, AppendAddsLines) {
+    TempDir dir;
+    const auto file = dir / "log.jsonl";
+    appendToFile(file, "{\"a\":1}\n");
+    appendToFile(file, "{\"a\":2}\n");
+    EXPECT_EQ(readFile(file), "{\"a\":1}\n{\"a\":2}\n");
+}
+
+TEST(FilesTest, ListingWithAndWithoutHiddenEntries) {
+    TempDir dir;
+    writeFileAtomically(dir / "a.wav", "");
+    writeFileAtomically(dir / ".hidden", "");
+    fs::create_directory(dir / "sub");
+    auto names = [](const std::vector<fs::path>& paths) {
+        std::vector<std::string> out;
+        for (const auto& p : paths) out.push_back(p.filename().string());
+        std::sort(out.begin(), out.end());
+        return out;
+    };
+    EXPECT_EQ(names(listDirectory(dir.path())), (std::vector<std::string>{".hidden", "a.wav", "sub"}));
+    EXPECT_EQ(names(listDirectory(dir.path(), HiddenEntries::skip)), (std::vector<std::string>{"a.wav", "sub"}));
+    EXPECT_TRUE(listDirectory(dir / "missing").empty());
+}
+
+TEST(FilesTest, DatesOfFiles) {
+    TempDir dir;
+    const auto file = dir / "a.txt";
+    const auto before = std::chrono::system_clock::now() - std::chrono::seconds(5);
+    writeFileAtomically(file, "x");
+    const auto created = creationDate(file);
+    const auto modified = modificationDate(file);
+    ASSERT_TRUE(created && modified);
+    EXPECT_GT(*created, before);
+    EXPECT_GE(*modified, *created);
+    EXPECT_FALSE(creationDate(dir / "missing"));
+}
+
+TEST(AppFoldersTest, XdgVariablesAndFallbacks) {
+    ScopedEnv home("HOME", "/home/tester");
+    {
+        ScopedEnv data("XDG_DATA_HOME", "/xdg/data");
+        ScopedEnv cache("XDG_CACHE_HOME", "/xdg/cache");
+        ScopedEnv config("XDG_CONFIG_HOME", "/xdg/config");
+        EXPECT_EQ(applicationSupportDirectory(), fs::path("/xdg/data/Velnote"));
+        EXPECT_EQ(cachesDirectory(), fs::path("/xdg/cache/Velnote"));
+        EXPECT_EQ(configDirectory(), fs::path("/xdg/config/Velnote"));
+    }
+    ScopedEnv emptyData("XDG_DATA_HOME", "");
+    ScopedEnv relativeCache("XDG_CACHE_HOME", "relative/cache");
+    ScopedEnv noConfig("XDG_CONFIG_HOME", std::nullopt);
+    EXPECT_EQ(applicationSupportDirectory(), fs::path("/home/tester/.local/share/Velnote"));
+    EXPECT_EQ(cachesDirectory(), fs::path("/home/tester/.cache/Velnote"));
+    EXPECT_EQ(configDirectory(), fs::path("/home/tester/.config/Velnote"));
+    ScopedEnv tmp("TMPDIR", std::nullopt);
+    EXPECT_EQ(temporaryDirectory(), fs::path("/tmp"));
+}
+
+} // namespace
+} // namespace velnote::platform

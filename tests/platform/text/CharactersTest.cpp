@@ -1,0 +1,63 @@
+#include "platform/text/Characters.h"
+
+#include <gtest/gtest.h>
+
+namespace velnote::platform {
+namespace {
+
+const std::string family = "\U0001F468\u200D\U0001F469\u200D\U0001F467";
+const std::string decomposedGaGi = "か\u3099き\u3099";
+
+TEST(CharactersTest, CountsGraphemeClusters) {
+    const struct {
+        std::string text;
+        std::size_t count;
+    } cases[] = {
+        {"", 0},       {"abc", 3},          {"こんにちは", 5},
+        {family, 1},   {decomposedGaGi, 2}, {"\U0001F1EF\U0001F1F5", 1}, // flag: two regional indicators
+        {"a\r\nb", 3}, {"\xFF\xFE", 2},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(characterCount(c.text), c.count) << c.text;
+    }
+}
+
+TEST(CharactersTest, PrefixKeepsWholeClusters) {
+    const struct {
+        std::string text;
+        std::size_t count;
+        std::string prefix;
+    } cases[] = {
+        {"こんにちは", 2, "こん"},
+        {family + "x", 1, family},
+        {decomposedGaGi, 1, "か\u3099"},
+        {"abc", 0, ""},
+        {"abc", 10, "abc"},
+        {"", 3, ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(prefixCharacters(c.text, c.count), c.prefix) << c.text << " " << c.count;
+    }
+}
+
+TEST(CharactersTest, ValidatesUtf8) {
+    const struct {
+        std::string text;
+        bool valid;
+    } cases[] = {
+        {"", true},
+        {"こんにちは" + family, true},
+        {std::string("a\0b", 3), true},
+        {"\x80", false},             // stray continuation byte
+        {"\xE3\x81", false},         // truncated
+        {"\xC0\xAF", false},         // overlong "/"
+        {"\xED\xA0\x80", false},     // surrogate
+        {"\xF4\x90\x80\x80", false}, // above U+10FFFF
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(isValidUtf8(c.text), c.valid) << c.text;
+    }
+}
+
+} // namespace
+} // namespace velnote::platform

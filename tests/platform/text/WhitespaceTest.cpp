@@ -1,0 +1,37 @@
+#include "platform/text/Whitespace.h"
+
+#include <gtest/gtest.h>
+
+namespace velnote::platform {
+namespace {
+
+struct TrimCase {
+    std::string input;
+    std::string trimmed;
+};
+
+TEST(WhitespaceTest, TrimsUnicodeWhiteSpaceAndNewlinesAtBothEndsOnly) {
+    const TrimCase cases[] = {
+        {"\u3000 こんにちは\n", "こんにちは"},
+        {"\t\r\n 会議 メモ \u00A0", "会議 メモ"},
+        {"\u2028\u2029\u0085\v\f x", "x"},
+        {"\u200Bx\uFEFF", "\u200Bx\uFEFF"}, // zero-width space and BOM are not white space
+        {"", ""},
+        {" \u3000\n", ""},
+        {" \xFF \xE3\x81 ", "\xFF \xE3\x81"}, // invalid bytes stay, even a truncated sequence at the end
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(trimWhitespace(c.input), c.trimmed) << c.input;
+    }
+}
+
+TEST(WhitespaceTest, BlankMeansNothingLeftAfterTrimming) {
+    EXPECT_TRUE(isBlank(""));
+    EXPECT_TRUE(isBlank(" \t\u3000\r\n\u00A0"));
+    EXPECT_FALSE(isBlank(" あ "));
+    EXPECT_FALSE(isBlank("\u200B"));
+    EXPECT_FALSE(isBlank(" \xFF"));
+}
+
+} // namespace
+} // namespace velnote::platform

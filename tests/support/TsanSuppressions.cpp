@@ -1,0 +1,12 @@
+// Exceptions that cross threads through futures are reference-counted inside libstdc++.so, which is
+// not built with -fsanitize=thread: ThreadSanitizer misses that synchronisation and reports the
+// thread that frees the exception as racing with the one that read it (google/sanitizers#455,
+// "tsan produces false positives if the c++ library is not instrumented"). Only those frees are
+// silenced here.
+#if defined(__SANITIZE_THREAD__)
+extern "C" const char* __tsan_default_suppressions() {
+    return "race:__exception_ptr\n"
+           "race:std::runtime_error::~runtime_error\n"
+           "race:std::logic_error::~logic_error\n";
+}
+#endif
