@@ -84,7 +84,9 @@ function(velnote_add_tests area)
       target_include_directories(${_exe} PRIVATE ${PROJECT_SOURCE_DIR}/tests ${CMAKE_CURRENT_SOURCE_DIR})
       target_compile_definitions(${_exe} PRIVATE VELNOTE_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data")
       target_link_libraries(${_exe} PRIVATE ${ARG_DEPS} GTest::gmock GTest::gtest_main)
-      gtest_discover_tests(${_exe} PROPERTIES LABELS ${label} DISCOVERY_TIMEOUT 60)
+      # Tests see the English interface whatever the developer's locale.
+      gtest_discover_tests(${_exe} DISCOVERY_TIMEOUT 60
+        PROPERTIES LABELS ${label} ENVIRONMENT "LANG=en_US.UTF-8;LC_ALL=;LC_MESSAGES=")
     endif()
   endforeach()
 endfunction()

@@ -7,6 +7,18 @@
 extern "C" const char* __tsan_default_suppressions() {
     return "race:__exception_ptr\n"
            "race:std::runtime_error::~runtime_error\n"
-           "race:std::logic_error::~logic_error\n";
+           "race:std::logic_error::~logic_error\n"
+           // GLib, GObject and libsecret (the keyring client) synchronise with
+           // primitives ThreadSanitizer does not see.
+           "called_from_lib:libglib-2.0.so\n"
+           "called_from_lib:libgobject-2.0.so\n"
+           "called_from_lib:libgio-2.0.so\n"
+           "called_from_lib:libsecret-1.so\n"
+           "race:libglib-2.0.so\n"
+           "race:libgobject-2.0.so\n"
+           "race:libgio-2.0.so\n"
+           "race:libsecret-1.so\n"
+           "mutex:libgobject-2.0.so\n"
+           "mutex:libglib-2.0.so\n";
 }
 #endif

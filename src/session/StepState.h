@@ -1,0 +1,49 @@
+#pragma once
+
+#include "platform/json/IsoDate.h"
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace velnote {
+
+// Stored as its raw value; any other text makes "session.json" unreadable.
+enum class StepStatus {
+    pending, // still has to run
+    running, // running now; a "session.lock" should exist
+    done,
+    failed,  // the last run failed
+    skipped, // does not apply to the session's configuration
+};
+
+inline constexpr std::array<StepStatus, 5> kAllStepStatuses = {
+    StepStatus::pending, StepStatus::running, StepStatus::done, StepStatus::failed, StepStatus::skipped};
+
+std::string_view rawValue(StepStatus status);
+std::optional<StepStatus> stepStatusFromRawValue(std::string_view raw);
+
+void to_json(platform::Json& j, StepStatus status);
+void from_json(const platform::Json& j, StepStatus& status);
+
+// The state of one processing step of a session.
+struct StepState {
+    StepStatus status = StepStatus::pending;
+    std::optional<std::chrono::sys_seconds> startedAt;   // when the step last started running
+    std::optional<std::chrono::sys_seconds> completedAt; // when it last ended, done or failed
+    std::optional<std::string> error;                    // message of the last failure
+    std::int64_t retryCount = 0;                         // failed runs; absent in JSON reads as 0
+
+    // A state with no dates, no error and no retries.
+    static StepState fresh(StepStatus status) { return StepState{status, {}, {}, {}, 0}; }
+
+    bool operator==(const StepState&) const = default;
+};
+
+void to_json(platform::Json& j, const StepState& s);
+void from_json(const platform::Json& j, StepState& s);
+
+} // namespace velnote
