@@ -1,0 +1,14 @@
+#pragma once
+
+namespace velnote {
+
+// The copy of the mute flags that the audio threads read, behind its own lock. The capture
+// library implements it; the application state writes it from the main thread.
+class SharedMuteFlags {
+  public:
+    virtual ~SharedMuteFlags() = default;
+    virtual void setMicMuted(bool muted) = 0;
+    virtual void setSysMuted(bool muted) = 0;
+};
+
+} // namespace velnote
