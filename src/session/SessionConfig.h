@@ -18,6 +18,9 @@
 #include <vector>
 
 namespace velnote {
+namespace platform {
+class SettingsStore;
+}
 
 struct TranscriptionConfig {
     std::string whisperModel;            // on-device speech model name, e.g. "medium"
@@ -96,6 +99,17 @@ struct SessionConfig {
     AudioConfig audio;
     CaptureConfig capture;
     SystemConfig system;
+
+    // The settings of the moment frozen for a new recording: every value
+    // defaulted, clamped and normalised, the summary prompts resolved through
+    // the prompt catalogue and the providers' models, endpoints and commands
+    // filled in. Never fails. Reads the standard settings store, the build
+    // flavour held by BuildFlavor and the installed recognition languages.
+    static SessionConfig fromUserDefaults();
+    // The same from `defaults`, with `ocrSupportedLanguages` as the languages
+    // the text recogniser supports.
+    static SessionConfig fromUserDefaults(platform::SettingsStore& defaults,
+                                          const std::vector<std::string>& ocrSupportedLanguages);
 
     bool operator==(const SessionConfig&) const = default;
 };
