@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
 
 namespace velnote {
 
@@ -9,6 +10,9 @@ namespace velnote {
 struct SessionTranscriptionOutput {
     std::filesystem::path transcriptPath;             // the written "transcript.txt"
     std::optional<std::filesystem::path> summaryPath; // a transcription run leaves it absent
+    // Diarization was asked for but failed, so the lines carry no speakers: the back-end's error
+    // text. Absent when it succeeded or was not asked for.
+    std::optional<std::string> diarizationFailure;
 
     bool operator==(const SessionTranscriptionOutput&) const = default;
 };

@@ -194,6 +194,7 @@ SessionTranscriptionOutput SessionTranscriptionPipeline::run(const fs::path& ses
     }
 
     auto output = writer_.write(sessionDir, results.entries, results.rawTexts);
+    output.diarizationFailure = results.diarizationFailure;
     transcribeLog().info("transcript write complete entries={} path={}", results.entries.size(),
                          output.transcriptPath.string());
 
@@ -275,6 +276,8 @@ SessionTranscriptionPipeline::processTracks(const std::vector<AudioSourceTrack>&
         const SpeechProcessingConfig config{request.model, request.language, request.diarizationEnabled,
                                             request.numberOfSpeakers};
         const auto segments = services.pipeline->process(track, config, sanitizer, stop);
+        if (request.diarizationEnabled && !results.diarizationFailure)
+            results.diarizationFailure = services.pipeline->diarizationFailure();
         const std::string label = includeSourceLabel ? platform::uppercased(track.source) + " " : "";
         std::size_t count = 0;
         for (const auto& segment : segments) {
@@ -298,6 +301,8 @@ std::vector<AudioSourceTrack> SessionTranscriptionPipeline::retryMixedTrackFallb
     auto more = processTracks(fallback, request, fallback.size() >= 2, services, stop);
     results.entries.insert(results.entries.end(), more.entries.begin(), more.entries.end());
     results.rawTexts.insert(results.rawTexts.end(), more.rawTexts.begin(), more.rawTexts.end());
+    // The mixed track gave no line, so only the separate tracks' diarization shows in the transcript.
+    results.diarizationFailure = std::move(more.diarizationFailure);
     return fallback;
 }
 

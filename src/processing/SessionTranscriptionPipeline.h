@@ -94,6 +94,7 @@ class SessionTranscriptionPipeline {
     struct TrackResults {
         std::vector<TranscriptEntry> entries;
         std::vector<std::string> rawTexts;
+        std::optional<std::string> diarizationFailure; // the first track's whose diarization failed
     };
 
     SessionTranscriptionOutput run(const std::filesystem::path& sessionDir,

@@ -5,6 +5,7 @@
 #include "processing/SpeechSegment.h"
 
 #include <functional>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <string_view>
@@ -29,6 +30,11 @@ class SpeechProcessingPipeline {
     virtual std::vector<SpeechSegment> process(const AudioSourceTrack& track,
                                                const SpeechProcessingConfig& config,
                                                const TextSanitizer& textSanitizer, std::stop_token stop) = 0;
+
+    // After a process() call with diarization asked for: the error text when the diarization of
+    // that track failed and its segments fell back to lines without speakers; std::nullopt when it
+    // succeeded. The default suits back-ends that report no such fallback.
+    virtual std::optional<std::string> diarizationFailure() const { return std::nullopt; }
 };
 
 } // namespace velnote

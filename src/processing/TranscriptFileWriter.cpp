@@ -24,7 +24,7 @@ SessionTranscriptionOutput TranscriptFileWriter::write(const std::filesystem::pa
         raw += "\n";
     platform::writeFileAtomically(rawPath, raw);
 
-    return {transcriptPath, std::nullopt};
+    return {transcriptPath, std::nullopt, std::nullopt};
 }
 
 std::string TranscriptFileWriter::singleLine(std::string_view line) {

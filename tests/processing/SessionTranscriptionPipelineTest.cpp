@@ -45,7 +45,10 @@ class FakeBackend final : public SpeechProcessingPipeline {
     }
 
     std::map<std::string, std::vector<SpeechSegment>> script; // by track source
+    std::optional<std::string> diarizationFailure() const override { return diarizationError; }
+
     std::function<void(std::stop_token)> onProcess;
+    std::optional<std::string> diarizationError;
     std::vector<AudioSourceTrack> tracks;
     std::vector<SpeechProcessingConfig> configs;
 };
@@ -324,6 +327,18 @@ TEST_F(SessionTranscriptionPipelineTest, CancellingTheRunReachesTheBackEnd) {
     task.cancel();
     EXPECT_THROW(task.get(), platform::CancellationError);
     EXPECT_FALSE(fs::exists(session_ / "transcript.txt"));
+}
+
+TEST_F(SessionTranscriptionPipelineTest, ReportsADiarizationThatFellBackToLinesWithoutSpeakers) {
+    tones({"mic_0000.wav"});
+    backend_->script["mic"] = {segment("hello", 1.0, "MIC")};
+    backend_->diarizationError = "speaker model missing";
+    for (const bool diarize : {true, false}) {
+        const TranscriptionRequest request{session_, "small", "ja", diarize, std::nullopt, 1.0, 1.0};
+        const auto output = pipeline_->runPipeline(session_, request, {}).get();
+        EXPECT_EQ(output.diarizationFailure,
+                  diarize ? std::optional<std::string>("speaker model missing") : std::nullopt);
+    }
 }
 
 } // namespace

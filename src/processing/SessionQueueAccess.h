@@ -1,0 +1,21 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+
+namespace velnote {
+
+// What the processing queue lends to the user's actions on session folders. Each function is
+// called on the queue's executor, synchronously inside the action, so the "is it running" test
+// and the change of the pending list happen without another queue operation in between.
+struct SessionQueueAccess {
+    // Whether the queue is processing `sessionDir` now (compared by path equality).
+    std::function<bool(const std::filesystem::path& sessionDir)> isRunning;
+    // Drops every occurrence of `sessionDir` from the pending list.
+    std::function<void(const std::filesystem::path& sessionDir)> removePending;
+    // Rebuilds and publishes the status snapshots, returning when that is done; `force` as for
+    // SnapshotPublisher::push().
+    std::function<void(bool force)> pushSnapshots;
+};
+
+} // namespace velnote
