@@ -56,23 +56,29 @@ ProcessingQueue::ProcessingQueue(Dependencies d)
       mainDispatcher_(orShared(d.mainDispatcher, &platform::MainDispatcher::shared)), appState_(d.appState),
       clearChunkCaches_(orSpeechCache(std::move(d.clearChunkCaches))), timing_(d.timing),
       discovery_(clock_, timing_.retryAfterFailure),
-      processor_(
-          SessionProcessor::Dependencies{&clock_, std::move(d.transcribe), std::move(d.summary),
-                                         std::move(d.acquireLock), timing_.lockRetryDelay},
-          SessionProcessor::Callbacks{
-              [this](const fs::path& dir) { executor_.post([this, dir] { pendingDirs_.push_back(dir); }); },
-              [this] { executor_.post([this] { pushSnapshots(false); }); },
-              [this](const fs::path& dir) {
-                  executor_.post([this, dir] {
-                      if (!shuttingDown_ && hooks_.notifyCompletion)
-                          hooks_.notifyCompletion(dir);
-                  });
-              },
-              [state = d.appState, &main = mainDispatcher_](const fs::path& summaryPath) {
-                  main.post([state, summaryPath] {
-                      (state ? *state : AppState::shared()).setLastSummaryPath(summaryPath);
-                  });
-              }}) {}
+      processor_(SessionProcessor::Dependencies{&clock_, std::move(d.transcribe), std::move(d.summary),
+                                                std::move(d.acquireLock), timing_.lockRetryDelay},
+                 SessionProcessor::Callbacks{
+                     [this](const fs::path& dir) {
+                         executor_.post([this, dir] {
+                             // A run that pause() or stopProcessing() let go is already dealt with: pause
+                             // put the folder back in front, a stop must not start it again.
+                             if (isRunning(dir) && !isPending(dir))
+                                 pendingDirs_.push_back(dir);
+                         });
+                     },
+                     [this] { executor_.post([this] { pushSnapshots(false); }); },
+                     [this](const fs::path& dir) {
+                         executor_.post([this, dir] {
+                             if (!shuttingDown_ && hooks_.notifyCompletion)
+                                 hooks_.notifyCompletion(dir);
+                         });
+                     },
+                     [state = d.appState, &main = mainDispatcher_](const fs::path& summaryPath) {
+                         main.post([state, summaryPath] {
+                             (state ? *state : AppState::shared()).setLastSummaryPath(summaryPath);
+                         });
+                     }}) {}
 
 ProcessingQueue::~ProcessingQueue() {
     executor_
@@ -473,6 +479,7 @@ void ProcessingQueue::stopProcessingOnExecutor(const fs::path& sessionDir,
     found->second.stop.request_stop();
     found->second.whenFinished.push_back([this, sessionDir, done] {
         SessionRetryFiles::markStopped(sessionDir);
+        std::erase(pendingDirs_, sessionDir); // queued again while winding down: stays stopped
         pushSnapshots(true);
         drain();
         done->set_value();

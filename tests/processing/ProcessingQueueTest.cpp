@@ -410,6 +410,27 @@ TEST_F(ProcessingQueueTest, StopCancelsAndMarksTheSessionSoScansLeaveItUntilARet
     EXPECT_EQ(clearedChunks_, (std::vector<fs::path>{a / "audio" / "mic_0000.WAV"}));
 }
 
+// A run let go while it waits for a lock held elsewhere gives up at once; that must neither add a
+// second pending entry (pause already put it back) nor start a stopped session again.
+TEST_F(ProcessingQueueTest, ARunLetGoDuringItsLockWaitIsNotQueuedAgain) {
+    const auto a = session("A");
+    ASSERT_TRUE(SessionLock::acquire(a, "elsewhere", clock_));
+    start();
+    queue().enqueue(a);
+    ASSERT_TRUE(lock_.waitForAttempts("A", 1));
+    queue().pause().get();
+    ASSERT_TRUE(waitForForcedPushes(1)) << "the cancelled run has ended";
+    EXPECT_EQ(pending(), (std::vector<fs::path>{a}));
+
+    queue().resume().get();
+    ASSERT_TRUE(lock_.waitForAttempts("A", 2));
+    queue().stopProcessing(a).get();
+    EXPECT_TRUE(testing::readSession(a).manuallyStopped);
+    EXPECT_TRUE(running().empty());
+    EXPECT_TRUE(pending().empty());
+    EXPECT_EQ(lock_.attempts("A").size(), 2u);
+}
+
 TEST_F(ProcessingQueueTest, RetriesLeaveRunningSessionsAloneAndNightlySessionsToTheNightlyRun) {
     const auto running = session("running"),
                nightly = session("nightly", [](SessionMetadata&m) {
