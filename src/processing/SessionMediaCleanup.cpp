@@ -136,8 +136,14 @@ void SessionMediaCleanup::cleanupSessionMediaSubdirectory(const std::string& sub
     const auto& log = VelnoteLogger::processing();
     const auto subdir = sessionDir / subdirName;
     std::error_code error;
-    if (!fs::exists(fs::symlink_status(subdir, error)))
+    const auto status = fs::symlink_status(subdir, error);
+    if (!fs::exists(status))
         return;
+    // A link would lead the deletion out of the session folder.
+    if (fs::is_symlink(status)) {
+        log.error("media folder is a symbolic link, left alone: {}", subdir.string());
+        return;
+    }
 
     std::vector<fs::path> entries;
     try {

@@ -101,3 +101,21 @@ TEST_F(SessionMediaCleanupTest, MissingMediaIsLoggedAndTheRestStillGoes) {
 
 } // namespace
 } // namespace velnote
+
+namespace velnote {
+namespace {
+
+TEST(SessionMediaCleanupLinkTest, AMediaFolderThatIsALinkLeavesItsTargetAlone) {
+    testing::TempDir temp;
+    const auto dir = temp / "2025-01-31T09-15-00Z";
+    testing::writeText(temp / "elsewhere/photo.jpg", "x");
+    testing::writeText(dir / "summary.md", "# Notes\n");
+    std::filesystem::create_directory_symlink(temp / "elsewhere", dir / "screencaptures");
+
+    SessionMediaCleanup::deleteSessionMediaFiles(dir);
+
+    EXPECT_TRUE(std::filesystem::exists(temp / "elsewhere/photo.jpg"));
+}
+
+} // namespace
+} // namespace velnote

@@ -73,8 +73,9 @@ bool FileManagerReveal::revealItems(const std::vector<std::filesystem::path>& it
     if (showItems(items))
         return true;
     const auto& first = items.front();
+    std::error_code error; // unreadable: treated as a file, so its folder is shown
     const auto folder =
-        items.size() == 1 && std::filesystem::is_directory(first) ? first : first.parent_path();
+        items.size() == 1 && std::filesystem::is_directory(first, error) ? first : first.parent_path();
     if (openWithXdgOpen(folder))
         return true;
     logger().error("cannot show {} in a file manager", first.string());
