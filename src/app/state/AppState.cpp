@@ -2,9 +2,9 @@
 
 #include "platform/concurrency/SystemClock.h"
 #include "platform/concurrency/ThreadPool.h"
-#include "session/L10n.h"
-#include "session/UserDefaults.h"
 #include "session/VelnoteLogger.h"
+#include "session/l10n/L10n.h"
+#include "session/settings/UserDefaults.h"
 
 #include <algorithm>
 #include <cmath>

@@ -13,8 +13,8 @@
 #include "platform/concurrency/Executor.h"
 #include "platform/concurrency/MainDispatcher.h"
 #include "platform/settings/SettingsStore.h"
-#include "session/SessionConfig.h"
-#include "session/SessionStatusSnapshot.h"
+#include "session/config/SessionConfig.h"
+#include "session/folder/SessionStatusSnapshot.h"
 
 #include <chrono>
 #include <cstdint>

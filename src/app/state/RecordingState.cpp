@@ -1,6 +1,6 @@
 #include "app/state/RecordingState.h"
 
-#include "session/L10n.h"
+#include "session/l10n/L10n.h"
 
 namespace velnote {
 

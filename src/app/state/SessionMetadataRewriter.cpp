@@ -1,7 +1,7 @@
 #include "app/state/SessionMetadataRewriter.h"
 
-#include "session/SessionMetadataStore.h"
 #include "session/VelnoteLogger.h"
+#include "session/folder/SessionMetadataStore.h"
 
 #include <exception>
 

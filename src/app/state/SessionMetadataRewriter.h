@@ -2,7 +2,7 @@
 
 #include "platform/concurrency/Clock.h"
 #include "platform/concurrency/Executor.h"
-#include "session/SessionConfig.h"
+#include "session/config/SessionConfig.h"
 
 #include <condition_variable>
 #include <deque>

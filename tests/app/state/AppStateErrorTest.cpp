@@ -1,6 +1,6 @@
 #include "app/state/AppState.h"
 #include "platform/logging/Logger.h"
-#include "session/L10n.h"
+#include "session/l10n/L10n.h"
 #include "support/AppStateFixture.h"
 
 #include <gtest/gtest.h>

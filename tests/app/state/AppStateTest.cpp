@@ -2,8 +2,8 @@
 
 #include "platform/fs/Files.h"
 #include "platform/logging/Logger.h"
-#include "session/L10n.h"
-#include "session/SessionMetadataStore.h"
+#include "session/folder/SessionMetadataStore.h"
+#include "session/l10n/L10n.h"
 #include "support/AppStateFixture.h"
 
 #include <cmath>

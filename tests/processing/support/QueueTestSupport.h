@@ -5,10 +5,10 @@
 #include "platform/fs/Files.h"
 #include "platform/logging/Logger.h"
 #include "platform/power/PowerStatus.h"
-#include "processing/SessionProcessor.h"
-#include "processing/SessionSummaryService.h"
-#include "session/SessionLock.h"
-#include "session/SessionMetadataStore.h"
+#include "processing/queue/SessionProcessor.h"
+#include "processing/queue/SessionSummaryService.h"
+#include "session/folder/SessionLock.h"
+#include "session/folder/SessionMetadataStore.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/fs/Files.h"
-#include "session/SessionMetadataStore.h"
+#include "session/folder/SessionMetadataStore.h"
 
 #include <chrono>
 #include <filesystem>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "session/SessionConfig.h"
+#include "session/config/SessionConfig.h"
 
 #include <string>
 

@@ -1,0 +1,81 @@
+#include "processing/sessions/SessionListController.h"
+
+#include "platform/concurrency/MainDispatcher.h"
+#include "session/folder/SessionDirectoryResolver.h"
+#include "speech/cache/SpeechResultCache.h"
+
+namespace velnote {
+namespace fs = std::filesystem;
+namespace {
+constexpr std::int64_t kSpeechCacheLimitBytes = 500LL * 1024 * 1024;
+}
+
+SessionListController::SessionListController(ProcessingQueue& queue, Dependencies dependencies)
+    : queue_(queue), dependencies_(std::move(dependencies)),
+      builder_(SessionSnapshotBuilder::Dependencies{[this] { return workingDir(); },
+                                                    [this] { return queue_.resolveUserDir(); }, nullptr}),
+      publisher_(SnapshotPublisher::Dependencies{dependencies_.clock, dependencies_.mainDispatcher,
+                                                 dependencies_.publishSnapshots}),
+      actions_(SessionQueueAccess{[this](const fs::path& dir) { return queue_.isProcessing(dir); },
+                                  [this](const fs::path& dir) { queue_.erasePending(dir); },
+                                  [this](bool force) { pushSnapshots(force); }},
+               SessionFolderActions::Dependencies{[this] { return workingDir(); },
+                                                  [this] { return queue_.resolveUserDir(); },
+                                                  dependencies_.clock,
+                                                  {}}) {
+    if (dependencies_.notifications != nullptr) {
+        notifier_.emplace(CompletionNotifier::Dependencies{dependencies_.notifications, dependencies_.clock,
+                                                           dependencies_.mainDispatcher,
+                                                           dependencies_.setLastTranscriptPath});
+    }
+}
+
+fs::path SessionListController::workingDir() const {
+    return queue_.baseDir().value_or(SessionDirectoryResolver::resolveWorkingDir());
+}
+
+std::future<void> SessionListController::install() {
+    ProcessingQueueHooks hooks;
+    hooks.pushSnapshotsToAppState = [this](bool force) { pushSnapshots(force); };
+    if (notifier_) {
+        hooks.notifyCompletion = [this](const fs::path& dir) { notifier_->notifyCompletion(dir); };
+    }
+    return queue_.setHooks(std::move(hooks));
+}
+
+void SessionListController::pushSnapshots(bool force) {
+    publisher_.push(force, [this] {
+        const auto running = queue_.runningDirs();
+        const auto& pending = queue_.pendingDirs();
+        return builder_.snapshotAll({running.begin(), running.end()}, {pending.begin(), pending.end()});
+    });
+}
+
+NightlyBatchScheduler::BatchAction SessionListController::nightlyBatchAction() {
+    return [this](std::function<void()> finished) {
+        (void)queue_.refreshPendingSessions(true);
+        // The executor is serial: this runs after the scan and its drain.
+        queue_.executor().post([this, finished = std::move(finished)] {
+            SpeechResultCache().enforceCacheSizeLimit(kSpeechCacheLimitBytes);
+            platform::Executor* main = dependencies_.mainDispatcher;
+            if (main == nullptr)
+                main = &platform::MainDispatcher::shared();
+            main->post(finished);
+        });
+    };
+}
+
+std::future<void> SessionListController::closeSession(const fs::path& sessionDir, bool deleteMediaFiles) {
+    return queue_.executor().submit(
+        [this, sessionDir, deleteMediaFiles] { actions_.closeSession(sessionDir, deleteMediaFiles); });
+}
+
+std::future<void> SessionListController::openSavedSession(const fs::path& sessionDir) {
+    return queue_.executor().submit([this, sessionDir] { actions_.openSavedSession(sessionDir); });
+}
+
+std::future<void> SessionListController::deleteSession(const fs::path& sessionDir) {
+    return queue_.executor().submit([this, sessionDir] { actions_.deleteSession(sessionDir); });
+}
+
+} // namespace velnote

@@ -1,0 +1,175 @@
+#include "processing/sessions/SessionMediaCleanup.h"
+
+#include "platform/fs/Files.h"
+#include "platform/text/Regex.h"
+#include "session/VelnoteLogger.h"
+
+#include <algorithm>
+#include <cctype>
+#include <optional>
+#include <system_error>
+
+namespace velnote {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kImageLinkPattern = R"(!\[[^\]]*\]\(([^)]+)\))";
+
+// The listing that fails loudly (Files.h's listDirectory treats a missing folder as empty).
+std::vector<fs::path> listOrThrow(const fs::path& folder, bool skipHidden) {
+    std::vector<fs::path> entries;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const auto name = entry.path().filename().string();
+        if (skipHidden && !name.empty() && name.front() == '.')
+            continue;
+        entries.push_back(entry.path());
+    }
+    return entries;
+}
+
+std::string lowercased(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
+
+std::string percentDecoded(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+            out.push_back(static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16)));
+            i += 2;
+        } else {
+            out.push_back(text[i]);
+        }
+    }
+    return out;
+}
+
+// The path a link target points at, whatever way the Markdown spells it: surrounding blanks,
+// <angle brackets>, a "title" after the path, "./" prefixes and percent escapes removed.
+std::string normalTarget(std::string target) {
+    const auto isBlank = [](unsigned char c) { return std::isspace(c) != 0; };
+    while (!target.empty() && isBlank(target.front()))
+        target.erase(target.begin());
+    while (!target.empty() && isBlank(target.back()))
+        target.pop_back();
+    if (target.size() >= 2 && target.front() == '<') {
+        if (const auto close = target.find('>'); close != std::string::npos)
+            target = target.substr(1, close - 1);
+    } else if (const auto blank = std::find_if(target.begin(), target.end(), isBlank);
+               blank != target.end()) {
+        target.erase(blank, target.end());
+    }
+    while (target.rfind("./", 0) == 0)
+        target.erase(0, 2);
+    return percentDecoded(target);
+}
+
+} // namespace
+
+void SessionMediaCleanup::deleteSessionMediaFiles(const fs::path& sessionDir) {
+    const auto& log = VelnoteLogger::processing();
+    const auto name = sessionDir.filename().string();
+    std::error_code error;
+    const auto audio = sessionDir / "audio";
+    if (!fs::exists(audio, error)) {
+        log.error("failed to remove audio directory: {}: {}", name, "no such directory");
+    } else if (fs::remove_all(audio, error); error) {
+        log.error("failed to remove audio directory: {}: {}", name, error.message());
+    }
+
+    const auto referenced = collectMarkdownReferencedImagePaths(sessionDir);
+    cleanupSessionMediaSubdirectory("screencaptures", sessionDir, referenced);
+    cleanupSessionMediaSubdirectory("manualcaptures", sessionDir, referenced);
+
+    if (!fs::remove(sessionDir / "ocr_context.txt", error)) {
+        log.error("failed to remove ocr_context.txt: {}: {}", name,
+                  error ? error.message() : std::string("no such file"));
+    }
+}
+
+std::set<std::string> SessionMediaCleanup::collectMarkdownReferencedImagePaths(const fs::path& sessionDir) {
+    const auto& log = VelnoteLogger::processing();
+    std::set<std::string> referenced;
+    std::vector<fs::path> entries;
+    try {
+        entries = listOrThrow(sessionDir, true);
+    } catch (const fs::filesystem_error& e) {
+        log.error("failed to list session directory for markdown scan: {}: {}",
+                  sessionDir.filename().string(), e.code().message());
+        return referenced;
+    }
+    std::optional<platform::Regex> imageLink;
+    try {
+        imageLink.emplace(kImageLinkPattern);
+    } catch (const platform::RegexError& e) {
+        log.error("invalid image reference regex: {}", e.what());
+    }
+    for (const auto& entry : entries) {
+        if (lowercased(entry.extension().string()) != ".md")
+            continue;
+        std::string text;
+        try {
+            text = platform::readFile(entry);
+        } catch (const std::system_error& e) {
+            log.error("failed to read markdown file: {}: {}", entry.filename().string(), e.code().message());
+            continue;
+        }
+        if (!imageLink)
+            continue;
+        for (const auto& match : imageLink->findAll(text)) {
+            const auto& target = match.groups.at(1)->text;
+            if (target.rfind("data:", 0) == 0)
+                continue;
+            referenced.insert(target);
+            referenced.insert(normalTarget(target));
+        }
+    }
+    return referenced;
+}
+
+void SessionMediaCleanup::cleanupSessionMediaSubdirectory(const std::string& subdirName,
+                                                          const fs::path& sessionDir,
+                                                          const std::set<std::string>& referencedPaths) {
+    const auto& log = VelnoteLogger::processing();
+    const auto subdir = sessionDir / subdirName;
+    std::error_code error;
+    const auto status = fs::symlink_status(subdir, error);
+    if (!fs::exists(status))
+        return;
+    // A link would lead the deletion out of the session folder.
+    if (fs::is_symlink(status)) {
+        log.error("media folder is a symbolic link, left alone: {}", subdir.string());
+        return;
+    }
+
+    std::vector<fs::path> entries;
+    try {
+        entries = listOrThrow(subdir, true);
+    } catch (const fs::filesystem_error& e) {
+        log.error("failed to list {}: {}", subdirName, e.code().message());
+        return;
+    }
+    for (const auto& entry : entries) {
+        const auto fileName = entry.filename().string();
+        if (referencedPaths.count(subdirName + "/" + fileName))
+            continue;
+        if (fs::remove_all(entry, error); error) {
+            log.error("failed to remove media file: {}: {}", fileName, error.message());
+        }
+    }
+
+    try {
+        if (listOrThrow(subdir, false).empty()) {
+            if (!fs::remove(subdir, error) && error) {
+                log.error("failed to remove empty {}: {}", subdirName, error.message());
+            }
+        }
+    } catch (const fs::filesystem_error& e) {
+        log.error("failed to check if {} is empty: {}", subdirName, e.code().message());
+    }
+}
+
+} // namespace velnote

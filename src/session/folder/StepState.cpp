@@ -1,0 +1,59 @@
+#include "session/folder/StepState.h"
+
+namespace velnote {
+using platform::Json;
+
+std::string_view rawValue(StepStatus status) {
+    switch (status) {
+    case StepStatus::pending:
+        return "pending";
+    case StepStatus::running:
+        return "running";
+    case StepStatus::done:
+        return "done";
+    case StepStatus::failed:
+        return "failed";
+    case StepStatus::skipped:
+        return "skipped";
+    }
+    return "pending";
+}
+
+std::optional<StepStatus> stepStatusFromRawValue(std::string_view raw) {
+    for (const auto status : kAllStepStatuses) {
+        if (rawValue(status) == raw)
+            return status;
+    }
+    return std::nullopt;
+}
+
+void to_json(Json& j, StepStatus status) {
+    j = std::string(rawValue(status));
+}
+
+void from_json(const Json& j, StepStatus& status) {
+    const auto raw = platform::decode<std::string>(j);
+    const auto parsed = stepStatusFromRawValue(raw);
+    if (!parsed)
+        throw platform::JsonDecodeError("", "unknown step status: " + raw);
+    status = *parsed;
+}
+
+void to_json(Json& j, const StepState& s) {
+    j = Json::object();
+    j["status"] = s.status;
+    platform::setIfPresent(j, "startedAt", s.startedAt);
+    platform::setIfPresent(j, "completedAt", s.completedAt);
+    platform::setIfPresent(j, "error", s.error);
+    j["retryCount"] = s.retryCount;
+}
+
+void from_json(const Json& j, StepState& s) {
+    s.status = platform::required<StepStatus>(j, "status");
+    s.startedAt = platform::optional<std::chrono::sys_seconds>(j, "startedAt");
+    s.completedAt = platform::optional<std::chrono::sys_seconds>(j, "completedAt");
+    s.error = platform::optional<std::string>(j, "error");
+    s.retryCount = platform::optional<std::int64_t>(j, "retryCount").value_or(0);
+}
+
+} // namespace velnote

@@ -1,0 +1,145 @@
+#include "processing/sessions/SessionListController.h"
+
+#include "platform/concurrency/ManualClock.h"
+#include "platform/concurrency/ThreadPool.h"
+#include "platform/error/DomainError.h"
+#include "platform/settings/SettingsStore.h"
+#include "support/QueueTestSupport.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+namespace velnote {
+namespace {
+namespace fs = std::filesystem;
+
+class RecordingCenter final : public platform::NotificationCenter {
+  public:
+    void setCategories(std::vector<platform::NotificationCategory>) override {}
+    void setResponseHandler(ResponseHandler) override {}
+    void add(const platform::NotificationRequest& request) override {
+        std::lock_guard lock(mutex);
+        requests.push_back(request);
+    }
+    std::size_t count() {
+        std::lock_guard lock(mutex);
+        return requests.size();
+    }
+    std::mutex mutex;
+    std::vector<platform::NotificationRequest> requests;
+};
+
+// The queue with its controller plugged in, as the shell assembles them: a processed session is
+// published in the snapshots, notified once, and can then be closed into the saved folder.
+class SessionListControllerTest : public ::testing::Test {
+  protected:
+    SessionListControllerTest() {
+        fs::create_directories(base_);
+        fs::create_directories(saved_);
+        ProcessingQueue::Dependencies d;
+        d.timers = &timers_;
+        d.power = &power_;
+        d.uptime = [] { return std::chrono::hours{1}; };
+        d.utilityExecutor = &pool_.executor(platform::Priority::utility);
+        d.backgroundExecutor = &pool_.executor(platform::Priority::background);
+        d.mainDispatcher = &main_;
+        d.appState = &appState_;
+        d.transcribe = services_.transcribeFunction();
+        d.summary = services_.summaryService();
+        d.acquireLock = lock_.function();
+        d.clearChunkCaches = [](const std::vector<fs::path>&) {};
+        d.timing.watcherDebounce = std::chrono::hours{1};
+        queue_ = std::make_unique<ProcessingQueue>(std::move(d));
+        SessionListController::Dependencies p;
+        p.notifications = &center_;
+        p.clock = &clock_;
+        p.mainDispatcher = &main_;
+        p.publishSnapshots = [this](std::vector<SessionStatusSnapshot> list) {
+            snapshots_ = std::move(list);
+        };
+        p.setLastTranscriptPath = [this](std::optional<fs::path> path) { lastTranscript_ = std::move(path); };
+        controller_ = std::make_unique<SessionListController>(*queue_, std::move(p));
+        controller_->install().get();
+    }
+    ~SessionListControllerTest() override {
+        services_.releaseAll();
+        queue_.reset();
+    }
+
+    bool publishedAsDone(const fs::path& dir) {
+        for (const auto& s : snapshots_) {
+            if (s.dirName == dir.filename() && s.transcription.status == StepStatus::done &&
+                s.summary.status == StepStatus::done) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    testing::TempDir dir_;
+    fs::path base_ = dir_ / "WorkingSessions";
+    fs::path saved_ = dir_ / "Saved";
+    platform::ManualClock clock_;
+    platform::TimerScheduler timers_{clock_};
+    platform::MainDispatcher main_;
+    platform::SettingsStore settings_{dir_ / "settings.json"};
+    platform::ThreadPool pool_{4};
+    AppState appState_{AppState::Dependencies{&settings_, &clock_, &main_, &pool_}};
+    testing::FakePowerStatus power_;
+    testing::FakeSessionServices services_;
+    testing::RecordingLock lock_{clock_};
+    RecordingCenter center_;
+    std::vector<SessionStatusSnapshot> snapshots_;
+    std::optional<fs::path> lastTranscript_;
+    std::unique_ptr<ProcessingQueue> queue_;
+    std::unique_ptr<SessionListController> controller_;
+};
+
+TEST_F(SessionListControllerTest, ProcessedSessionIsPublishedNotifiedOnceAndCanBeClosed) {
+    const fs::path session = base_ / "2025-01-31T09-15-00Z";
+    testing::makeSession(session, clock_);
+    queue_->start(base_, [this] { return ResolvedDirectory{saved_, {}}; }).get();
+
+    ASSERT_TRUE(testing::eventually([&] { return center_.count() == 1; }));
+    ASSERT_TRUE(testing::eventually(
+        [&] { return testing::readSession(session).completionNotificationSentAt.has_value(); }));
+    ASSERT_TRUE(main_.runUntil(
+        [&] {
+            clock_.advance(std::chrono::seconds{2}); // past the queue's debounce and the throttle
+            return publishedAsDone(session) && lastTranscript_.has_value();
+        },
+        testing::kWaitLimit));
+    EXPECT_EQ(lastTranscript_, session / "transcript.txt");
+
+    controller_->closeSession(session, false).get();
+    EXPECT_FALSE(fs::exists(session));
+    EXPECT_TRUE(fs::exists(saved_ / session.filename() / "summary.md"));
+    EXPECT_EQ(center_.count(), 1u);
+}
+
+TEST_F(SessionListControllerTest, ReopeningAMissingFolderThrowsToTheCaller) {
+    queue_->start(base_, [this] { return ResolvedDirectory{saved_, {}}; }).get();
+    EXPECT_THROW(controller_->openSavedSession(saved_ / "gone").get(), platform::DomainError);
+}
+
+} // namespace
+} // namespace velnote
+
+namespace velnote {
+namespace {
+
+TEST_F(SessionListControllerTest, NightlyActionQueuesOnlyNightlySessionsThenFinishesOnMain) {
+    testing::ScopedEnv cache("XDG_CACHE_HOME", (dir_ / "cache").string());
+    const fs::path nightly = base_ / "2025-01-31T09-15-00Z";
+    testing::makeSession(nightly, clock_, [](SessionMetadata& m) { m.config.system.nightlyBatch = true; });
+    queue_->start(base_, [this] { return ResolvedDirectory{saved_, {}}; }).get();
+    EXPECT_EQ(services_.calls("transcribe:" + nightly.filename().string()), 0) << "left to the nightly run";
+
+    bool finished = false;
+    controller_->nightlyBatchAction()([&] { finished = true; });
+    ASSERT_TRUE(main_.runUntil([&] { return finished; }, testing::kWaitLimit));
+    EXPECT_TRUE(services_.waitForCalls("transcribe:" + nightly.filename().string()));
+}
+
+} // namespace
+} // namespace velnote
