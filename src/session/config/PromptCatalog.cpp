@@ -252,6 +252,23 @@ std::string PromptCatalog::prompt(std::string_view id, bool japanese) {
     return joinLines(japanese ? chosen->japanese : chosen->english);
 }
 
+std::string PromptCatalog::liveSummaryPrompt() {
+    return liveSummaryPrompt(L10n::isJapanese());
+}
+
+std::string PromptCatalog::liveSummaryPrompt(bool japanese) {
+    if (japanese) {
+        return "文字起こしと OCR から日本語 Markdown のライブ要約を更新してください。\n"
+               "- トピックごとに `## 見出し` でセクションを分け、箇条書き 5 行以内\n"
+               "- 直近の新情報・決定事項・アクションアイテムを優先し、既出内容は重複させない\n"
+               "- 推測は書かず、不明点は「未確定」と明記する";
+    }
+    return "Update a live summary in Markdown from the transcript and OCR context.\n"
+           "- Organize by topic using `## Heading` sections, up to 5 bullet lines per section\n"
+           "- Prioritize latest updates, decisions, and action items; avoid repeating existing points\n"
+           "- Do not speculate; mark unknown items as \"Unconfirmed\"";
+}
+
 std::string PromptCatalog::LiveSummaryCLI::system(std::string_view outputLanguage) {
     return system(outputLanguage, L10n::isJapanese());
 }

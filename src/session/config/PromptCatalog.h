@@ -38,6 +38,10 @@ class PromptCatalog {
     static std::string prompt(std::string_view id);
     static std::string prompt(std::string_view id, bool japanese);
 
+    // The built-in prompt of the live summary, used while the user has set none.
+    static std::string liveSummaryPrompt();
+    static std::string liveSummaryPrompt(bool japanese);
+
     // The system prompt of a live summary made by a command-line AI tool.
     struct LiveSummaryCLI {
         // Two lines: the instruction in the interface language, then the

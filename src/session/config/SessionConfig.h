@@ -104,10 +104,10 @@ struct SessionConfig {
     // defaulted, clamped and normalised, the summary prompts resolved through
     // the prompt catalogue and the providers' models, endpoints and commands
     // filled in. Never fails. Reads the standard settings store, the build
-    // flavour held by BuildFlavor and the installed recognition languages.
-    static SessionConfig fromUserDefaults();
-    // The same from `defaults`, with `ocrSupportedLanguages` as the languages
-    // the text recogniser supports.
+    // flavour held by BuildFlavor; `ocrSupportedLanguages` are the languages
+    // the text recogniser has installed (the shell passes them in).
+    static SessionConfig fromUserDefaults(const std::vector<std::string>& ocrSupportedLanguages);
+    // The same from `defaults`.
     static SessionConfig fromUserDefaults(platform::SettingsStore& defaults,
                                           const std::vector<std::string>& ocrSupportedLanguages);
 

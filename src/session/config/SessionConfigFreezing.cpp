@@ -3,14 +3,13 @@
 // SessionConfig.cpp because it pulls in the settings, the prompt catalogue and
 // the recognition languages.
 
-#include "context/ocr/OCRService.h"
 #include "platform/flavor/BuildFlavor.h"
 #include "platform/text/Whitespace.h"
+#include "session/config/OCRLanguageChoice.h"
 #include "session/config/PromptCatalog.h"
 #include "session/config/ProviderEndpoints.h"
 #include "session/config/SessionConfig.h"
 #include "session/config/SummaryProvider.h"
-#include "session/l10n/L10n.h"
 #include "session/settings/UserSettings.h"
 
 namespace velnote {
@@ -143,19 +142,6 @@ SummaryProviderDetails resolveLiveSummaryProviderDetails(SummaryProvider provide
     return details;
 }
 
-std::string builtInLiveSummaryPrompt(bool japanese) {
-    if (japanese) {
-        return "文字起こしと OCR から日本語 Markdown のライブ要約を更新してください。\n"
-               "- トピックごとに `## 見出し` でセクションを分け、箇条書き 5 行以内\n"
-               "- 直近の新情報・決定事項・アクションアイテムを優先し、既出内容は重複させない\n"
-               "- 推測は書かず、不明点は「未確定」と明記する";
-    }
-    return "Update a live summary in Markdown from the transcript and OCR context.\n"
-           "- Organize by topic using `## Heading` sections, up to 5 bullet lines per section\n"
-           "- Prioritize latest updates, decisions, and action items; avoid repeating existing points\n"
-           "- Do not speculate; mark unknown items as \"Unconfirmed\"";
-}
-
 TranscriptionConfig freezeTranscription(const UserSettings& settings) {
     const UserDefaults& defaults = settings.defaults();
     TranscriptionConfig transcription;
@@ -206,7 +192,7 @@ LiveSummaryConfig freezeLiveSummary(const UserSettings& settings, const std::str
     live.intervalMinutes = settings.liveSummaryIntervalMinutes();
     const auto storedProvider = defaults.string(Key::liveSummaryProvider);
     live.provider = storedProvider ? normalizedSummaryProvider(storedProvider) : summaryProvider;
-    live.prompt = settings.liveSummaryPrompt().value_or(builtInLiveSummaryPrompt(L10n::isJapanese()));
+    live.prompt = settings.liveSummaryPrompt().value_or(PromptCatalog::liveSummaryPrompt());
     live.modelPath = settings.liveSummaryModelPath();
     // The command and argument template of a command-line tool are the
     // summary's business; the live summary builds its own invocation.
@@ -230,7 +216,7 @@ CaptureConfig freezeCapture(const UserSettings& settings,
     capture.screenshotEmbedMaxWidth = settings.screenshotEmbedMaxWidth();
     capture.foregroundActivityTrackingEnabled = flag(defaults, Key::foregroundActivityTrackingEnabled, true);
     capture.ocrRecognitionLanguages =
-        OCRService::currentVisionOCRRecognitionLanguages(defaults.store(), ocrSupportedLanguages);
+        OCRLanguageChoice::currentVisionOCRRecognitionLanguages(defaults.store(), ocrSupportedLanguages);
     return capture;
 }
 
@@ -243,9 +229,8 @@ SystemConfig freezeSystem(const UserSettings& settings) {
 
 } // namespace
 
-SessionConfig SessionConfig::fromUserDefaults() {
-    return fromUserDefaults(platform::SettingsStore::standard(),
-                            OCRService::supportedVisionRecognitionLanguages());
+SessionConfig SessionConfig::fromUserDefaults(const std::vector<std::string>& ocrSupportedLanguages) {
+    return fromUserDefaults(platform::SettingsStore::standard(), ocrSupportedLanguages);
 }
 
 SessionConfig SessionConfig::fromUserDefaults(platform::SettingsStore& defaults,

@@ -1,5 +1,5 @@
-#include "context/ocr/OCRService.h"
 #include "platform/flavor/BuildFlavor.h"
+#include "platform/settings/SettingsStore.h"
 #include "session/config/PromptCatalog.h"
 #include "session/config/SessionConfig.h"
 #include "support/TempDir.h"
@@ -312,16 +312,6 @@ TEST_F(SessionConfigFreezingTest, RecognitionLanguagesFollowTheInputLanguage) {
               (std::vector<std::string>{"en-US", "fr-FR", "ja-JP"}));
     EXPECT_EQ(freeze({{"inputLanguage", "auto"}}).capture.ocrRecognitionLanguages,
               (std::vector<std::string>{"ja-JP", "en-US", "fr-FR"}));
-
-    // With the machine's own recognition data.
-    const auto& installed = OCRService::supportedVisionRecognitionLanguages();
-    if (std::find(installed.begin(), installed.end(), "ja-JP") == installed.end())
-        GTEST_SKIP() << "no Japanese recognition data installed";
-    testing::TempDir dir;
-    platform::SettingsStore store(dir / "settings.json");
-    const SessionConfig config = SessionConfig::fromUserDefaults(store, installed);
-    ASSERT_FALSE(config.capture.ocrRecognitionLanguages.empty());
-    EXPECT_EQ(config.capture.ocrRecognitionLanguages.front(), "ja-JP");
 }
 
 } // namespace
