@@ -1,15 +1,14 @@
 #include "capture/mixer/AudioChunkMixer.h"
 
+#include "capture/mixer/AudioChunkNames.h"
 #include "capture/mixer/AudioFileError.h"
 #include "capture/mixer/MixError.h"
 #include "session/Uuid.h"
 #include "session/VelnoteLogger.h"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <memory>
 #include <set>
 #include <sndfile.h>
@@ -105,7 +104,8 @@ void removeUnusable(const fs::path& path) {
 // Writes under a temporary name and moves the finished file into place; the
 // temporary file does not outlive a failure.
 void writeMixedChunk(std::vector<float> samples, const fs::path& target) {
-    const fs::path temporary = target.parent_path() / ("mix_temp_" + Uuid::random().toString() + ".wav");
+    const fs::path temporary = target.parent_path() / (std::string(AudioChunkNames::mixTemporaryPrefix) +
+                                                       Uuid::random().toString() + ".wav");
     try {
         writeSamples(std::move(samples), temporary);
         fs::rename(temporary, target);
@@ -127,8 +127,8 @@ std::vector<fs::path> AudioChunkMixer::buildMixedChunks(const fs::path& sessionD
                                                         const std::vector<fs::path>& micChunks,
                                                         const std::vector<fs::path>& sysChunks,
                                                         double micGain, double sysGain) const {
-    const auto mic = chunkMap(micChunks, "mic_");
-    const auto sys = chunkMap(sysChunks, "sys_");
+    const auto mic = chunkMap(micChunks, AudioChunkNames::micPrefix);
+    const auto sys = chunkMap(sysChunks, AudioChunkNames::sysPrefix);
     std::set<std::int64_t> numbers;
     for (const auto& [number, path] : mic)
         numbers.insert(number);
@@ -180,34 +180,13 @@ std::string AudioChunkMixer::mixedChunkPrefix(double micGain, double sysGain) {
 }
 
 std::string AudioChunkMixer::mixedChunkName(double micGain, double sysGain, std::int64_t number) {
-    char digits[32];
-    std::snprintf(digits, sizeof digits, "%04lld", static_cast<long long>(number));
-    return mixedChunkPrefix(micGain, sysGain) + digits + ".wav";
-}
-
-std::optional<std::int64_t> AudioChunkMixer::chunkNumber(const fs::path& chunk, std::string_view prefix) {
-    const std::string name = chunk.filename().string();
-    const auto dot = name.rfind('.');
-    if (!name.starts_with(prefix) || dot == std::string::npos || dot <= prefix.size())
-        return std::nullopt;
-    const char* first = name.data() + prefix.size();
-    const char* last = name.data() + dot;
-    if (*first == '+' && last - first > 1 && first[1] != '-')
-        ++first; // a leading sign is part of a decimal integer's text
-    std::int64_t number = 0;
-    const auto [end, error] = std::from_chars(first, last, number);
-    if (error != std::errc() || end != last || first == last)
-        return std::nullopt;
-    return number;
+    return AudioChunkNames::chunkFileName(mixedChunkPrefix(micGain, sysGain), number);
 }
 
 std::optional<AudioChunkMixer::MixedChunkName> AudioChunkMixer::parseMixedChunkName(const fs::path& chunk) {
     const std::string name = chunk.filename().string();
-    std::string extension = chunk.extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     const auto lastUnderscore = name.rfind('_');
-    if (!name.starts_with("mix_m") || extension != ".wav" || lastUnderscore == std::string::npos)
+    if (!name.starts_with("mix_m") || !AudioChunkNames::isWav(chunk) || lastUnderscore == std::string::npos)
         return std::nullopt;
     const std::string prefix = name.substr(0, lastUnderscore + 1);
     const auto gains =
@@ -215,7 +194,7 @@ std::optional<AudioChunkMixer::MixedChunkName> AudioChunkMixer::parseMixedChunkN
     const auto separator = gains.find("_s");
     if (separator == std::string_view::npos || separator == 0 || separator + 2 == gains.size())
         return std::nullopt;
-    const auto number = chunkNumber(chunk, prefix);
+    const auto number = AudioChunkNames::chunkNumber(chunk, prefix);
     if (!number || *number < 0)
         return std::nullopt;
     return MixedChunkName{prefix, *number};
@@ -225,7 +204,7 @@ std::map<std::int64_t, fs::path> AudioChunkMixer::chunkMap(const std::vector<fs:
                                                            std::string_view prefix) {
     std::map<std::int64_t, fs::path> map;
     for (const auto& chunk : chunks) {
-        if (const auto number = chunkNumber(chunk, prefix))
+        if (const auto number = AudioChunkNames::chunkNumber(chunk, prefix))
             map[*number] = chunk;
     }
     return map;

@@ -47,13 +47,6 @@ class AudioChunkMixer {
     // mixedChunkPrefix + the number with at least four digits + ".wav".
     static std::string mixedChunkName(double micGain, double sysGain, std::int64_t number);
 
-    // The running number of a chunk file: the decimal digits between `prefix`
-    // and the last "." of the file name ("mic_0003.wav" → 3 for "mic_").
-    // std::nullopt for a name without the prefix or a dot, or whose middle is
-    // not a whole number. Any extension is accepted.
-    static std::optional<std::int64_t> chunkNumber(const std::filesystem::path& chunk,
-                                                   std::string_view prefix);
-
     struct MixedChunkName {
         std::string prefix;  // "mix_m1.0_s2.0_": names one gain pair's set
         std::int64_t number; // the running number

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <sys/types.h>
+#include <system_error>
 #include <vector>
 
 namespace velnote::platform {
@@ -39,6 +40,11 @@ enum class HiddenEntries { include, skip };
 // "." and "..". Hidden entries start with ".". Empty when the folder is missing.
 std::vector<std::filesystem::path> listDirectory(const std::filesystem::path& folder,
                                                  HiddenEntries hidden = HiddenEntries::include);
+// The same for callers that must tell an empty folder from one they could not
+// read: a folder that cannot be opened (a missing one included) or read to the
+// end sets `error` and gives an empty list; a listing that succeeds clears it.
+std::vector<std::filesystem::path> listDirectory(const std::filesystem::path& folder, HiddenEntries hidden,
+                                                 std::error_code& error);
 
 using FileTime = std::chrono::system_clock::time_point;
 

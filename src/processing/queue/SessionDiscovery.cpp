@@ -1,5 +1,6 @@
 #include "processing/queue/SessionDiscovery.h"
 
+#include "platform/fs/Files.h"
 #include "session/VelnoteLogger.h"
 #include "session/folder/SessionLock.h"
 #include "session/folder/SessionMetadataStore.h"
@@ -43,17 +44,16 @@ SessionDiscovery::SessionDiscovery(const platform::Clock& clock, platform::Clock
 
 std::vector<fs::path> SessionDiscovery::listSessionFolders(const fs::path& baseDir,
                                                            std::string_view failureMessage) {
-    std::vector<fs::path> folders;
     std::error_code ec;
-    fs::directory_iterator it(baseDir, ec);
-    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-        const fs::path& path = it->path();
-        if (!path.filename().string().starts_with(".") && isDirectory(path))
-            folders.push_back(path);
-    }
+    const auto entries = platform::listDirectory(baseDir, platform::HiddenEntries::skip, ec);
     if (ec) {
         log().error("{}: {}: {}", failureMessage, nameOf(baseDir), ec.message());
         return {};
+    }
+    std::vector<fs::path> folders;
+    for (const auto& path : entries) {
+        if (isDirectory(path))
+            folders.push_back(path);
     }
     return folders;
 }

@@ -1,10 +1,11 @@
 #include "processing/queue/SessionRetryFiles.h"
 
+#include "capture/mixer/AudioChunkNames.h"
+#include "platform/fs/Files.h"
 #include "session/VelnoteLogger.h"
 #include "session/folder/SessionLock.h"
 #include "session/folder/SessionMetadataStore.h"
 
-#include <cctype>
 #include <optional>
 #include <system_error>
 
@@ -49,21 +50,14 @@ std::optional<std::string> removeIntermediate(const fs::path& sessionDir, bool& 
     return std::nullopt;
 }
 
-bool isWav(const fs::path& path) {
-    std::string extension = path.extension().string();
-    for (char& c : extension)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return extension == ".wav";
-}
-
 void clearTranscriptionChunkCache(const fs::path& sessionDir,
                                   const SessionRetryFiles::ClearChunkCaches& clearChunkCaches) {
     std::vector<fs::path> chunks;
     std::error_code ec;
-    fs::directory_iterator it(sessionDir / "audio", ec);
-    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-        if (isWav(it->path()))
-            chunks.push_back(it->path());
+    for (const auto& entry :
+         platform::listDirectory(sessionDir / "audio", platform::HiddenEntries::include, ec)) {
+        if (AudioChunkNames::isWav(entry))
+            chunks.push_back(entry);
     }
     // An audio folder that cannot be listed leaves the cache as it is, silently.
     if (ec || chunks.empty() || !clearChunkCaches)

@@ -16,18 +16,6 @@ namespace fs = std::filesystem;
 
 constexpr const char* kImageLinkPattern = R"(!\[[^\]]*\]\(([^)]+)\))";
 
-// The listing that fails loudly (Files.h's listDirectory treats a missing folder as empty).
-std::vector<fs::path> listOrThrow(const fs::path& folder, bool skipHidden) {
-    std::vector<fs::path> entries;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        const auto name = entry.path().filename().string();
-        if (skipHidden && !name.empty() && name.front() == '.')
-            continue;
-        entries.push_back(entry.path());
-    }
-    return entries;
-}
-
 std::string lowercased(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
     return text;
@@ -93,12 +81,11 @@ void SessionMediaCleanup::deleteSessionMediaFiles(const fs::path& sessionDir) {
 std::set<std::string> SessionMediaCleanup::collectMarkdownReferencedImagePaths(const fs::path& sessionDir) {
     const auto& log = VelnoteLogger::processing();
     std::set<std::string> referenced;
-    std::vector<fs::path> entries;
-    try {
-        entries = listOrThrow(sessionDir, true);
-    } catch (const fs::filesystem_error& e) {
+    std::error_code error;
+    const auto entries = platform::listDirectory(sessionDir, platform::HiddenEntries::skip, error);
+    if (error) {
         log.error("failed to list session directory for markdown scan: {}: {}",
-                  sessionDir.filename().string(), e.code().message());
+                  sessionDir.filename().string(), error.message());
         return referenced;
     }
     std::optional<platform::Regex> imageLink;
@@ -145,11 +132,9 @@ void SessionMediaCleanup::cleanupSessionMediaSubdirectory(const std::string& sub
         return;
     }
 
-    std::vector<fs::path> entries;
-    try {
-        entries = listOrThrow(subdir, true);
-    } catch (const fs::filesystem_error& e) {
-        log.error("failed to list {}: {}", subdirName, e.code().message());
+    const auto entries = platform::listDirectory(subdir, platform::HiddenEntries::skip, error);
+    if (error) {
+        log.error("failed to list {}: {}", subdirName, error.message());
         return;
     }
     for (const auto& entry : entries) {
@@ -161,14 +146,11 @@ void SessionMediaCleanup::cleanupSessionMediaSubdirectory(const std::string& sub
         }
     }
 
-    try {
-        if (listOrThrow(subdir, false).empty()) {
-            if (!fs::remove(subdir, error) && error) {
-                log.error("failed to remove empty {}: {}", subdirName, error.message());
-            }
-        }
-    } catch (const fs::filesystem_error& e) {
-        log.error("failed to check if {} is empty: {}", subdirName, e.code().message());
+    const bool empty = platform::listDirectory(subdir, platform::HiddenEntries::include, error).empty();
+    if (error) {
+        log.error("failed to check if {} is empty: {}", subdirName, error.message());
+    } else if (empty && !fs::remove(subdir, error) && error) {
+        log.error("failed to remove empty {}: {}", subdirName, error.message());
     }
 }
 

@@ -1,6 +1,7 @@
 #include "processing/sessions/SessionSnapshotBuilder.h"
 
 #include "platform/concurrency/ThreadPool.h"
+#include "platform/fs/Files.h"
 #include "session/VelnoteLogger.h"
 #include "session/folder/SessionLock.h"
 #include "session/folder/SessionMetadataStore.h"
@@ -86,18 +87,15 @@ SessionSnapshotBuilder::scanSessionEntries(const std::vector<fs::path>& scanDirs
     for (const auto& scanDir : scanDirs) {
         const auto canonicalScanDir = canonical(scanDir);
         std::vector<fs::path> subfolders;
-        try {
-            for (const auto& entry : fs::directory_iterator(scanDir)) {
-                const auto name = entry.path().filename().string();
-                std::error_code unreadable;
-                if (name.front() == '.' || !entry.is_directory(unreadable))
-                    continue;
-                subfolders.push_back(entry.path());
-            }
-        } catch (const fs::filesystem_error& e) {
+        std::error_code error;
+        for (const auto& path : platform::listDirectory(scanDir, platform::HiddenEntries::skip, error)) {
+            std::error_code unreadable;
+            if (fs::is_directory(path, unreadable))
+                subfolders.push_back(path);
+        }
+        if (error) {
             VelnoteLogger::processing().error("failed to list scan directory: {}: {}",
-                                              scanDir.filename().string(), e.code().message());
-            subfolders.clear();
+                                              scanDir.filename().string(), error.message());
         }
         result.subfolderCounts[canonicalScanDir.string()] = static_cast<std::int64_t>(subfolders.size());
         const bool isClosed = canonicalScanDir == savedRoot;

@@ -1,6 +1,8 @@
 #include "processing/transcription/SessionTranscriptionPipeline.h"
 
+#include "capture/mixer/AudioChunkNames.h"
 #include "platform/error/DomainError.h"
+#include "platform/fs/Files.h"
 #include "platform/text/CaseMapping.h"
 #include "processing/transcription/InputLanguage.h"
 #include "processing/transcription/NativeTranscriptionError.h"
@@ -8,7 +10,6 @@
 #include "session/VelnoteLogger.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -24,24 +25,10 @@ const platform::Logger& transcribeLog() {
     return VelnoteLogger::transcribe();
 }
 
-std::string lowercaseExtension(const fs::path& path) {
-    std::string extension = path.extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return extension;
-}
-
-bool isWav(const fs::path& path) {
-    return lowercaseExtension(path) == ".wav";
-}
-
 // The folder's direct entries, hidden ones included; empty (logged) when it cannot be listed.
 std::optional<std::vector<fs::path>> listFolder(const fs::path& folder) {
     std::error_code error;
-    std::vector<fs::path> files;
-    fs::directory_iterator it(folder, error);
-    for (; !error && it != fs::directory_iterator(); it.increment(error))
-        files.push_back(it->path());
+    auto files = platform::listDirectory(folder, platform::HiddenEntries::include, error);
     if (error) {
         VelnoteLogger::processing().error("SessionTranscriptionPipeline: failed to list audio dir {}: {}",
                                           folder.filename().string(), error.message());
@@ -54,25 +41,12 @@ std::vector<fs::path> listAudioFiles(const fs::path& folder) {
     return listFolder(folder).value_or(std::vector<fs::path>{});
 }
 
-// The WAV files whose name starts with `prefix`, in ascending name order.
-std::vector<fs::path> chunkPaths(const std::vector<fs::path>& files, std::string_view prefix) {
-    std::vector<fs::path> chunks;
-    for (const auto& file : files) {
-        if (file.filename().string().starts_with(prefix) && isWav(file))
-            chunks.push_back(file);
-    }
-    std::stable_sort(chunks.begin(), chunks.end(), [](const auto& a, const auto& b) {
-        return a.filename().string() < b.filename().string();
-    });
-    return chunks;
-}
-
 // A "mix_temp_" file is what an interrupted mix left behind: never audio to
 // transcribe. Removes them and returns the other files.
 std::vector<fs::path> withoutLeftoverTemporaryMixes(const std::vector<fs::path>& files) {
     std::vector<fs::path> kept;
     for (const auto& file : files) {
-        if (!file.filename().string().starts_with("mix_temp_")) {
+        if (!file.filename().string().starts_with(AudioChunkNames::mixTemporaryPrefix)) {
             kept.push_back(file);
             continue;
         }
@@ -116,8 +90,8 @@ std::optional<std::vector<fs::path>> existingMixedSet(const std::vector<fs::path
         if (larger || preferred)
             best = it;
     }
-    auto needed = chunkNumbers(mic, "mic_");
-    needed.merge(chunkNumbers(sys, "sys_"));
+    auto needed = chunkNumbers(mic, AudioChunkNames::micPrefix);
+    needed.merge(chunkNumbers(sys, AudioChunkNames::sysPrefix));
     for (const auto number : needed) {
         if (!best->second.count(number))
             return std::nullopt;
@@ -238,8 +212,8 @@ std::vector<AudioSourceTrack> SessionTranscriptionPipeline::sessionTracks(const 
                                                                           double micGain,
                                                                           double sysGain) const {
     const auto files = withoutLeftoverTemporaryMixes(listAudioFiles(sessionDir / "audio"));
-    const auto mic = chunkPaths(files, "mic_");
-    const auto sys = chunkPaths(files, "sys_");
+    const auto mic = AudioChunkNames::chunkFiles(files, AudioChunkNames::micPrefix);
+    const auto sys = AudioChunkNames::chunkFiles(files, AudioChunkNames::sysPrefix);
     const double g1 = effectiveGain(micGain);
     const double g2 = effectiveGain(sysGain);
 
@@ -297,7 +271,8 @@ std::vector<AudioSourceTrack> SessionTranscriptionPipeline::retryMixedTrackFallb
         return {};
     transcribeLog().notice("mixed track produced empty transcript; retry with separate mic/sys tracks");
     const auto files = listAudioFiles(request.sessionDir / "audio");
-    const auto fallback = separateTracks(chunkPaths(files, "mic_"), chunkPaths(files, "sys_"));
+    const auto fallback = separateTracks(AudioChunkNames::chunkFiles(files, AudioChunkNames::micPrefix),
+                                         AudioChunkNames::chunkFiles(files, AudioChunkNames::sysPrefix));
     auto more = processTracks(fallback, request, fallback.size() >= 2, services, stop);
     results.entries.insert(results.entries.end(), more.entries.begin(), more.entries.end());
     results.rawTexts.insert(results.rawTexts.end(), more.rawTexts.begin(), more.rawTexts.end());
@@ -335,12 +310,13 @@ void SessionTranscriptionPipeline::cleanupSeparatedChunksIfMixedTrackUsed(
         return;
     for (const auto& file : *files) {
         const std::string name = file.filename().string();
-        const std::string_view prefix = name.starts_with("mic_")   ? "mic_"
-                                        : name.starts_with("sys_") ? "sys_"
-                                                                   : "";
-        if (prefix.empty() || !isWav(file))
+        const std::string_view prefix =
+            name.starts_with(AudioChunkNames::micPrefix)   ? AudioChunkNames::micPrefix
+            : name.starts_with(AudioChunkNames::sysPrefix) ? AudioChunkNames::sysPrefix
+                                                           : "";
+        if (prefix.empty() || !AudioChunkNames::isWav(file))
             continue;
-        const auto number = AudioChunkMixer::chunkNumber(file, prefix);
+        const auto number = AudioChunkNames::chunkNumber(file, prefix);
         if (!number || !mixedNumbers.count(*number)) {
             transcribeLog().info("kept source chunk not covered by the mixed track path={}", file.string());
             continue;

@@ -119,11 +119,8 @@ std::vector<SummaryVersion> SummaryVersionStore::allVersions(const fs::path& ses
 
     std::vector<SummaryVersion> archived;
     std::error_code ec;
-    fs::directory_iterator it(versions, ec);
-    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-        const fs::path file = it->path();
-        const std::string name = file.filename().string();
-        if (name.front() == '.' || file.extension() != ".md")
+    for (const auto& file : platform::listDirectory(versions, platform::HiddenEntries::skip, ec)) {
+        if (file.extension() != ".md")
             continue;
         const std::string base = file.stem().string();
         const auto stamped = parseArchiveStamp(base);

@@ -45,14 +45,11 @@ struct FileInfo {
 // The folder's regular, non-hidden files with their size and date; entries
 // whose values cannot be read are left out. std::nullopt when listing fails.
 std::optional<std::vector<FileInfo>> sizedEntries(const fs::path& folder, std::error_code& error) {
-    fs::directory_iterator it(folder, error);
+    const auto entries = platform::listDirectory(folder, platform::HiddenEntries::skip, error);
     if (error)
         return std::nullopt;
     std::vector<FileInfo> files;
-    for (; it != fs::directory_iterator(); it.increment(error)) {
-        const fs::path path = it->path();
-        if (path.filename().string().starts_with("."))
-            continue;
+    for (const auto& path : entries) {
         std::error_code ignored;
         if (!fs::is_regular_file(fs::symlink_status(path, ignored)))
             continue;
@@ -64,8 +61,6 @@ std::optional<std::vector<FileInfo>> sizedEntries(const fs::path& folder, std::e
             continue;
         files.push_back({path, static_cast<std::int64_t>(size), date});
     }
-    if (error)
-        return std::nullopt;
     return files;
 }
 
@@ -126,7 +121,7 @@ void SpeechResultCache::saveCachedJson(const platform::Json& results, const fs::
 
 void SpeechResultCache::clearChunkCaches(const std::vector<fs::path>& chunks) const {
     std::error_code error;
-    fs::directory_iterator it(folder_, error);
+    const auto entries = platform::listDirectory(folder_, platform::HiddenEntries::include, error);
     if (error) {
         log().error("WhisperTranscriptionService: failed to read cache dir contents: {}", error.message());
         return;
@@ -135,14 +130,10 @@ void SpeechResultCache::clearChunkCaches(const std::vector<fs::path>& chunks) co
     for (const auto& chunk : chunks)
         prefixes.push_back(chunkKey(chunk) + ".");
     std::vector<fs::path> doomed;
-    for (; it != fs::directory_iterator(); it.increment(error)) {
-        const std::string name = it->path().filename().string();
+    for (const auto& path : entries) {
+        const std::string name = path.filename().string();
         if (std::any_of(prefixes.begin(), prefixes.end(), [&](const auto& p) { return name.starts_with(p); }))
-            doomed.push_back(it->path());
-    }
-    if (error) {
-        log().error("WhisperTranscriptionService: failed to read cache dir contents: {}", error.message());
-        return;
+            doomed.push_back(path);
     }
     for (const auto& path : doomed) {
         std::error_code removal;

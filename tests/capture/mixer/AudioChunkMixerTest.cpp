@@ -1,5 +1,6 @@
 #include "capture/mixer/AudioChunkMixer.h"
 
+#include "capture/mixer/AudioChunkNames.h"
 #include "capture/mixer/AudioFileError.h"
 #include "platform/logging/Logger.h"
 #include "support/TempDir.h"
@@ -64,7 +65,7 @@ TEST(AudioChunkMixerNamingTest, RunningNumberComesFromTheTextBeforeTheLastDot) {
                  {"mic_+-2.wav", {}},
                  {"mic_99999999999999999999.wav", {}}};
     for (const auto& c : cases)
-        EXPECT_EQ(AudioChunkMixer::chunkNumber(c.name, "mic_"), c.number) << c.name;
+        EXPECT_EQ(AudioChunkNames::chunkNumber(c.name, "mic_"), c.number) << c.name;
 
     const auto map = AudioChunkMixer::chunkMap({"a/mic_0002.wav", "b/mic_2.wav", "mic_notes.txt"}, "mic_");
     ASSERT_EQ(map.size(), 1u);

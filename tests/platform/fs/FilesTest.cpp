@@ -1,5 +1,6 @@
-#include "platform/fs/AppFolders.h"
 #include "platform/fs/Files.h"
+
+#include "platform/fs/AppFolders.h"
 #include "support/TempDir.h"
 
 #include <algorithm>
@@ -80,13 +81,32 @@ TEST(FilesTest, ListingWithAndWithoutHiddenEntries) {
     fs::create_directory(dir / "sub");
     auto names = [](const std::vector<fs::path>& paths) {
         std::vector<std::string> out;
-        for (const auto& p : paths) out.push_back(p.filename().string());
+        for (const auto& p : paths)
+            out.push_back(p.filename().string());
         std::sort(out.begin(), out.end());
         return out;
     };
     EXPECT_EQ(names(listDirectory(dir.path())), (std::vector<std::string>{".hidden", "a.wav", "sub"}));
-    EXPECT_EQ(names(listDirectory(dir.path(), HiddenEntries::skip)), (std::vector<std::string>{"a.wav", "sub"}));
+    EXPECT_EQ(names(listDirectory(dir.path(), HiddenEntries::skip)),
+              (std::vector<std::string>{"a.wav", "sub"}));
     EXPECT_TRUE(listDirectory(dir / "missing").empty());
+}
+
+TEST(FilesTest, ListingReportsAFolderItCannotRead) {
+    TempDir dir;
+    writeFileAtomically(dir / "a.wav", "");
+    std::error_code error = std::make_error_code(std::errc::io_error);
+    EXPECT_EQ(listDirectory(dir.path(), HiddenEntries::skip, error).size(), 1u);
+    EXPECT_FALSE(error) << "a successful listing clears the error";
+
+    fs::create_directory(dir / "empty");
+    EXPECT_TRUE(listDirectory(dir / "empty", HiddenEntries::include, error).empty());
+    EXPECT_FALSE(error);
+
+    EXPECT_TRUE(listDirectory(dir / "missing", HiddenEntries::include, error).empty());
+    EXPECT_EQ(error, std::errc::no_such_file_or_directory);
+    EXPECT_TRUE(listDirectory(dir / "a.wav", HiddenEntries::include, error).empty());
+    EXPECT_EQ(error, std::errc::not_a_directory);
 }
 
 TEST(FilesTest, DatesOfFiles) {
