@@ -32,7 +32,8 @@ std::string toCompactJson(const Json& value) {
 Json parseJson(std::string_view text) {
     try {
         return Json::parse(text);
-    } catch (const Json::parse_error& e) {
+    } catch (const Json::exception& e) {
+        // Also out_of_range: a number beyond a double ("1e999").
         throw JsonDecodeError("", std::string("invalid JSON: ") + e.what());
     }
 }

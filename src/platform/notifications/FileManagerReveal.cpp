@@ -1,10 +1,9 @@
 #include "platform/notifications/FileManagerReveal.h"
 
 #include "platform/dbus/BusConnection.h"
+#include "platform/fs/FileUrl.h"
 #include "platform/logging/Logger.h"
 
-#include <cctype>
-#include <cstdio>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <systemd/sd-bus.h>
@@ -83,17 +82,7 @@ bool FileManagerReveal::revealItems(const std::vector<std::filesystem::path>& it
 }
 
 std::string FileManagerReveal::fileUri(const std::filesystem::path& path) {
-    std::string uri = "file://";
-    for (unsigned char c : path.string()) {
-        if (std::isalnum(c) || c == '/' || c == '-' || c == '.' || c == '_' || c == '~') {
-            uri.push_back(static_cast<char>(c));
-        } else {
-            char escaped[4];
-            std::snprintf(escaped, sizeof escaped, "%%%02X", c);
-            uri += escaped;
-        }
-    }
-    return uri;
+    return fileUrl(path);
 }
 
 } // namespace velnote::platform

@@ -4,6 +4,7 @@
 #include "platform/json/IsoDate.h"
 #include "platform/json/Json.h"
 #include "platform/logging/Logger.h"
+#include "platform/text/Base64.h"
 
 #include <array>
 #include <cmath>
@@ -21,55 +22,15 @@ const Logger& logger() {
     return log;
 }
 
-constexpr std::string_view kBase64Alphabet =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
 std::string toBase64(const SettingsData& bytes) {
-    std::string out;
-    out.reserve((bytes.size() + 2) / 3 * 4);
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
-        std::uint32_t chunk = std::uint32_t{bytes[i]} << 16;
-        if (n > 1)
-            chunk |= std::uint32_t{bytes[i + 1]} << 8;
-        if (n > 2)
-            chunk |= bytes[i + 2];
-        for (std::size_t k = 0; k < 4; ++k) {
-            out += k <= n ? kBase64Alphabet[(chunk >> (18 - 6 * k)) & 0x3F] : '=';
-        }
-    }
-    return out;
+    return base64Encoded(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
-// Strict: padded, no white space, no stray characters.
 std::optional<SettingsData> fromBase64(std::string_view text) {
-    if (text.size() % 4 != 0)
+    const std::optional<std::string> bytes = base64Decoded(text);
+    if (!bytes)
         return std::nullopt;
-    std::size_t padding = 0;
-    while (padding < 2 && padding < text.size() && text[text.size() - 1 - padding] == '=')
-        ++padding;
-    SettingsData out;
-    out.reserve(text.size() / 4 * 3);
-    std::uint32_t chunk = 0;
-    for (std::size_t i = 0; i < text.size() - padding; ++i) {
-        const auto at = kBase64Alphabet.find(text[i]);
-        if (at == std::string_view::npos)
-            return std::nullopt;
-        chunk = (chunk << 6) | static_cast<std::uint32_t>(at);
-        if (i % 4 == 3) {
-            out.push_back(static_cast<std::uint8_t>(chunk >> 16));
-            out.push_back(static_cast<std::uint8_t>(chunk >> 8));
-            out.push_back(static_cast<std::uint8_t>(chunk));
-            chunk = 0;
-        }
-    }
-    if (padding == 1) {
-        out.push_back(static_cast<std::uint8_t>(chunk >> 10));
-        out.push_back(static_cast<std::uint8_t>(chunk >> 2));
-    } else if (padding == 2) {
-        out.push_back(static_cast<std::uint8_t>(chunk >> 4));
-    }
-    return out;
+    return SettingsData(bytes->begin(), bytes->end());
 }
 
 Json encodeDouble(double value) {

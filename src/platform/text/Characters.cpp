@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <unicode/brkiter.h>
+#include <unicode/uchar.h>
 #include <unicode/utext.h>
 #include <unicode/utf8.h>
 
@@ -68,6 +69,39 @@ std::string prefixCharacters(std::string_view text, std::size_t count) {
         end = *boundary;
     }
     return std::string(text.substr(0, end));
+}
+
+std::vector<std::string_view> splitCharacters(std::string_view text) {
+    CharacterBoundaries boundaries(text);
+    std::vector<std::string_view> characters;
+    std::size_t start = 0;
+    while (const std::optional<std::size_t> end = boundaries.next()) {
+        characters.push_back(text.substr(start, *end - start));
+        start = *end;
+    }
+    return characters;
+}
+
+std::string replacingNonAlphanumerics(std::string_view text, std::string_view alsoKept,
+                                      std::string_view replacement) {
+    const icu::StringPiece piece = icuPiece(text);
+    constexpr uint32_t kept = U_GC_L_MASK | U_GC_M_MASK | U_GC_N_MASK;
+    std::string out;
+    int32_t offset = 0;
+    while (offset < piece.length()) {
+        const int32_t start = offset;
+        UChar32 c = 0;
+        U8_NEXT(piece.data(), offset, piece.length(), c);
+        const bool keep =
+            c >= 0 && ((U_GET_GC_MASK(c) & kept) != 0 ||
+                       (c < 0x80 && alsoKept.find(static_cast<char>(c)) != std::string_view::npos));
+        if (keep)
+            out.append(
+                text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(offset - start)));
+        else
+            out.append(replacement);
+    }
+    return out;
 }
 
 bool isValidUtf8(std::string_view text) {

@@ -9,13 +9,23 @@ namespace velnote::platform {
 
 namespace {
 
-int32_t leadingWhitespaceEnd(icu::StringPiece text) {
+bool isWhitespace(UChar32 c) {
+    return u_isUWhiteSpace(c);
+}
+
+bool isSpaceOrTab(UChar32 c) {
+    return c == '\t' || u_charType(c) == U_SPACE_SEPARATOR;
+}
+
+using CharacterTest = bool (*)(UChar32);
+
+int32_t leadingWhitespaceEnd(icu::StringPiece text, CharacterTest test = isWhitespace) {
     int32_t offset = 0;
     while (offset < text.length()) {
         int32_t next = offset;
         UChar32 c = 0;
         U8_NEXT(text.data(), next, text.length(), c);
-        if (c < 0 || !u_isUWhiteSpace(c)) {
+        if (c < 0 || !test(c)) {
             break;
         }
         offset = next;
@@ -23,13 +33,13 @@ int32_t leadingWhitespaceEnd(icu::StringPiece text) {
     return offset;
 }
 
-int32_t trailingWhitespaceStart(icu::StringPiece text, int32_t start) {
+int32_t trailingWhitespaceStart(icu::StringPiece text, int32_t start, CharacterTest test = isWhitespace) {
     int32_t offset = text.length();
     while (offset > start) {
         int32_t previous = offset;
         UChar32 c = 0;
         U8_PREV(text.data(), start, previous, c);
-        if (c < 0 || !u_isUWhiteSpace(c)) {
+        if (c < 0 || !test(c)) {
             break;
         }
         offset = previous;
@@ -44,6 +54,17 @@ std::string trimWhitespace(std::string_view text) {
     const int32_t begin = leadingWhitespaceEnd(piece);
     const int32_t end = trailingWhitespaceStart(piece, begin);
     return std::string(text.substr(begin, end - begin));
+}
+
+std::string trimSpacesAndTabs(std::string_view text) {
+    const icu::StringPiece piece = icuPiece(text);
+    const int32_t begin = leadingWhitespaceEnd(piece, isSpaceOrTab);
+    const int32_t end = trailingWhitespaceStart(piece, begin, isSpaceOrTab);
+    return std::string(text.substr(begin, end - begin));
+}
+
+std::size_t leadingWhitespaceLength(std::string_view text) {
+    return static_cast<std::size_t>(leadingWhitespaceEnd(icuPiece(text)));
 }
 
 bool isBlank(std::string_view text) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,13 @@ namespace velnote::platform {
 
 // `text` without white space and newlines at both ends.
 std::string trimWhitespace(std::string_view text);
+
+// `text` without spaces and tabs at both ends: the space separators (general
+// category Zs, U+3000 included) and tab. Line breaks stay.
+std::string trimSpacesAndTabs(std::string_view text);
+
+// The number of bytes of white space and newlines at the start of `text`.
+std::size_t leadingWhitespaceLength(std::string_view text);
 
 // True when `text` is empty or holds only white space and newlines.
 bool isBlank(std::string_view text);

@@ -1,6 +1,7 @@
 #include "platform/fs/Files.h"
 
 #include "platform/fs/AppFolders.h"
+#include "platform/fs/FileUrl.h"
 #include "support/TempDir.h"
 
 #include <algorithm>
@@ -140,6 +141,12 @@ TEST(AppFoldersTest, XdgVariablesAndFallbacks) {
     EXPECT_EQ(configDirectory(), fs::path("/home/tester/.config/Velnote"));
     ScopedEnv tmp("TMPDIR", std::nullopt);
     EXPECT_EQ(temporaryDirectory(), fs::path("/tmp"));
+}
+
+TEST(FileUrlTest, PercentEncodesAllButUnreservedAndSlash) {
+    EXPECT_EQ(fileUrl("/tmp/a b/ス.jpg"), "file:///tmp/a%20b/%E3%82%B9.jpg");
+    EXPECT_EQ(fileUrl("/x/A-z_0.~(1)"), "file:///x/A-z_0.~%281%29");
+    EXPECT_EQ(fileUrl("rel.jpg"), fileUrl(fs::current_path() / "rel.jpg"));
 }
 
 } // namespace

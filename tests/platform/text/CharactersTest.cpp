@@ -59,5 +59,18 @@ TEST(CharactersTest, ValidatesUtf8) {
     }
 }
 
+TEST(CharactersTest, SplitGivesWholeClustersInOrder) {
+    const std::vector<std::string_view> expected = {"a", family, "か\u3099", "\r\n", "\xFF"};
+    const std::string text = "a" + family + "か\u3099\r\n\xFF";
+    EXPECT_EQ(splitCharacters(text), expected);
+    EXPECT_TRUE(splitCharacters("").empty());
+}
+
+TEST(CharactersTest, ReplacesAllButLettersMarksNumbersAndTheKeptOnes) {
+    EXPECT_EQ(replacingNonAlphanumerics("a::b c-d/é٣ア\u3099", "- ", "_"), "a__b c-d_é٣ア\u3099");
+    EXPECT_EQ(replacingNonAlphanumerics("x\xFFy.", "", "_"), "x_y_");
+    EXPECT_EQ(replacingNonAlphanumerics("", "", "_"), "");
+}
+
 } // namespace
 } // namespace velnote::platform

@@ -33,5 +33,14 @@ TEST(WhitespaceTest, BlankMeansNothingLeftAfterTrimming) {
     EXPECT_FALSE(isBlank(" \xFF"));
 }
 
+TEST(WhitespaceTest, SpacesAndTabsTrimLeavesLineBreaks) {
+    EXPECT_EQ(trimSpacesAndTabs("\t \u3000a b\u00A0 \t"), "a b");
+    EXPECT_EQ(trimSpacesAndTabs("\n a \n"), "\n a \n");
+    EXPECT_EQ(trimSpacesAndTabs(""), "");
+    EXPECT_EQ(leadingWhitespaceLength(" \n\u3000x "), 5u);
+    EXPECT_EQ(leadingWhitespaceLength("x "), 0u);
+    EXPECT_EQ(leadingWhitespaceLength(" \t"), 2u);
+}
+
 } // namespace
 } // namespace velnote::platform
