@@ -1,5 +1,7 @@
 #include "engine/speech/Constants.h"
 
+#include "engine/speech/models/ModelSupport.h"
+
 #include <array>
 #include <utility>
 
@@ -41,7 +43,93 @@ constexpr std::array<NameCode, 112> kLanguages{{
     {"moldovan", "ro"},       {"sinhalese", "si"},   {"castilian", "es"},     {"mandarin", "zh"},
 }};
 
+std::vector<std::string> listB() {
+    return {"openai_whisper-tiny",
+            "openai_whisper-tiny.en",
+            "openai_whisper-base",
+            "openai_whisper-base.en",
+            "openai_whisper-small",
+            "openai_whisper-small.en",
+            "openai_whisper-large-v2_949MB",
+            "openai_whisper-large-v2_turbo_955MB",
+            "openai_whisper-large-v3_947MB",
+            "openai_whisper-large-v3_turbo_954MB",
+            "distil-whisper_distil-large-v3_594MB",
+            "distil-whisper_distil-large-v3_turbo_600MB",
+            "openai_whisper-large-v3-v20240930_626MB",
+            "openai_whisper-large-v3-v20240930_turbo_632MB"};
+}
+
+std::vector<DeviceSupport> builtInRows() {
+    return {
+        DeviceSupport("A12, A13, S9, S10",
+                      {"iPhone11", "iPhone12", "iPad12,1", "iPad12,2", "Watch7", "Watch8"},
+                      ModelSupport("openai_whisper-tiny", {"openai_whisper-base", "openai_whisper-base.en",
+                                                           "openai_whisper-tiny", "openai_whisper-tiny.en"})),
+        DeviceSupport("A16, A17 Pro, A18",
+                      {"iPhone15", "iPhone16", "iPhone17", "iPad15,7", "iPad15,8", "iPad16,1", "iPad16,2"},
+                      ModelSupport("openai_whisper-base", listB())),
+        DeviceSupport(
+            "M1", {"MacBookPro17,1", "MacBookPro18,1", "MacBookPro18,2", "MacBookPro18,3", "MacBookPro18,4",
+                   "MacBookAir10,1", "Macmini9,1",     "iMac21,1",       "iMac21,2",       "Mac13",
+                   "iPad13,4",       "iPad13,5",       "iPad13,6",       "iPad13,7",       "iPad13,8",
+                   "iPad13,9",       "iPad13,10",      "iPad13,11",      "iPad13,16",      "iPad13,17"},
+            ModelSupport("openai_whisper-large-v3-v20240930_626MB",
+                         {"openai_whisper-tiny", "openai_whisper-tiny.en", "openai_whisper-base",
+                          "openai_whisper-base.en", "openai_whisper-small", "openai_whisper-small.en",
+                          "openai_whisper-large-v2", "openai_whisper-large-v2_949MB",
+                          "openai_whisper-large-v3", "openai_whisper-large-v3_947MB",
+                          "distil-whisper_distil-large-v3", "distil-whisper_distil-large-v3_594MB",
+                          "openai_whisper-large-v3-v20240930_626MB"})),
+        DeviceSupport("M2, M3, M4",
+                      {"Mac14", "Mac15", "Mac16", "iPad14,3", "iPad14,4", "iPad14,5", "iPad14,6", "iPad14,8",
+                       "iPad14,9", "iPad14,10", "iPad14,11", "iPad15", "iPad16"},
+                      ModelSupport("openai_whisper-large-v3-v20240930",
+                                   {"openai_whisper-tiny",
+                                    "openai_whisper-tiny.en",
+                                    "openai_whisper-base",
+                                    "openai_whisper-base.en",
+                                    "openai_whisper-small",
+                                    "openai_whisper-small.en",
+                                    "openai_whisper-large-v2",
+                                    "openai_whisper-large-v2_949MB",
+                                    "openai_whisper-large-v2_turbo",
+                                    "openai_whisper-large-v2_turbo_955MB",
+                                    "openai_whisper-large-v3",
+                                    "openai_whisper-large-v3_947MB",
+                                    "openai_whisper-large-v3_turbo",
+                                    "openai_whisper-large-v3_turbo_954MB",
+                                    "distil-whisper_distil-large-v3",
+                                    "distil-whisper_distil-large-v3_594MB",
+                                    "distil-whisper_distil-large-v3_turbo",
+                                    "distil-whisper_distil-large-v3_turbo_600MB",
+                                    "openai_whisper-large-v3-v20240930",
+                                    "openai_whisper-large-v3-v20240930_turbo",
+                                    "openai_whisper-large-v3-v20240930_626MB",
+                                    "openai_whisper-large-v3-v20240930_turbo_632MB"})),
+        DeviceSupport(
+            "A14", {"iPhone13", "iPad13,1", "iPad13,2", "iPad13,18", "iPad13,19"},
+            ModelSupport("openai_whisper-base",
+                         {"openai_whisper-tiny", "openai_whisper-tiny.en", "openai_whisper-base",
+                          "openai_whisper-base.en", "openai_whisper-small", "openai_whisper-small.en"})),
+        DeviceSupport("A15", {"iPhone14", "iPad14,1", "iPad14,2"},
+                      ModelSupport("openai_whisper-base", listB())),
+    };
+}
+
 } // namespace
+
+const ModelSupportConfig& Constants::fallbackModelSupportConfig() {
+    // Completed like any table, but never merged with itself.
+    static const ModelSupportConfig table("vocalith-coreml-fallback", "0.4", builtInRows(),
+                                          IncludeFallback::no);
+    return table;
+}
+
+const std::vector<std::string>& Constants::knownModels() {
+    static const std::vector<std::string> names = fallbackModelSupportConfig().knownModels();
+    return names;
+}
 
 const std::map<std::string, std::string>& Constants::languages() {
     static const std::map<std::string, std::string> table(kLanguages.begin(), kLanguages.end());

@@ -7,8 +7,11 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vocalith {
+
+class ModelSupportConfig;
 
 // The engine's fixed values. The tables are built once, on first use, and are read-only afterwards,
 // so any thread may read them without locking.
@@ -36,6 +39,11 @@ struct Constants {
     static const std::map<std::string, std::string>& languages();
     // The 100 distinct codes of `languages`.
     static const std::set<std::string>& languageCodes();
+
+    // The built-in model-support table, used when the model repository offers none.
+    static const ModelSupportConfig& fallbackModelSupportConfig();
+    // Every folder some row of the built-in table supports, each once, in first-seen order.
+    static const std::vector<std::string>& knownModels();
 };
 
 } // namespace vocalith
