@@ -1,10 +1,10 @@
 #include "engine/speech/transcription/ResultWriting.h"
 
 #include "engine/speech/TextFormat.h"
+#include "platform/fs/FileUrl.h"
 #include "platform/fs/Files.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -21,22 +21,6 @@ std::int64_t roundedMilliseconds(float seconds) {
     if (!(value > 0))
         return 0;
     return std::llround(std::min(value, kLargest) * 1000.0);
-}
-
-bool isUrlSafe(unsigned char c) {
-    return std::isalnum(c) ||
-           std::string_view("-._~/!$&'()*+,;=:@").find(static_cast<char>(c)) != std::string_view::npos;
-}
-
-std::string fileUrl(const std::filesystem::path& path) {
-    std::string url = "file://";
-    for (const unsigned char c : path.string()) {
-        if (isUrlSafe(c))
-            url += static_cast<char>(c);
-        else
-            url += cFormat("%%%02X", c);
-    }
-    return url;
 }
 
 std::string cues(const ResultWriting& writer, const TranscriptionResult& result, bool numbered) {
@@ -94,7 +78,7 @@ std::variant<std::string, ResultWriteError> ResultWriting::filePath(const std::s
 ResultWriteOutcome ResultWriting::writeFile(const std::string& path, const std::string& bytes) {
     try {
         velnote::platform::writeFileAtomically(path, bytes);
-        return fileUrl(std::filesystem::absolute(path).lexically_normal());
+        return velnote::platform::fileUrl(std::filesystem::absolute(path).lexically_normal());
     } catch (const std::exception& error) {
         return ResultWriteError{error.what()};
     }
