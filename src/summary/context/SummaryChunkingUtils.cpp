@@ -246,19 +246,24 @@ bool hasGuidelineMarker(std::string_view directive) {
     return false;
 }
 
+std::string noteGuidelinesAndFragment(std::string_view directive, const SummarySourceChunk& chunk) {
+    std::string text(directive);
+    if (!hasGuidelineMarker(directive)) {
+        text =
+            "【" +
+            L10n::localized("L10n.Summarization.intermediateNoteGuidelines", "Intermediate Note Guidelines") +
+            "】\n" + text;
+    }
+    return text + "\n\n【" + L10n::localized("L10n.Summarization.targetFragment", "Target Fragment") + ": " +
+           chunk.label + "】\n" + chunk.text;
+}
+
 NoteRequest chunkNoteContent(const SummarySourceChunk& chunk, std::string_view intermediatePrompt,
                              std::string_view outputLanguage,
                              const std::optional<std::string>& chunkScreenshotHint, std::string_view model,
                              InterfaceLanguage language, platform::SettingsStore& settings) {
-    const std::string directive = compactIntermediateDirective(intermediatePrompt, model, language);
-    std::string user = hasGuidelineMarker(directive)
-                           ? directive
-                           : "【" +
-                                 L10n::localized("L10n.Summarization.intermediateNoteGuidelines",
-                                                 "Intermediate Note Guidelines") +
-                                 "】\n" + directive;
-    user += "\n\n【" + L10n::localized("L10n.Summarization.targetFragment", "Target Fragment") + ": " +
-            chunk.label + "】\n" + chunk.text;
+    std::string user =
+        noteGuidelinesAndFragment(compactIntermediateDirective(intermediatePrompt, model, language), chunk);
     if (const std::string hint = userDictionaryHint(settings); !hint.empty())
         user += "\n\n" + hint;
     if (chunkScreenshotHint && !platform::isBlank(*chunkScreenshotHint))

@@ -50,6 +50,10 @@ std::string noteSystemText(std::string_view outputLanguage,
 // no second header is put above it.
 bool hasGuidelineMarker(std::string_view directive);
 
+// The directive under a "【Intermediate Note Guidelines】" header (none when
+// it carries a marker), then the chunk as "【Target Fragment: label】" and its text.
+std::string noteGuidelinesAndFragment(std::string_view directive, const SummarySourceChunk& chunk);
+
 struct NoteRequest {
     std::string system;
     std::string user;
