@@ -1,8 +1,10 @@
 #include "platform/ml/ModelGenerator.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <functional>
+#include <stdexcept>
 #include <string>
 
 namespace velnote::platform::ml {
@@ -75,6 +77,44 @@ std::vector<WeightTensor> randomWeights(const ModelConfig& config, std::uint32_t
                                    v = offset + spread * random.next();
                                return values;
                            }});
+    }
+    return tensors;
+}
+
+std::vector<WeightTensor> scriptedDecoderWeights(const TextDecoderConfig& config,
+                                                 const std::vector<int>& tokensByPosition) {
+    validate(config);
+    const std::size_t positions = tokensByPosition.size();
+    if (positions == 0 || 2 * positions > static_cast<std::size_t>(config.width) ||
+        positions > static_cast<std::size_t>(config.contextLength))
+        throw std::invalid_argument("a script needs 1 to min(width / 2, context length) tokens");
+    for (int token : tokensByPosition) {
+        if (token < 0 || token >= config.vocabularySize)
+            throw std::invalid_argument("scripted token " + std::to_string(token) +
+                                        " is outside the vocabulary");
+    }
+    const auto width = static_cast<std::size_t>(config.width);
+    // Large against the token embeddings' 0 and 1; the opposite spike keeps the mean at zero, so
+    // the layer norm does not tax tokens scripted at many positions.
+    constexpr float kSpike = 256.0f;
+    std::vector<WeightTensor> tensors;
+    for (const auto& spec : tensorSpecs(config)) {
+        std::size_t count = 1;
+        for (auto d : spec.shape)
+            count *= static_cast<std::size_t>(d);
+        std::vector<float> values(count, 0.0f);
+        if (spec.name == "model.decoder.embed_tokens.weight") {
+            for (std::size_t p = 0; p < positions; ++p)
+                values[static_cast<std::size_t>(tokensByPosition[p]) * width + p] = 1.0f;
+        } else if (spec.name == "model.decoder.embed_positions.weight") {
+            for (std::size_t p = 0; p < static_cast<std::size_t>(config.contextLength); ++p) {
+                values[p * width + std::min(p, positions - 1)] = kSpike;
+                values[p * width + positions + std::min(p, positions - 1)] = -kSpike;
+            }
+        } else if (endsWith(spec.name, "layer_norm.weight")) {
+            std::fill(values.begin(), values.end(), 1.0f);
+        }
+        tensors.push_back(WeightTensor::of(spec.name, spec.shape, std::move(values)));
     }
     return tensors;
 }

@@ -1,0 +1,120 @@
+#include "platform/ml/Model.h"
+
+#include "platform/ml/GgmlSupport.h"
+#include "platform/ml/ModelError.h"
+
+#include <new>
+
+namespace velnote::platform::ml {
+namespace {
+
+using basalith::MultiArray;
+using basalith::MultiArrayDataType;
+
+std::string shapeText(const std::vector<std::int64_t>& shape) {
+    std::string text = "[";
+    for (std::size_t i = 0; i < shape.size(); ++i)
+        text += (i ? ", " : "") + std::to_string(shape[i]);
+    return text + "]";
+}
+
+bool isContiguous(const MultiArray& array) {
+    std::int64_t expected = 1;
+    for (std::size_t i = array.shape().size(); i-- > 0;) {
+        if (array.shape()[i] != 1 && array.strides()[i] != expected)
+            return false;
+        expected *= array.shape()[i];
+    }
+    return true;
+}
+
+// The input as the network takes it: contiguous and of the declared element type.
+MultiArray normalized(const MultiArray& input, const FeatureSpec& spec) {
+    if (input.dataType() == spec.dataType && isContiguous(input))
+        return input;
+    MultiArray out(spec.shape, spec.dataType);
+    const std::int64_t n = out.count();
+    if (spec.dataType == MultiArrayDataType::int32) {
+        const std::vector<int> values = input.toIntArray();
+        std::copy_n(values.begin(), n, out.dataAs<std::int32_t>());
+        return out;
+    }
+    const std::vector<float> values = input.toFloatArray();
+    if (spec.dataType == MultiArrayDataType::float32) {
+        std::copy_n(values.begin(), n, out.dataAs<float>());
+    } else {
+        basalith::Float16* target = out.dataAs<basalith::Float16>();
+        for (std::int64_t i = 0; i < n; ++i)
+            target[i] = static_cast<basalith::Float16>(values[static_cast<std::size_t>(i)]);
+    }
+    return out;
+}
+
+FeatureMap checkedInputs(const FeatureMap& inputs, const std::vector<FeatureSpec>& specs) {
+    FeatureMap out;
+    for (const auto& spec : specs) {
+        auto found = inputs.find(spec.name);
+        if (found == inputs.end())
+            throw ModelError(ModelError::Code::invalidInput, "Missing input \"" + spec.name + "\"");
+        if (found->second.shape() != spec.shape)
+            throw ModelError(ModelError::Code::invalidInput, "Input \"" + spec.name + "\" has shape " +
+                                                                 shapeText(found->second.shape()) +
+                                                                 ", expected " + shapeText(spec.shape));
+        out.emplace(spec.name, normalized(found->second, spec));
+    }
+    return out;
+}
+
+} // namespace
+
+std::shared_ptr<Model> Model::load(const std::filesystem::path& location, basalith::ComputeUnits computeUnits,
+                                   ModelOptions options) {
+    auto file = ModelFile::load(location);
+    std::string architecture = architectureName(file->config());
+    FeatureSpecs features = file->features();
+    std::shared_ptr<const Network> network = makeNetwork(std::move(file));
+    const int threads = options.threads > 0 ? options.threads : defaultThreadCount();
+    return std::shared_ptr<Model>(
+        new Model(std::move(network), std::move(architecture), std::move(features), computeUnits, threads));
+}
+
+void Model::prewarm(const std::filesystem::path& location, basalith::ComputeUnits computeUnits) {
+    load(location, computeUnits);
+}
+
+Model::Model(std::shared_ptr<const Network> network, std::string architecture, FeatureSpecs features,
+             basalith::ComputeUnits computeUnits, int threads)
+    : architecture_(std::move(architecture)), features_(std::move(features)),
+      description_(toModelDescription(features_)), computeUnits_(computeUnits), threads_(threads),
+      network_(std::move(network)) {}
+
+std::shared_ptr<const Network> Model::currentNetwork() const {
+    std::lock_guard lock(mutex_);
+    return network_;
+}
+
+FeatureMap Model::predict(const FeatureMap& inputs) const {
+    const auto network = currentNetwork();
+    if (!network)
+        throw ModelError(ModelError::Code::notLoaded, "The " + architecture_ + " model is not loaded");
+    const FeatureMap checked = checkedInputs(inputs, features_.inputs);
+    try {
+        return network->predict(checked, threads_);
+    } catch (const std::bad_alloc&) {
+        throw ModelError(ModelError::Code::predictionFailed,
+                         "Not enough memory for a " + architecture_ + " prediction");
+    }
+}
+
+void Model::unload() {
+    std::shared_ptr<const Network> released;
+    std::lock_guard lock(mutex_);
+    released.swap(network_);
+}
+
+bool Model::isLoaded() const {
+    std::lock_guard lock(mutex_);
+    return network_ != nullptr;
+}
+
+} // namespace velnote::platform::ml
