@@ -161,7 +161,14 @@ void BM_DecoderStep(benchmark::State& state) {
 
 BENCHMARK(BM_EncoderMatmulBound)->Arg(8)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_EncoderPass)->Arg(8)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
-BENCHMARK(BM_DecoderStep)->Arg(8)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_DecoderStep)
+    ->Arg(8)
+    ->Arg(4)
+    ->Arg(2)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
 
 } // namespace
 

@@ -28,7 +28,7 @@ class AudioEncoderNetwork final : public Network {
     FeatureMap predict(const FeatureMap& inputs, int threads) const override {
         const std::int64_t frames = config_.contextLength, width = config_.width;
         const ModelFile& f = *file_;
-        Graph graph(64 + 40 * static_cast<std::size_t>(config_.layerCount));
+        Graph graph(64 + 128 * static_cast<std::size_t>(config_.layerCount));
         ggml_context* ctx = graph.context();
 
         ggml_tensor* mel = graph.input(GGML_TYPE_F32, {2 * frames, config_.melCount});

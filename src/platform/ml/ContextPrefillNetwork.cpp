@@ -47,7 +47,7 @@ class ContextPrefillNetwork final : public Network {
         const std::int64_t width = c.width, count = static_cast<std::int64_t>(tokens.size());
         const float scale = 1.0f / std::sqrt(static_cast<float>(width / c.headCount));
 
-        Graph graph(64 + 64 * weights_.layers.size());
+        Graph graph(64 + 128 * weights_.layers.size());
         ggml_context* ctx = graph.context();
         ggml_tensor* ids = graph.input(GGML_TYPE_I32, {count});
         ggml_tensor* positions = graph.input(GGML_TYPE_I32, {count});

@@ -1,5 +1,6 @@
 #include "platform/ml/ModelConfig.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace velnote::platform::ml {
@@ -14,8 +15,12 @@ constexpr std::int64_t kMaxLayers = 256;
 constexpr std::int64_t kMaxVocabulary = 1 << 20;
 constexpr std::int64_t kMaxContext = 1 << 16;
 constexpr std::int64_t kMaxMelCount = 1024;
-constexpr std::int64_t kMaxFftLength = 1 << 16;
-constexpr std::int64_t kMaxWindowSamples = std::int64_t{16000} * 3600;
+// The mel model's buffers grow with its keys alone (no tensor of that size has to be in the file):
+// frames of fft_length samples every hop_length, and a DFT basis of fft_length squared. These
+// bounds keep both to a few hundred megabytes for a hostile file.
+constexpr std::int64_t kMaxFftLength = 4096;
+constexpr std::int64_t kMaxOverlap = 8; // fft_length / hop_length
+constexpr std::int64_t kMaxWindowSamples = std::int64_t{16000} * 600;
 
 void requireRange(const char* what, std::int64_t value, std::int64_t low, std::int64_t high) {
     if (value < low || value > high)
@@ -39,7 +44,7 @@ void requireEpsilon(float eps) {
 
 void validateOne(const MelSpectrogramConfig& c) {
     requireRange("fft_length", c.fftLength, 2, kMaxFftLength);
-    requireRange("hop_length", c.hopLength, 1, c.fftLength);
+    requireRange("hop_length", c.hopLength, (c.fftLength + kMaxOverlap - 1) / kMaxOverlap, c.fftLength);
     requireRange("mel_count", c.melCount, 1, kMaxMelCount);
     requireRange("window_samples", c.windowSamples, c.hopLength, kMaxWindowSamples);
     if (c.windowSamples % c.hopLength != 0)
@@ -63,9 +68,14 @@ void validateOne(const TextDecoderConfig& c) {
     requireRange("audio_context_length", c.audioContextLength, 1, kMaxContext);
     requireRange("kv_cache_length", c.kvCacheLength, 1, c.contextLength);
     requireEpsilon(c.layerNormEps);
-    for (const auto& head : c.alignmentHeads) {
+    for (std::size_t i = 0; i < c.alignmentHeads.size(); ++i) {
+        const auto& head = c.alignmentHeads[i];
         requireRange("alignment head layer", head.layer, 0, c.layerCount - 1);
         requireRange("alignment head", head.head, 0, c.headCount - 1);
+        if (std::find(c.alignmentHeads.begin(), c.alignmentHeads.begin() + static_cast<std::ptrdiff_t>(i),
+                      head) != c.alignmentHeads.begin() + static_cast<std::ptrdiff_t>(i))
+            throw std::invalid_argument("alignment head " + std::to_string(head.layer) + "," +
+                                        std::to_string(head.head) + " is named twice");
     }
 }
 

@@ -88,7 +88,7 @@ class TextDecoderNetwork final : public Network {
         }
         entry->tensors.allocate();
 
-        Graph graph(16 + 12 * weights_.layers.size());
+        Graph graph(16 + 32 * weights_.layers.size());
         ggml_context* ctx = graph.context();
         ggml_tensor* encoded = graph.input(GGML_TYPE_F16, {frames, width});
         ggml_tensor* x =
@@ -116,7 +116,7 @@ class TextDecoderNetwork final : public Network {
         const float eps = config_.layerNormEps;
         const float scale = 1.0f / std::sqrt(static_cast<float>(width / heads));
 
-        Graph graph(64 + 64 * weights_.layers.size());
+        Graph graph(64 + 128 * weights_.layers.size() + 2 * config_.alignmentHeads.size());
         ggml_context* ctx = graph.context();
         ggml_tensor* ids = graph.input(GGML_TYPE_I32, {1});
         ggml_tensor* positions = graph.input(GGML_TYPE_I32, {1});

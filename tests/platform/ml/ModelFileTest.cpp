@@ -147,6 +147,24 @@ TEST(ModelFileTest, DamagedFilesAreInvalidModelsNeverACrash) {
     }
     spit(bad, std::string(4096, '\xff'));
     EXPECT_EQ(loadError(dir / "bad"), ModelError::Code::invalidModel);
+
+    // Bytes changed anywhere in the header, keys and tensor table: either still a model (a changed
+    // value) or an invalid one, never anything else.
+    std::uint64_t state = 42;
+    for (int round = 0; round < 300; ++round) {
+        std::string damaged = bytes;
+        for (int flips = 0; flips < 3; ++flips) {
+            state = state * 6364136223846793005ull + 1442695040888963407ull;
+            const std::size_t at = (state >> 33) % 2500;
+            damaged[at] = static_cast<char>(damaged[at] ^ static_cast<char>(1 + (state >> 20) % 255));
+        }
+        spit(bad, damaged);
+        try {
+            ModelFile::load(dir / "bad");
+        } catch (const ModelError& error) {
+            EXPECT_EQ(error.code(), ModelError::Code::invalidModel) << error.what();
+        }
+    }
 }
 
 // Rewrites a good file with its keys or tensor table changed through the GGUF library itself, and
