@@ -107,6 +107,13 @@ TEST(ModelFileTest, WriterRejectsIncompleteOrMisshapenWeightsAndLeavesNoFile) {
     bad.headCount = 5;
     EXPECT_THROW(writeModel(dir / "bad", bad, randomWeights(testing::tinyEncoder(), 1)),
                  std::invalid_argument);
+    TextDecoderConfig twice = testing::tinyDecoder();
+    twice.alignmentHeads.push_back(twice.alignmentHeads.front());
+    EXPECT_THROW(validate(twice), std::invalid_argument);
+    // A mel model's buffers grow with its keys alone: frames overlapping more than 8 times are refused.
+    MelSpectrogramConfig dense = testing::tinyMel();
+    dense.hopLength = 40;
+    EXPECT_THROW(validate(dense), std::invalid_argument);
 }
 
 TEST(ModelFileTest, WriterSkipsTensorsTheArchitectureDoesNotUseWithoutReadingThem) {
