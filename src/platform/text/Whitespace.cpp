@@ -72,4 +72,24 @@ bool isBlank(std::string_view text) {
     return leadingWhitespaceEnd(piece) == piece.length();
 }
 
+std::vector<std::string> splitOnWhitespace(std::string_view text) {
+    const icu::StringPiece piece = icuPiece(text);
+    std::vector<std::string> pieces;
+    int32_t start = 0;
+    int32_t offset = 0;
+    while (offset < piece.length()) {
+        const int32_t at = offset;
+        UChar32 c = 0;
+        U8_NEXT(piece.data(), offset, piece.length(), c);
+        if (c >= 0 && u_isUWhiteSpace(c)) {
+            if (at > start)
+                pieces.emplace_back(text.substr(start, at - start));
+            start = offset;
+        }
+    }
+    if (piece.length() > start)
+        pieces.emplace_back(text.substr(start));
+    return pieces;
+}
+
 } // namespace velnote::platform

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velnote::platform {
 
@@ -23,5 +24,10 @@ std::size_t leadingWhitespaceLength(std::string_view text);
 
 // True when `text` is empty or holds only white space and newlines.
 bool isBlank(std::string_view text);
+
+// The pieces of `text` between runs of white space and newlines, empty pieces left out:
+// "a  b\tc" gives {"a", "b", "c"}; a blank text gives none. Quotes and backslashes are
+// ordinary characters.
+std::vector<std::string> splitOnWhitespace(std::string_view text);
 
 } // namespace velnote::platform

@@ -25,6 +25,16 @@ TEST(WhitespaceTest, TrimsUnicodeWhiteSpaceAndNewlinesAtBothEndsOnly) {
     }
 }
 
+TEST(WhitespaceTest, SplitsAtRunsOfUnicodeWhiteSpace) {
+    using Pieces = std::vector<std::string>;
+    EXPECT_EQ(splitOnWhitespace("a  b\tc"), (Pieces{"a", "b", "c"}));
+    EXPECT_EQ(splitOnWhitespace("\u3000-p\n{prompt}\u00A0\"x y\" \\ "),
+              (Pieces{"-p", "{prompt}", "\"x", "y\"", "\\"}));
+    EXPECT_EQ(splitOnWhitespace(" \xFF\xE3 z"), (Pieces{"\xFF\xE3", "z"}));
+    EXPECT_TRUE(splitOnWhitespace("").empty());
+    EXPECT_TRUE(splitOnWhitespace(" \u2028\t").empty());
+}
+
 TEST(WhitespaceTest, BlankMeansNothingLeftAfterTrimming) {
     EXPECT_TRUE(isBlank(""));
     EXPECT_TRUE(isBlank(" \t\u3000\r\n\u00A0"));

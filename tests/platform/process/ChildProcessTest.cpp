@@ -1,0 +1,153 @@
+#include "platform/process/ChildProcess.h"
+
+#include "platform/concurrency/CancellationError.h"
+#include "support/TempDir.h"
+
+#include <csignal>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+
+namespace velnote::platform {
+namespace {
+
+using namespace std::chrono_literals;
+using Stream = ChildProcess::Stream;
+
+std::unique_ptr<ChildProcess> shell(const std::string& script, std::chrono::milliseconds grace = 2s) {
+    return ChildProcess::launch(ProcessSpec{.executable = "/bin/sh",
+                                            .arguments = {"-c", script, "sh", "one", "two words"},
+                                            .environment = {"PATH=/usr/bin:/bin", "MARK=m1"},
+                                            .outputGrace = grace});
+}
+
+ChildProcess::WaitResult waitBriefly(ChildProcess& child) {
+    return child.waitForExit(ChildProcess::Clock::now() + 10s);
+}
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The state letter of a process ("S", "Z", ...), or "" when there is no such process.
+std::string processState(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string id, name, state;
+    stat >> id >> name >> state;
+    return state;
+}
+
+TEST(ChildProcessTest, PassesArgumentsEnvironmentAndInputAndCollectsBothStreams) {
+    auto child = shell(R"(printf '%s|' "$@" "$MARK"; cat; echo oops >&2; exit 3)");
+    child->writeInput("from stdin");
+    ASSERT_EQ(waitBriefly(*child), ChildProcess::WaitResult::exited);
+    ASSERT_TRUE(child->waitForOutputEnd(Stream::standardOutput, ChildProcess::Clock::now() + 5s));
+    ASSERT_TRUE(child->waitForOutputEnd(Stream::standardError, ChildProcess::Clock::now() + 5s));
+    EXPECT_EQ(child->takeOutput(Stream::standardOutput), "one|two words|m1|from stdin");
+    EXPECT_EQ(child->takeOutput(Stream::standardError), "oops\n");
+    EXPECT_EQ(child->terminationStatus(), 3);
+    EXPECT_FALSE(child->isRunning());
+}
+
+TEST(ChildProcessTest, KeepsEveryByteOfAFloodOnBothStreams) {
+    // 200 KiB on each stream, interleaved, while standard input is not read at all.
+    auto child =
+        shell("head -c 204800 /dev/zero | tr '\\0' o & head -c 204800 /dev/zero | tr '\\0' e >&2; wait");
+    child->writeInput(std::string(1 << 20, 'i'));
+    ASSERT_EQ(waitBriefly(*child), ChildProcess::WaitResult::exited);
+    child->waitForOutputEnd(Stream::standardOutput, ChildProcess::Clock::now() + 5s);
+    child->waitForOutputEnd(Stream::standardError, ChildProcess::Clock::now() + 5s);
+    EXPECT_EQ(child->takeOutput(Stream::standardOutput), std::string(800 * 256, 'o'));
+    EXPECT_EQ(child->takeOutput(Stream::standardError), std::string(800 * 256, 'e'));
+    EXPECT_EQ(child->terminationStatus(), 0);
+}
+
+TEST(ChildProcessTest, DeliversOutputPieceByPieceUntilTheEnd) {
+    auto child = shell("echo first; sleep 0.1; echo second");
+    std::string all;
+    while (auto chunk = child->nextChunk(Stream::standardOutput))
+        all += *chunk;
+    EXPECT_EQ(all, "first\nsecond\n");
+    std::stop_source stop;
+    stop.request_stop();
+    auto sleeper = shell("sleep 5");
+    EXPECT_THROW(sleeper->nextChunk(Stream::standardOutput, stop.get_token()), CancellationError);
+}
+
+TEST(ChildProcessTest, ForceKillEndsATermIgnoringChildAndWhatItStarted) {
+    testing::TempDir dir;
+    const auto pidFile = dir / "grandchild.pid";
+    auto child =
+        shell("trap '' TERM; sleep 30 & echo $! > '" + pidFile.string() + "'; echo ready; wait; wait");
+    ASSERT_EQ(child->nextChunk(Stream::standardOutput), "ready\n");
+    const pid_t grandchild = std::stoi(readFile(pidFile));
+
+    EXPECT_EQ(child->waitForExit(ChildProcess::Clock::now() + 100ms),
+              ChildProcess::WaitResult::deadlinePassed);
+    const auto start = ChildProcess::Clock::now();
+    child->forceKill(200ms);
+    ASSERT_EQ(waitBriefly(*child), ChildProcess::WaitResult::exited);
+    EXPECT_GE(ChildProcess::Clock::now() - start, 150ms);
+    EXPECT_EQ(child->terminationStatus(), SIGKILL);
+    // The grandchild was in the child's group: it is gone, or a zombie waiting to be reaped.
+    std::string state = processState(grandchild);
+    for (int i = 0; i < 200 && !state.empty() && state != "Z"; ++i) {
+        std::this_thread::sleep_for(10ms);
+        state = processState(grandchild);
+    }
+    EXPECT_TRUE(state.empty() || state == "Z") << state;
+}
+
+TEST(ChildProcessTest, StopsReadingOutputHeldOpenAfterTheChildExits) {
+    auto child = shell("sleep 30 & echo hi", 200ms);
+    ASSERT_EQ(waitBriefly(*child), ChildProcess::WaitResult::exited);
+    EXPECT_TRUE(child->waitForOutputEnd(Stream::standardOutput, ChildProcess::Clock::now() + 5s));
+    EXPECT_EQ(child->takeOutput(Stream::standardOutput), "hi\n");
+    child->forceKill(0ms); // the background sleep
+}
+
+TEST(ChildProcessTest, WaitingEndsOnAStop) {
+    auto child = shell("sleep 30");
+    std::stop_source stop;
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(50ms);
+        stop.request_stop();
+    });
+    EXPECT_EQ(child->waitForExit(ChildProcess::Clock::now() + 10s, stop.get_token()),
+              ChildProcess::WaitResult::stopped);
+    stopper.join();
+    EXPECT_TRUE(child->isRunning());
+} // the destructor kills the sleep
+
+TEST(ChildProcessTest, LaunchFailuresCarryTheReason) {
+    try {
+        ProcessSpec spec;
+        spec.executable = "/nonexistent/tool";
+        ChildProcess::launch(spec);
+        FAIL() << "launched";
+    } catch (const ProcessLaunchError& e) {
+        EXPECT_EQ(e.code().value(), ENOENT);
+    }
+    try {
+        ProcessSpec spec;
+        spec.executable = "/bin/echo";
+        spec.arguments = {std::string("a\0b", 3)};
+        ChildProcess::launch(spec);
+        FAIL() << "launched";
+    } catch (const ProcessLaunchError& e) {
+        EXPECT_EQ(e.code().value(), EINVAL);
+    }
+}
+
+TEST(ChildProcessTest, EnvironmentWithReplacesOneEntry) {
+    testing::ScopedEnv path("PATH", "/old");
+    const auto entries = environmentWith("PATH", "/new:/bin");
+    EXPECT_EQ(std::count(entries.begin(), entries.end(), "PATH=/new:/bin"), 1);
+    EXPECT_EQ(std::count(entries.begin(), entries.end(), "PATH=/old"), 0);
+}
+
+} // namespace
+} // namespace velnote::platform
