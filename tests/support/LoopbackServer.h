@@ -62,6 +62,8 @@ class LoopbackServer {
             server_.Delete(pattern, route);
         }
         server_.set_tcp_nodelay(true); // else small replies wait for the client's delayed ACK
+        // stop() waits for idle keep-alive connections of clients that outlive the server.
+        server_.set_keep_alive_timeout(1);
         port_ = server_.bind_to_any_port("127.0.0.1");
         thread_ = std::thread([this] { server_.listen_after_bind(); });
         // stop() does nothing before the server runs, and the join would then wait for ever.

@@ -47,11 +47,6 @@ bool flag(const UserDefaults& defaults, Key key, bool absent) {
     return absent;
 }
 
-bool isCommandLineProvider(SummaryProvider provider) {
-    return provider == SummaryProvider::claudeCLI || provider == SummaryProvider::copilotCLI ||
-           provider == SummaryProvider::antigravityCLI;
-}
-
 // The stored value of a provider this build can run: "local" for no value, a
 // blank or unknown value, and for the command-line tools in the store flavour
 // (the sandbox cannot start them). Only the flavour value held by BuildFlavor

@@ -1,5 +1,7 @@
 #include "session/config/SummaryProvider.h"
 
+#include "platform/flavor/BuildFlavor.h"
+#include "platform/text/Whitespace.h"
 #include "session/l10n/L10n.h"
 
 namespace velnote {
@@ -56,6 +58,77 @@ std::optional<SummaryProvider> summaryProviderFromRawValue(std::string_view raw)
 std::string label(SummaryProvider provider) {
     const Names n = names(provider);
     return L10n::localized(n.labelKey, n.englishLabel);
+}
+
+std::optional<std::string_view> apiKeyAccount(SummaryProvider provider) {
+    switch (provider) {
+    case SummaryProvider::openAI:
+        return KeychainHelper::openAIAPIKey;
+    case SummaryProvider::openRouter:
+        return KeychainHelper::openRouterAPIKey;
+    case SummaryProvider::githubCopilotAPI:
+        return KeychainHelper::copilotAPIKey;
+    case SummaryProvider::claudeAPI:
+        return KeychainHelper::claudeAPIKey;
+    case SummaryProvider::geminiAPI:
+        return KeychainHelper::geminiAPIKey;
+    default:
+        return std::nullopt;
+    }
+}
+
+std::string extractModelID(std::string_view setting) {
+    const std::string trimmed = platform::trimWhitespace(setting);
+    auto pieces = platform::splitOnWhitespace(trimmed);
+    return pieces.empty() ? trimmed : std::move(pieces.front());
+}
+
+std::string resolvedModel(SummaryProvider provider, const SessionConfig& config,
+                          const UserDefaults& defaults) {
+    const auto& providerModel = config.summary.providerModel;
+    if (providerModel && !platform::isBlank(*providerModel))
+        return extractModelID(*providerModel);
+    const auto commandLineModel = [&](UserDefaultsKey key) {
+        const auto setting = defaults.string(key);
+        return extractModelID(setting && !setting->empty() ? *setting : "default");
+    };
+    switch (provider) {
+    case SummaryProvider::llamaCppLocal:
+        return config.summary.localModel.empty() ? "qwen2.5-7b-instruct-mlx-4bit" : config.summary.localModel;
+    case SummaryProvider::appleLocalLLM:
+        return "on-device";
+    case SummaryProvider::claudeCLI:
+        return commandLineModel(UserDefaultsKey::claudeCLIModel);
+    case SummaryProvider::copilotCLI:
+        return commandLineModel(UserDefaultsKey::copilotCLIModel);
+    case SummaryProvider::antigravityCLI:
+        return commandLineModel(UserDefaultsKey::antigravityCLIModel);
+    default:
+        return "default";
+    }
+}
+
+bool validateAPIKey(SummaryProvider provider, const KeychainHelper& keychain) {
+    const auto account = apiKeyAccount(provider);
+    return !account || !keychain.load(*account).empty();
+}
+
+bool validateAPIKey(SummaryProvider provider) {
+    return validateAPIKey(provider, KeychainHelper());
+}
+
+bool isCommandLineProvider(SummaryProvider provider) {
+    return provider == SummaryProvider::claudeCLI || provider == SummaryProvider::copilotCLI ||
+           provider == SummaryProvider::antigravityCLI;
+}
+
+std::vector<SummaryProvider> availableProviders() {
+    std::vector<SummaryProvider> offered;
+    for (const auto provider : kAllSummaryProviders) {
+        if (!(BuildFlavor::overrideIsAppStore() && isCommandLineProvider(provider)))
+            offered.push_back(provider);
+    }
+    return offered;
 }
 
 } // namespace velnote
