@@ -3,6 +3,7 @@
 #include "platform/http/HttpUrl.h"
 #include "platform/text/CaseMapping.h"
 #include "platform/text/Characters.h"
+#include "platform/text/Split.h"
 #include "platform/text/Whitespace.h"
 #include "providers/chat/ChatWireFormats.h"
 #include "providers/core/RemoteAISummarizationError.h"
@@ -74,13 +75,6 @@ Reply post(const ProviderEnvironment& environment, std::string_view family, cons
                                                     " body=" + text);
     }
     return Reply{response.status, std::move(response.body)};
-}
-
-std::string joined(const std::vector<std::string>& texts) {
-    std::string all;
-    for (std::size_t i = 0; i < texts.size(); ++i)
-        all += (i == 0 ? "" : "\n") + texts[i];
-    return all;
 }
 
 std::string checkedText(std::string_view family, const Reply& reply, const std::string& text) {
@@ -235,7 +229,7 @@ std::string RemoteAIHTTPClient::sendClaudeChat(const ChatTarget& target, std::st
     const Reply reply = post(environment_, "claude", target.baseURL, "/v1/messages", headers,
                              chatwire::claudeRequest(target.model, systemPrompt, userPrompt), target.model,
                              systemPrompt.size() + userPrompt.size(), std::move(stop));
-    return checkedText("claude", reply, joined(chatwire::claudeResponseTexts(reply.body)));
+    return checkedText("claude", reply, platform::joined(chatwire::claudeResponseTexts(reply.body), "\n"));
 }
 
 std::string RemoteAIHTTPClient::sendGeminiChat(const ChatTarget& target, std::string_view systemPrompt,
@@ -245,7 +239,7 @@ std::string RemoteAIHTTPClient::sendGeminiChat(const ChatTarget& target, std::st
         post(environment_, "gemini", target.baseURL, "/v1beta/models/" + target.model + ":generateContent",
              headers, chatwire::geminiChatRequest(systemPrompt, userPrompt), target.model,
              systemPrompt.size() + userPrompt.size(), std::move(stop));
-    return checkedText("gemini", reply, joined(chatwire::geminiResponseTexts(reply.body)));
+    return checkedText("gemini", reply, platform::joined(chatwire::geminiResponseTexts(reply.body), "\n"));
 }
 
 } // namespace velnote

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "session/keychain/KeychainHelper.h"
 #include "session/config/SessionConfig.h"
+#include "session/keychain/KeychainHelper.h"
 #include "session/settings/UserDefaults.h"
 
 #include <array>
