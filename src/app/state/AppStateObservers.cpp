@@ -10,7 +10,10 @@ AppStateObservers::Token AppStateObservers::add(const std::vector<AppStateField>
     for (AppStateField field : fields) {
         byField_[static_cast<std::size_t>(field)][id] = shared;
     }
-    return Token(weak_from_this(), id);
+    return Token([owner = weak_from_this(), id] {
+        if (auto observers = owner.lock())
+            observers->remove(id);
+    });
 }
 
 void AppStateObservers::notify(AppStateField field) {
@@ -37,30 +40,6 @@ void AppStateObservers::remove(std::uint64_t id) {
     for (auto& observers : byField_) {
         observers.erase(id);
     }
-}
-
-AppStateObservers::Token::Token(Token&& other) noexcept
-    : owner_(std::move(other.owner_)), id_(std::exchange(other.id_, 0)) {}
-
-AppStateObservers::Token& AppStateObservers::Token::operator=(Token&& other) noexcept {
-    if (this != &other) {
-        reset();
-        owner_ = std::move(other.owner_);
-        id_ = std::exchange(other.id_, 0);
-    }
-    return *this;
-}
-
-AppStateObservers::Token::~Token() {
-    reset();
-}
-
-void AppStateObservers::Token::reset() {
-    if (auto owner = owner_.lock(); owner && id_ != 0) {
-        owner->remove(id_);
-    }
-    owner_.reset();
-    id_ = 0;
 }
 
 } // namespace velnote

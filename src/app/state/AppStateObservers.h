@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/state/AppStateField.h"
+#include "platform/concurrency/ObserverToken.h"
 
 #include <array>
 #include <cstdint>
@@ -19,7 +20,8 @@ namespace velnote {
 class AppStateObservers : public std::enable_shared_from_this<AppStateObservers> {
   public:
     using Observer = std::function<void(AppStateField)>;
-    class Token;
+    // Stops the observation when destroyed or reset; may outlive the state.
+    using Token = platform::ObserverToken;
 
     // Calls `observer` with the field after each change of any of `fields`, until the token goes.
     [[nodiscard]] Token add(const std::vector<AppStateField>& fields, Observer observer);
@@ -31,24 +33,6 @@ class AppStateObservers : public std::enable_shared_from_this<AppStateObservers>
 
     std::array<std::map<std::uint64_t, std::shared_ptr<Observer>>, kAppStateFieldCount> byField_;
     std::uint64_t nextId_ = 1;
-};
-
-// Move-only; stops the observation when destroyed or reset. May outlive the state.
-class AppStateObservers::Token {
-  public:
-    Token() = default;
-    Token(Token&& other) noexcept;
-    Token& operator=(Token&& other) noexcept;
-    ~Token();
-
-    void reset();
-
-  private:
-    friend class AppStateObservers;
-    Token(std::weak_ptr<AppStateObservers> owner, std::uint64_t id) : owner_(std::move(owner)), id_(id) {}
-
-    std::weak_ptr<AppStateObservers> owner_;
-    std::uint64_t id_ = 0;
 };
 
 } // namespace velnote

@@ -252,33 +252,10 @@ void SettingsStore::persist() {
 
 SettingsStore::ObserverToken SettingsStore::observe(Observer observer) {
     const std::uint64_t id = observers_->add(std::move(observer));
-    return ObserverToken(observers_, id);
-}
-
-SettingsStore::ObserverToken::ObserverToken(std::weak_ptr<Observers> observers, std::uint64_t id)
-    : observers_(std::move(observers)), id_(id) {}
-
-SettingsStore::ObserverToken::ObserverToken(ObserverToken&& other) noexcept
-    : observers_(std::move(other.observers_)), id_(std::exchange(other.id_, 0)) {}
-
-SettingsStore::ObserverToken& SettingsStore::ObserverToken::operator=(ObserverToken&& other) noexcept {
-    if (this != &other) {
-        reset();
-        observers_ = std::move(other.observers_);
-        id_ = std::exchange(other.id_, 0);
-    }
-    return *this;
-}
-
-SettingsStore::ObserverToken::~ObserverToken() {
-    reset();
-}
-
-void SettingsStore::ObserverToken::reset() {
-    if (auto observers = observers_.lock())
-        observers->remove(id_);
-    observers_.reset();
-    id_ = 0;
+    return ObserverToken([observers = std::weak_ptr<Observers>(observers_), id] {
+        if (auto owner = observers.lock())
+            owner->remove(id);
+    });
 }
 
 } // namespace velnote::platform

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/concurrency/ObserverToken.h"
 #include "platform/settings/SettingsFile.h"
 #include "platform/settings/SettingsValue.h"
 
@@ -25,7 +26,8 @@ namespace velnote::platform {
 class SettingsStore {
   public:
     using Observer = std::function<void(const std::string& key)>;
-    class ObserverToken;
+    // Unsubscribes when destroyed; may outlive the store.
+    using ObserverToken = platform::ObserverToken;
 
     // Loads `file` now. A missing or corrupt file gives an empty store (see
     // SettingsFile::load).
@@ -98,25 +100,6 @@ class SettingsStore {
     std::uint64_t savedGeneration_ = 0;
 
     std::shared_ptr<Observers> observers_;
-};
-
-// Move-only; unsubscribes when destroyed. May outlive the store.
-class SettingsStore::ObserverToken {
-  public:
-    ObserverToken() = default;
-    ObserverToken(ObserverToken&& other) noexcept;
-    ObserverToken& operator=(ObserverToken&& other) noexcept;
-    ~ObserverToken();
-
-    // Unsubscribes now; later calls do nothing.
-    void reset();
-
-  private:
-    friend class SettingsStore;
-    ObserverToken(std::weak_ptr<Observers> observers, std::uint64_t id);
-
-    std::weak_ptr<Observers> observers_;
-    std::uint64_t id_ = 0;
 };
 
 } // namespace velnote::platform

@@ -41,12 +41,10 @@ void resetToPendingIfInterrupted(StepState& step) {
         step = StepState::fresh(StepStatus::pending);
 }
 
+// The fallback after a failure whose step could not record it: the step's end stays unknown.
 void failIfStillRunning(StepState& step, const std::string& error) {
-    if (step.status != StepStatus::running)
-        return;
-    step.status = StepStatus::failed;
-    step.error = error;
-    step.retryCount += 1;
+    if (step.status == StepStatus::running)
+        step.markFailed(error, std::nullopt);
 }
 
 template <class F> void call(const F& callback, const auto&... args) {
@@ -134,44 +132,47 @@ void SessionProcessor::processSessionSteps(const fs::path& sessionDir, const Ses
         runSummary(sessionDir, transcriptPath, meta.config, stop);
 }
 
-SessionTranscriptionOutput SessionProcessor::runTranscription(const fs::path& sessionDir,
-                                                              const SessionConfig& config,
-                                                              const std::stop_token& stop) const {
+template <class Work>
+auto SessionProcessor::runStep(const fs::path& sessionDir, StepState SessionSteps::*step,
+                               std::string_view lockName, Work work) const -> decltype(work()) {
     SessionMetadataStore::update(sessionDir, [&](SessionMetadata& m) {
-        m.steps.transcription.status = StepStatus::running;
-        m.steps.transcription.startedAt = now();
+        (m.steps.*step).status = StepStatus::running;
+        (m.steps.*step).startedAt = now();
     });
-    relock(sessionDir, "transcription");
-    const auto& transcription = config.transcription;
-    const TranscriptionRequest request{
-        sessionDir,
-        transcription.whisperModel,
-        SessionTranscriptionPipeline::resolvedInputLanguage(transcription.language),
-        transcription.diarizationEnabled,
-        transcription.numberOfSpeakers,
-        config.audio.micInputGain,
-        config.audio.sysInputGain};
+    relock(sessionDir, lockName);
     try {
-        auto output = transcribe_(sessionDir, request, config, stop);
+        auto result = work();
         SessionMetadataStore::update(sessionDir, [&](SessionMetadata& m) {
-            m.steps.transcription.status = StepStatus::done;
-            m.steps.transcription.completedAt = now();
+            (m.steps.*step).status = StepStatus::done;
+            (m.steps.*step).completedAt = now();
         });
-        return output;
+        return result;
     } catch (const platform::CancellationError&) {
         throw platform::CancellationError();
     } catch (const std::exception& error) {
         // When this record cannot be written either, its error is the one that ends the run.
         const std::string text = error.what();
-        SessionMetadataStore::update(sessionDir, [&](SessionMetadata& m) {
-            auto& step = m.steps.transcription;
-            step.status = StepStatus::failed;
-            step.error = text;
-            step.completedAt = now();
-            step.retryCount += 1;
-        });
+        SessionMetadataStore::update(sessionDir,
+                                     [&](SessionMetadata& m) { (m.steps.*step).markFailed(text, now()); });
         throw;
     }
+}
+
+SessionTranscriptionOutput SessionProcessor::runTranscription(const fs::path& sessionDir,
+                                                              const SessionConfig& config,
+                                                              const std::stop_token& stop) const {
+    return runStep(sessionDir, &SessionSteps::transcription, "transcription", [&] {
+        const auto& transcription = config.transcription;
+        const TranscriptionRequest request{
+            sessionDir,
+            transcription.whisperModel,
+            SessionTranscriptionPipeline::resolvedInputLanguage(transcription.language),
+            transcription.diarizationEnabled,
+            transcription.numberOfSpeakers,
+            config.audio.micInputGain,
+            config.audio.sysInputGain};
+        return transcribe_(sessionDir, request, config, stop);
+    });
 }
 
 void SessionProcessor::markDiarization(const fs::path& sessionDir,
@@ -182,18 +183,15 @@ void SessionProcessor::markDiarization(const fs::path& sessionDir,
     if (diarizationFailure)
         log().error("diarization fell back to lines without speakers: {} error={}", nameOf(sessionDir),
                     *diarizationFailure);
+    const auto endedAt = now();
     SessionMetadataStore::update(sessionDir, [&](SessionMetadata& m) {
         auto& step = m.steps.diarization;
-        if (!m.config.transcription.diarizationEnabled) {
-            step.status = StepStatus::skipped;
-        } else if (diarizationFailure) {
-            step.status = StepStatus::failed;
-            step.error = *diarizationFailure;
-            step.retryCount += 1;
-        } else {
-            step.status = StepStatus::done;
+        if (m.config.transcription.diarizationEnabled && diarizationFailure) {
+            step.markFailed(*diarizationFailure, endedAt);
+            return;
         }
-        step.completedAt = now();
+        step.status = m.config.transcription.diarizationEnabled ? StepStatus::done : StepStatus::skipped;
+        step.completedAt = endedAt;
     });
 }
 
@@ -206,34 +204,13 @@ void SessionProcessor::runSummary(const fs::path& sessionDir, const fs::path& tr
         if (ec)
             log().error("failed to clear intermediate cache: {}", ec.message());
     }
-    SessionMetadataStore::update(sessionDir, [&](SessionMetadata& m) {
-        m.steps.summary.status = StepStatus::running;
-        m.steps.summary.startedAt = now();
-    });
-    relock(sessionDir, "summary");
-    try {
+    const fs::path summaryPath = runStep(sessionDir, &SessionSteps::summary, "summary", [&] {
         const auto service = summary_ ? summary_ : SessionSummaryService::installed();
         if (!service)
             throw std::logic_error("no summary service is installed");
-        const fs::path summaryPath = service->summarizeSession(sessionDir, transcriptPath, config, stop);
-        SessionMetadataStore::update(sessionDir, [&](SessionMetadata& m) {
-            m.steps.summary.status = StepStatus::done;
-            m.steps.summary.completedAt = now();
-        });
-        call(callbacks_.summaryWritten, summaryPath);
-    } catch (const platform::CancellationError&) {
-        throw platform::CancellationError();
-    } catch (const std::exception& error) {
-        const std::string text = error.what();
-        SessionMetadataStore::update(sessionDir, [&](SessionMetadata& m) {
-            auto& step = m.steps.summary;
-            step.status = StepStatus::failed;
-            step.error = text;
-            step.completedAt = now();
-            step.retryCount += 1;
-        });
-        throw;
-    }
+        return service->summarizeSession(sessionDir, transcriptPath, config, stop);
+    });
+    call(callbacks_.summaryWritten, summaryPath);
 }
 
 void SessionProcessor::relock(const fs::path& sessionDir, std::string_view step) const {

@@ -73,6 +73,9 @@ class SessionProcessor {
     bool acquireStartLock(const std::filesystem::path& sessionDir, const std::stop_token& stop) const;
     void processSessionSteps(const std::filesystem::path& sessionDir, const SessionMetadata& meta,
                              const std::stop_token& stop) const;
+    template <class Work>
+    auto runStep(const std::filesystem::path& sessionDir, StepState SessionSteps::*step,
+                 std::string_view lockName, Work work) const -> decltype(work());
     SessionTranscriptionOutput runTranscription(const std::filesystem::path& sessionDir,
                                                 const SessionConfig& config,
                                                 const std::stop_token& stop) const;

@@ -4,6 +4,7 @@
 // the recognition languages.
 
 #include "platform/flavor/BuildFlavor.h"
+#include "platform/json/RawValue.h"
 #include "platform/text/Whitespace.h"
 #include "session/config/OCRLanguageChoice.h"
 #include "session/config/PromptCatalog.h"
@@ -55,7 +56,7 @@ std::string normalizedSummaryProvider(const std::optional<std::string>& stored) 
     if (!stored)
         return "local";
     std::string trimmed = platform::trimWhitespace(*stored);
-    const auto provider = summaryProviderFromRawValue(trimmed);
+    const auto provider = platform::fromRawValue<SummaryProvider>(trimmed);
     if (!provider)
         return "local";
     if (isCommandLineProvider(*provider) && BuildFlavor::overrideIsAppStore())
@@ -117,7 +118,7 @@ SummaryProviderDetails resolveSummaryProviderDetails(SummaryProvider provider, c
 }
 
 SummaryProvider providerOf(const std::string& normalized) {
-    return summaryProviderFromRawValue(normalized).value_or(SummaryProvider::llamaCppLocal);
+    return platform::fromRawValue<SummaryProvider>(normalized).value_or(SummaryProvider::llamaCppLocal);
 }
 
 // The details of the live-summary provider. Its own model settings win over

@@ -47,14 +47,6 @@ std::string_view rawValue(SummaryProvider provider) {
     return names(provider).raw;
 }
 
-std::optional<SummaryProvider> summaryProviderFromRawValue(std::string_view raw) {
-    for (const auto provider : kAllSummaryProviders) {
-        if (rawValue(provider) == raw)
-            return provider;
-    }
-    return std::nullopt;
-}
-
 std::string label(SummaryProvider provider) {
     const Names n = names(provider);
     return L10n::localized(n.labelKey, n.englishLabel);

@@ -35,10 +35,11 @@ inline constexpr std::array<SummaryProvider, 11> kAllSummaryProviders = {
     SummaryProvider::claudeCLI,        SummaryProvider::copilotCLI, SummaryProvider::ollama,
     SummaryProvider::antigravityCLI,   SummaryProvider::geminiAPI};
 
+// Parsed with platform::fromRawValue<SummaryProvider>; what an unknown text means is the caller's rule.
+constexpr const auto& allCases(SummaryProvider) {
+    return kAllSummaryProviders;
+}
 std::string_view rawValue(SummaryProvider provider);
-// The provider whose raw value is exactly `raw` (case-sensitive, no trimming);
-// what none means is the caller's rule.
-std::optional<SummaryProvider> summaryProviderFromRawValue(std::string_view raw);
 // The display name in the interface language.
 std::string label(SummaryProvider provider);
 

@@ -1,5 +1,7 @@
 #include "session/config/TranscriptionProvider.h"
 
+#include "platform/json/RawValue.h"
+
 #include <string>
 
 namespace velnote {
@@ -14,24 +16,12 @@ std::string_view rawValue(TranscriptionProvider provider) {
     return "local";
 }
 
-std::optional<TranscriptionProvider> transcriptionProviderFromRawValue(std::string_view raw) {
-    for (const auto provider : kAllTranscriptionProviders) {
-        if (rawValue(provider) == raw)
-            return provider;
-    }
-    return std::nullopt;
-}
-
 void to_json(platform::Json& j, TranscriptionProvider provider) {
     j = std::string(rawValue(provider));
 }
 
 void from_json(const platform::Json& j, TranscriptionProvider& provider) {
-    const auto raw = platform::decode<std::string>(j);
-    const auto parsed = transcriptionProviderFromRawValue(raw);
-    if (!parsed)
-        throw platform::JsonDecodeError("", "unknown transcription provider: " + raw);
-    provider = *parsed;
+    provider = platform::decodeRawValue<TranscriptionProvider>(j, "transcription provider");
 }
 
 } // namespace velnote

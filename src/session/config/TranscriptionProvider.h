@@ -18,9 +18,10 @@ enum class TranscriptionProvider {
 inline constexpr std::array<TranscriptionProvider, 2> kAllTranscriptionProviders = {
     TranscriptionProvider::localWhisper, TranscriptionProvider::openAI};
 
+constexpr const auto& allCases(TranscriptionProvider) {
+    return kAllTranscriptionProviders;
+}
 std::string_view rawValue(TranscriptionProvider provider);
-// The provider whose raw value is exactly `raw` (case-sensitive, no trimming).
-std::optional<TranscriptionProvider> transcriptionProviderFromRawValue(std::string_view raw);
 
 // A string other than the two raw values throws platform::JsonDecodeError.
 void to_json(platform::Json& j, TranscriptionProvider provider);

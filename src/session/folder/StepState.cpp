@@ -1,5 +1,7 @@
 #include "session/folder/StepState.h"
 
+#include "platform/json/RawValue.h"
+
 namespace velnote {
 using platform::Json;
 
@@ -19,24 +21,20 @@ std::string_view rawValue(StepStatus status) {
     return "pending";
 }
 
-std::optional<StepStatus> stepStatusFromRawValue(std::string_view raw) {
-    for (const auto status : kAllStepStatuses) {
-        if (rawValue(status) == raw)
-            return status;
-    }
-    return std::nullopt;
-}
-
 void to_json(Json& j, StepStatus status) {
     j = std::string(rawValue(status));
 }
 
 void from_json(const Json& j, StepStatus& status) {
-    const auto raw = platform::decode<std::string>(j);
-    const auto parsed = stepStatusFromRawValue(raw);
-    if (!parsed)
-        throw platform::JsonDecodeError("", "unknown step status: " + raw);
-    status = *parsed;
+    status = platform::decodeRawValue<StepStatus>(j, "step status");
+}
+
+void StepState::markFailed(std::string message, std::optional<std::chrono::sys_seconds> endedAt) {
+    status = StepStatus::failed;
+    error = std::move(message);
+    if (endedAt)
+        completedAt = endedAt;
+    retryCount += 1;
 }
 
 void to_json(Json& j, const StepState& s) {

@@ -23,8 +23,10 @@ enum class StepStatus {
 inline constexpr std::array<StepStatus, 5> kAllStepStatuses = {
     StepStatus::pending, StepStatus::running, StepStatus::done, StepStatus::failed, StepStatus::skipped};
 
+constexpr const auto& allCases(StepStatus) {
+    return kAllStepStatuses;
+}
 std::string_view rawValue(StepStatus status);
-std::optional<StepStatus> stepStatusFromRawValue(std::string_view raw);
 
 void to_json(platform::Json& j, StepStatus status);
 void from_json(const platform::Json& j, StepStatus& status);
@@ -39,6 +41,10 @@ struct StepState {
 
     // A state with no dates, no error and no retries.
     static StepState fresh(StepStatus status) { return StepState{status, {}, {}, {}, 0}; }
+
+    // A run of the step failed: status failed, `message` as its error, one more retry counted;
+    // `endedAt`, when given, as completedAt (left as it was otherwise).
+    void markFailed(std::string message, std::optional<std::chrono::sys_seconds> endedAt);
 
     bool operator==(const StepState&) const = default;
 };

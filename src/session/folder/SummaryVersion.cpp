@@ -1,5 +1,6 @@
 #include "session/folder/SummaryVersion.h"
 
+#include "platform/json/RawValue.h"
 #include "session/config/SummaryProvider.h"
 #include "session/l10n/L10n.h"
 
@@ -41,7 +42,7 @@ std::string SummaryVersion::label() const {
         isLatest ? L10n::localized("L10n.SummaryVersion.latest", "最新") : displayDate(createdAt);
     if (!runConfig)
         return result;
-    const auto provider = summaryProviderFromRawValue(runConfig->provider);
+    const auto provider = platform::fromRawValue<SummaryProvider>(runConfig->provider);
     std::string detail = provider ? velnote::label(*provider) : runConfig->provider;
     if (!runConfig->model.empty())
         detail += " · " + runConfig->model;

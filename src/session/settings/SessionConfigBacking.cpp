@@ -1,5 +1,6 @@
 #include "session/settings/SessionConfigBacking.h"
 
+#include "platform/json/RawValue.h"
 #include "platform/text/Whitespace.h"
 #include "session/settings/UserDefaultsKey.h"
 
@@ -105,8 +106,8 @@ SessionConfigBacking::SessionConfigBacking(const SessionConfig& config, bool isL
     v.geminiBaseURL = defaults.string("geminiBaseURL").value_or("");
 
     // The session's own values win for the provider it uses.
-    const auto active =
-        summaryProviderFromRawValue(isLiveSummary ? config.liveSummary.provider : config.summary.provider);
+    const auto active = platform::fromRawValue<SummaryProvider>(isLiveSummary ? config.liveSummary.provider
+                                                                              : config.summary.provider);
     if (!active)
         return;
     const auto fields = fieldsOf(v, *active);

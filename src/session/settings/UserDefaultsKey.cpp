@@ -1,7 +1,5 @@
 #include "session/settings/UserDefaultsKey.h"
 
-#include <algorithm>
-
 namespace velnote {
 namespace {
 
@@ -21,13 +19,6 @@ constexpr std::array<UserDefaultsKey, kUserDefaultsKeyCount> kKeys = {
 
 std::string_view rawValue(UserDefaultsKey key) {
     return kNames.at(static_cast<std::size_t>(key));
-}
-
-std::optional<UserDefaultsKey> userDefaultsKey(std::string_view raw) {
-    const auto found = std::find(kNames.begin(), kNames.end(), raw);
-    if (found == kNames.end())
-        return std::nullopt;
-    return kKeys[static_cast<std::size_t>(found - kNames.begin())];
 }
 
 const std::array<UserDefaultsKey, kUserDefaultsKeyCount>& allUserDefaultsKeys() {

@@ -100,11 +100,13 @@ enum class UserDefaultsKey {
 inline constexpr std::size_t kUserDefaultsKeyCount = 0 VELNOTE_USER_DEFAULTS_KEYS(VELNOTE_KEY_ONE);
 #undef VELNOTE_KEY_ONE
 
-// The key under which the value is stored, e.g. "whisperModel".
+// The key under which the value is stored, e.g. "whisperModel"; parsed with
+// platform::fromRawValue<UserDefaultsKey>.
 std::string_view rawValue(UserDefaultsKey key);
-// The key whose raw value is exactly `raw` (case-sensitive); std::nullopt otherwise.
-std::optional<UserDefaultsKey> userDefaultsKey(std::string_view raw);
 // Every key in declaration order.
 const std::array<UserDefaultsKey, kUserDefaultsKeyCount>& allUserDefaultsKeys();
+inline const auto& allCases(UserDefaultsKey) {
+    return allUserDefaultsKeys();
+}
 
 } // namespace velnote

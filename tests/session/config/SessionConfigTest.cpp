@@ -1,5 +1,6 @@
 #include "session/config/SessionConfig.h"
 
+#include "platform/json/RawValue.h"
 #include "support/SessionSamples.h"
 
 #include <gtest/gtest.h>
@@ -122,10 +123,10 @@ TEST(SessionConfigTest, EqualityComparesEveryFieldInOrder) {
 }
 
 TEST(SessionConfigTest, TranscriptionProviderRawValues) {
-    EXPECT_EQ(transcriptionProviderFromRawValue("local"), TranscriptionProvider::localWhisper);
-    EXPECT_EQ(transcriptionProviderFromRawValue("openai"), TranscriptionProvider::openAI);
+    EXPECT_EQ(platform::fromRawValue<TranscriptionProvider>("local"), TranscriptionProvider::localWhisper);
+    EXPECT_EQ(platform::fromRawValue<TranscriptionProvider>("openai"), TranscriptionProvider::openAI);
     for (const char* raw : {"OpenAI", " openai", "", "localWhisper"}) {
-        EXPECT_EQ(transcriptionProviderFromRawValue(raw), std::nullopt) << raw;
+        EXPECT_EQ(platform::fromRawValue<TranscriptionProvider>(raw), std::nullopt) << raw;
     }
 }
 

@@ -1,6 +1,7 @@
 #include "session/config/SummaryProvider.h"
 
 #include "platform/flavor/BuildFlavor.h"
+#include "platform/json/RawValue.h"
 #include "session/l10n/L10n.h"
 #include "support/FakeSecretStore.h"
 #include "support/TempDir.h"
@@ -18,10 +19,10 @@ TEST(SummaryProviderTest, RawValuesMapBothWaysInCaseOrder) {
     for (std::size_t i = 0; i < kAllSummaryProviders.size(); ++i) {
         EXPECT_EQ(static_cast<std::size_t>(kAllSummaryProviders[i]), i);
         EXPECT_EQ(rawValue(kAllSummaryProviders[i]), raw[i]);
-        EXPECT_EQ(summaryProviderFromRawValue(raw[i]), kAllSummaryProviders[i]);
+        EXPECT_EQ(platform::fromRawValue<SummaryProvider>(raw[i]), kAllSummaryProviders[i]);
     }
     for (const char* other : {"OpenAI", " openai", "openai ", "openAI", "llamaCppLocal", ""}) {
-        EXPECT_EQ(summaryProviderFromRawValue(other), std::nullopt) << other;
+        EXPECT_EQ(platform::fromRawValue<SummaryProvider>(other), std::nullopt) << other;
     }
 }
 

@@ -1,5 +1,7 @@
 #include "session/settings/UserDefaultsKey.h"
 
+#include "platform/json/RawValue.h"
+
 #include <gtest/gtest.h>
 #include <set>
 
@@ -27,7 +29,7 @@ TEST(UserDefaultsKeyTest, EnumeratesTheKeysInDeclarationOrder) {
     std::set<std::string_view> names;
     for (const auto key : keys) {
         names.insert(rawValue(key));
-        EXPECT_EQ(userDefaultsKey(rawValue(key)), key) << rawValue(key);
+        EXPECT_EQ(platform::fromRawValue<UserDefaultsKey>(rawValue(key)), key) << rawValue(key);
     }
     EXPECT_EQ(names.size(), 76u);
 }
@@ -35,7 +37,7 @@ TEST(UserDefaultsKeyTest, EnumeratesTheKeysInDeclarationOrder) {
 TEST(UserDefaultsKeyTest, OnlyExactRawValuesNameAKey) {
     for (const char* raw : {"WhisperModel", "whispermodel", "whisperModel ", "geminiBaseURL",
                             "hallucinationFilterEntries", "userDictionaryEntries", ""}) {
-        EXPECT_EQ(userDefaultsKey(raw), std::nullopt) << raw;
+        EXPECT_EQ(platform::fromRawValue<UserDefaultsKey>(raw), std::nullopt) << raw;
     }
 }
 
