@@ -2,6 +2,7 @@
 
 #include "platform/concurrency/CancellationError.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -199,6 +200,61 @@ void ChildProcess::writeInput(std::string data) {
         return;
     inputStarted_ = true;
     writer_ = std::thread(&ChildProcess::writeLoop, this, std::move(data));
+}
+
+ChildProcess::InputWrite ChildProcess::sendInput(std::string_view data, Clock::time_point deadline) {
+    std::lock_guard input(inputMutex_);
+    {
+        std::lock_guard lock(mutex_);
+        if (inputStarted_ || closing_ || inputFd_ < 0)
+            return InputWrite::closed;
+    }
+    // A write to a closed pipe raises SIGPIPE in the writing thread: hold it back and take it
+    // back, so only EPIPE remains.
+    sigset_t pipeOnly;
+    sigset_t previous;
+    sigemptyset(&pipeOnly);
+    sigaddset(&pipeOnly, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeOnly, &previous);
+    ::fcntl(inputFd_, F_SETFL, ::fcntl(inputFd_, F_GETFL) | O_NONBLOCK);
+    InputWrite result = InputWrite::written;
+    std::size_t written = 0;
+    pollfd fds[2] = {{inputFd_, POLLOUT, 0}, {writerStopFd_, POLLIN, 0}};
+    while (written < data.size()) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            result = InputWrite::deadlinePassed;
+            break;
+        }
+        const int ready = ::poll(fds, 2, static_cast<int>(std::min<long long>(left, 1000)));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready < 0 || (fds[1].revents & POLLIN) || (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL))) {
+            result = InputWrite::closed;
+            break;
+        }
+        if (ready == 0)
+            continue;
+        const ssize_t put = ::write(inputFd_, data.data() + written, data.size() - written);
+        if (put < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        if (put < 0) {
+            result = InputWrite::closed;
+            break;
+        }
+        written += static_cast<std::size_t>(put);
+    }
+    discardPendingSigpipe();
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return result;
+}
+
+void ChildProcess::closeInput() {
+    std::lock_guard input(inputMutex_);
+    std::lock_guard lock(mutex_);
+    if (!inputStarted_)
+        closeFd(inputFd_);
 }
 
 bool ChildProcess::isRunning() const {

@@ -46,6 +46,7 @@ class ChildProcess {
     using Clock = std::chrono::steady_clock;
     enum class Stream { standardOutput, standardError };
     enum class WaitResult { exited, deadlinePassed, stopped };
+    enum class InputWrite { written, closed, deadlinePassed };
 
     // Starts the child; throws ProcessLaunchError when it cannot be started (a missing or
     // non-executable file included).
@@ -60,6 +61,13 @@ class ChildProcess {
     // empty). Once only; later calls do nothing. A child that exits or closes its input ends the
     // write early, without error.
     void writeInput(std::string data);
+    // For a conversation over standard input: writes `data` on the calling thread and leaves the
+    // input open. `closed` when the child closed its input or has gone (nothing more can be
+    // written); `deadlinePassed` when the child did not take it all in time (part may be written).
+    // Not after writeInput().
+    InputWrite sendInput(std::string_view data, Clock::time_point deadline);
+    // Closes standard input, so the child sees its end. Not after writeInput().
+    void closeInput();
 
     bool isRunning() const;
     // Once the child has ended: its exit code, or the number of the signal that ended it.
@@ -111,6 +119,7 @@ class ChildProcess {
     bool killArmed_ = false;
     bool closing_ = false; // the destructor runs: waits end early
 
+    std::mutex inputMutex_; // one sendInput() or closeInput() at a time
     std::thread readers_[2];
     std::thread writer_;
     std::thread waiter_;

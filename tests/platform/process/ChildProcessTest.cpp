@@ -77,6 +77,26 @@ TEST(ChildProcessTest, DeliversOutputPieceByPieceUntilTheEnd) {
     EXPECT_THROW(sleeper->nextChunk(Stream::standardOutput, stop.get_token()), CancellationError);
 }
 
+TEST(ChildProcessTest, KeepsAConversationOnStandardInput) {
+    auto child = shell("while read -r line; do echo \"got $line\"; done; echo bye");
+    const auto soon = [] { return ChildProcess::Clock::now() + 5s; };
+    EXPECT_EQ(child->sendInput("one\n", soon()), ChildProcess::InputWrite::written);
+    EXPECT_EQ(child->nextChunk(Stream::standardOutput), "got one\n");
+    EXPECT_EQ(child->sendInput("two\n", soon()), ChildProcess::InputWrite::written);
+    EXPECT_EQ(child->nextChunk(Stream::standardOutput), "got two\n");
+    child->closeInput();
+    EXPECT_EQ(child->nextChunk(Stream::standardOutput), "bye\n");
+    ASSERT_EQ(waitBriefly(*child), ChildProcess::WaitResult::exited);
+    EXPECT_EQ(child->sendInput("three\n", soon()), ChildProcess::InputWrite::closed);
+
+    auto deaf = shell("exec sleep 30");
+    EXPECT_EQ(deaf->sendInput(std::string(4 << 20, 'x'), ChildProcess::Clock::now() + 200ms),
+              ChildProcess::InputWrite::deadlinePassed);
+    auto gone = shell("exec 0<&-; sleep 30");
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(gone->sendInput("x\n", soon()), ChildProcess::InputWrite::closed);
+}
+
 TEST(ChildProcessTest, ForceKillEndsATermIgnoringChildAndWhatItStarted) {
     testing::TempDir dir;
     const auto pidFile = dir / "grandchild.pid";
