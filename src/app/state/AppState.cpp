@@ -258,8 +258,7 @@ void AppState::resetInputLevels() {
     set(micMuted_, false);
     set(sysMuted_, false);
     if (sharedMuteFlags_) {
-        sharedMuteFlags_->setMicMuted(false);
-        sharedMuteFlags_->setSysMuted(false);
+        sharedMuteFlags_->clearAll();
     }
 }
 

@@ -9,6 +9,11 @@ class SharedMuteFlags {
     virtual ~SharedMuteFlags() = default;
     virtual void setMicMuted(bool muted) = 0;
     virtual void setSysMuted(bool muted) = 0;
+    // Both off at once; an implementation behind one lock clears them in one critical section.
+    virtual void clearAll() {
+        setMicMuted(false);
+        setSysMuted(false);
+    }
 };
 
 } // namespace velnote

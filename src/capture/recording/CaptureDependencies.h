@@ -1,0 +1,63 @@
+#pragma once
+
+#include "capture/recording/AudioChunkSequence.h"
+#include "capture/recording/CaptureChannel.h"
+#include "platform/audio/PulseClient.h"
+#include "platform/concurrency/Clock.h"
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+namespace velnote {
+
+class AppState;
+class AudioMuteState;
+class RecordingRuntimeSettings;
+namespace platform {
+class Executor;
+class MainDispatcher;
+class SettingsStore;
+class TimerScheduler;
+} // namespace platform
+
+// What a capture reads and where it sends its results; nullptr means the process-wide one.
+struct CaptureDependencies {
+    AppState* appState = nullptr;                       // meter levels and alerts
+    platform::MainDispatcher* mainDispatcher = nullptr; // the thread of `appState`
+    RecordingRuntimeSettings* gains = nullptr;
+    AudioMuteState* mutes = nullptr;
+    platform::SettingsStore* settings = nullptr;      // "enableVoiceProcessing"
+    platform::TimerScheduler* timers = nullptr;       // restart pauses and reconnection attempts
+    platform::Executor* completionExecutor = nullptr; // runs onChunkCompleted; the shared pool
+    platform::Clock::Duration restartDelay = std::chrono::milliseconds(500);
+    platform::Clock::Duration reconnectInterval = std::chrono::seconds(1); // while the server is gone
+    AudioChunkSequence::Options chunks;
+    platform::PulseClient::Options server;
+};
+
+// The dependencies with the process-wide defaults filled in, and the hops every capture makes.
+class CaptureServices {
+  public:
+    explicit CaptureServices(const CaptureDependencies& dependencies);
+
+    // Posted to the main thread; the caller does not wait.
+    void publishLevel(CaptureChannel channel, float level) const;
+    void presentError(const std::string& message) const;
+
+    AppState& appState;
+    platform::MainDispatcher& mainDispatcher;
+    RecordingRuntimeSettings& gains;
+    AudioMuteState& mutes;
+    platform::SettingsStore& settings;
+    platform::TimerScheduler& timers;
+    platform::Executor& completionExecutor;
+    platform::Clock::Duration restartDelay;
+    platform::Clock::Duration reconnectInterval;
+    AudioChunkSequence::Options chunks;
+    platform::PulseClient::Options server;
+};
+
+} // namespace velnote

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "support/TempDir.h"
+
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+
+namespace velnote::testing {
+
+// A private PulseAudio server for one test (scripts/pulse-test-server): a "mic" null sink (16 kHz
+// mono) whose monitor is the default source, and a "speaker" null sink (48 kHz stereo), the
+// default output. PULSE_SERVER points at it for the test process and the programs it starts, so
+// tests that play sounds or change defaults never meet each other. Stopped by its process id.
+class PulseTestServer {
+  public:
+    PulseTestServer()
+        : server_("PULSE_SERVER", "unix:" + (dir_.path() / "pulse" / "native").string()),
+          cookie_("PULSE_COOKIE", (dir_.path() / "pulse" / "cookie").string()) {
+        start();
+    }
+    ~PulseTestServer() { stop(); }
+    PulseTestServer(const PulseTestServer&) = delete;
+    PulseTestServer& operator=(const PulseTestServer&) = delete;
+
+    // Again after stop(): the same address, so clients can find it back.
+    void start() { run(script() + " start " + folder() + " >/dev/null"); }
+    void stop() { run(script() + " stop " + folder()); }
+
+    // Runs a shell command line against this server; throws when it fails.
+    static void run(const std::string& command) {
+        if (std::system(command.c_str()) != 0) {
+            throw std::runtime_error("failed: " + command);
+        }
+    }
+    static void pactl(const std::string& arguments) { run("pactl " + arguments + " >/dev/null"); }
+
+  private:
+    static std::string script() {
+        return (std::filesystem::path(__FILE__).parent_path() / "../../scripts/pulse-test-server").string();
+    }
+    std::string folder() const { return (dir_.path() / "pulse").string(); }
+
+    TempDir dir_;
+    ScopedEnv server_;
+    ScopedEnv cookie_;
+};
+
+} // namespace velnote::testing
