@@ -33,7 +33,8 @@ test-tsan: deps
 	scripts/test-services ctest --test-dir build/tsan --output-on-failure -j$(JOBS) $(CTEST_ARGS)
 
 bench: deps
-	cmake -S . -B build/bench $(GEN) -DCMAKE_BUILD_TYPE=Release -DVELNOTE_BUILD_TESTS=OFF -DVELNOTE_BUILD_BENCH=ON
+	# Measured as shipped: the same build type as `make build`.
+	cmake -S . -B build/bench $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELNOTE_BUILD_TESTS=OFF -DVELNOTE_BUILD_BENCH=ON
 	cmake --build build/bench -j$(JOBS)
 	for b in build/bench/bench/*_bench; do $$b; done
 

@@ -71,6 +71,8 @@ class CaptureServiceFixture : public ::testing::Test {
         const auto file = dir_ / ("play-" + std::to_string(played_++) + ".wav");
         ToneFiles::write(file, rate, channels, segments);
         PulseTestServer::run("paplay -d " + sink + " " + file.string());
+        // The captures receive what was played in 100 ms deliveries: let the last one arrive.
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
     }
 
     struct Chunk {
