@@ -25,8 +25,8 @@ enum class SecretReadStatus {
 
 struct SecretRead {
     SecretReadStatus status = SecretReadStatus::notFound;
-    std::string value;     // the secret when found, else ""
-    SecretFailure failure; // set when unreadable
+    std::string value{};     // the secret when found, else ""
+    SecretFailure failure{}; // set when unreadable
 };
 
 enum class SecretWriteStatus {

@@ -67,7 +67,7 @@ ProcessingQueue::ProcessingQueue(Dependencies d)
                                  pendingDirs_.push_back(dir);
                          });
                      },
-                     [this] { executor_.post([this] { pushSnapshots(false); }); },
+                     [this] { executor_.post([this] { pushSnapshots(SnapshotPush::throttled); }); },
                      [this](const fs::path& dir) {
                          executor_.post([this, dir] {
                              if (!shuttingDown_ && hooks_.notifyCompletion)
@@ -134,12 +134,13 @@ std::future<void> ProcessingQueue::removePending(const fs::path& sessionDir) {
     return onExecutor([this, sessionDir] { erasePending(sessionDir); });
 }
 
-std::future<void> ProcessingQueue::refreshPendingSessions(bool nightlyOnly) {
-    return onExecutor([this, nightlyOnly] {
+std::future<void> ProcessingQueue::refreshPendingSessions(ScanScope scope) {
+    return onExecutor([this, scope] {
         if (!baseDir_)
             return;
-        log().info("refreshPendingSessions called nightlyOnly={}", nightlyOnly ? "true" : "false");
-        scanForPending(*baseDir_, nightlyOnly);
+        log().info("refreshPendingSessions called nightlyOnly={}",
+                   scope == ScanScope::nightlyOnly ? "true" : "false");
+        scanForPending(*baseDir_, scope);
         drain();
     });
 }
@@ -236,7 +237,7 @@ void ProcessingQueue::startOnExecutor(const fs::path& baseDir, std::function<Res
     baseDir_ = baseDir;
     userDirResolver_ = std::move(resolver);
     discovery_.resetOrphanedRunningStates(baseDir);
-    scanForPending(baseDir, false);
+    scanForPending(baseDir, ScanScope::regular);
     startWatcher(baseDir);
     startPeriodicPolling();
     const Clock::Duration uptime = uptime_();
@@ -369,7 +370,7 @@ void ProcessingQueue::finishTask(TaskId id) {
         continuation();
     if (shuttingDown_)
         return;
-    pushSnapshots(true);
+    pushSnapshots(SnapshotPush::forced);
     drain();
 }
 
@@ -385,21 +386,21 @@ void ProcessingQueue::scheduleSnapshotUpdate() {
         return;
     // Replacing the timer cancels the one pending, so a burst of requests gives one publication.
     snapshotUpdateTimer_ =
-        timers_.once(timing_.snapshotDebounce, executor_, [this] { pushSnapshots(false); });
+        timers_.once(timing_.snapshotDebounce, executor_, [this] { pushSnapshots(SnapshotPush::throttled); });
 }
 
-void ProcessingQueue::pushSnapshots(bool force) {
+void ProcessingQueue::pushSnapshots(SnapshotPush push) {
     if (!shuttingDown_ && hooks_.pushSnapshotsToAppState)
-        hooks_.pushSnapshotsToAppState(force);
+        hooks_.pushSnapshotsToAppState(push);
 }
 
 // --- Discovery ---
 
-void ProcessingQueue::scanForPending(const fs::path& baseDir, bool nightlyOnly) {
+void ProcessingQueue::scanForPending(const fs::path& baseDir, ScanScope scope) {
     assertOnExecutor();
     for (const auto& dir :
          SessionDiscovery::listSessionFolders(baseDir, "failed to list base directory for scan")) {
-        if (discovery_.shouldEnqueuePendingSession(dir, nightlyOnly, isPending(dir), isProcessing(dir)))
+        if (discovery_.shouldEnqueuePendingSession(dir, scope, isPending(dir), isProcessing(dir)))
             pendingDirs_.push_back(dir);
     }
 }
@@ -420,7 +421,7 @@ void ProcessingQueue::startPeriodicPolling() {
     periodicScanTimer_ = timers_.repeating(timing_.periodicScanInterval, executor_, [this] {
         if (!baseDir_)
             return;
-        scanForPending(*baseDir_, false);
+        scanForPending(*baseDir_, ScanScope::regular);
         drain();
     });
 }
@@ -480,7 +481,7 @@ void ProcessingQueue::stopProcessingOnExecutor(const fs::path& sessionDir,
     found->second.whenFinished.push_back([this, sessionDir, done] {
         SessionRetryFiles::markStopped(sessionDir);
         std::erase(pendingDirs_, sessionDir); // queued again while winding down: stays stopped
-        pushSnapshots(true);
+        pushSnapshots(SnapshotPush::forced);
         drain();
         done->set_value();
     });

@@ -118,8 +118,8 @@ class ProcessingQueue {
     std::future<void> resume();
     // Drops every occurrence of the folder from the pending list.
     std::future<void> removePending(const std::filesystem::path& sessionDir);
-    // The nightly batch's scan (nightlyOnly true) or a regular one, then a drain.
-    std::future<void> refreshPendingSessions(bool nightlyOnly);
+    // A full scan of the given scope, then a drain.
+    std::future<void> refreshPendingSessions(ScanScope scope);
     // The folder the running recording writes, which is never started; std::nullopt when idle.
     std::future<void> setActiveRecordingFolder(std::optional<std::filesystem::path> sessionDir);
     std::future<void> setHooks(ProcessingQueueHooks hooks);
@@ -152,7 +152,7 @@ class ProcessingQueue {
     void erasePending(const std::filesystem::path& sessionDir);
     // Starts the next pending session unless one runs or the queue is paused.
     void drain();
-    void scanForPending(const std::filesystem::path& baseDir, bool nightlyOnly);
+    void scanForPending(const std::filesystem::path& baseDir, ScanScope scope);
     void scheduleSnapshotUpdate();
     void publishRunningCount();
 
@@ -187,7 +187,7 @@ class ProcessingQueue {
     void startWatcher(const std::filesystem::path& baseDir);
     void startPeriodicPolling();
     void performDirectoryChangeScan();
-    void pushSnapshots(bool force);
+    void pushSnapshots(SnapshotPush push);
     bool isPending(const std::filesystem::path& sessionDir) const;
     bool isRunning(const std::filesystem::path& sessionDir) const;
     void insertAtFrontUnlessPending(const std::filesystem::path& sessionDir);

@@ -5,13 +5,16 @@
 
 namespace velnote {
 
+// How a request to publish the status snapshots is taken: a throttled one is dropped when it
+// comes too soon after the previous build or shows nothing new; a forced one always publishes.
+enum class SnapshotPush { throttled, forced };
+
 // What the processing queue calls of the operations that sit on top of it (the status snapshots,
 // the completion notification). Each runs on the queue's executor and may use the queue's state
 // there (ProcessingQueue::executor()); an empty function does nothing.
 struct ProcessingQueueHooks {
-    // Builds the sessions' status snapshots and publishes them to AppState. `force` false lets the
-    // publisher drop a request that comes too soon after the previous one.
-    std::function<void(bool force)> pushSnapshotsToAppState;
+    // Builds the sessions' status snapshots and publishes them to AppState.
+    std::function<void(SnapshotPush push)> pushSnapshotsToAppState;
     // After a session's processing ended with success or a failure (not after a cancellation or a
     // lost lock): posts the completion notification of `sessionDir`.
     std::function<void(const std::filesystem::path& sessionDir)> notifyCompletion;

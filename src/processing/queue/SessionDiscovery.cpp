@@ -84,7 +84,7 @@ bool SessionDiscovery::failedStepIsDue(const StepState& step, std::chrono::sys_s
     return !step.completedAt || now >= *step.completedAt + retryAfterFailure_;
 }
 
-bool SessionDiscovery::shouldEnqueuePendingSession(const fs::path& dir, bool nightlyOnly, bool isPending,
+bool SessionDiscovery::shouldEnqueuePendingSession(const fs::path& dir, ScanScope scope, bool isPending,
                                                    bool isRunning) const {
     if (!hasMetadata(dir) || isPending)
         return false;
@@ -108,7 +108,7 @@ bool SessionDiscovery::shouldEnqueuePendingSession(const fs::path& dir, bool nig
         log().error("failed to read session metadata during scan: {}: {}", nameOf(dir), error.what());
         return false;
     }
-    if (meta.manuallyStopped || meta.config.system.nightlyBatch != nightlyOnly)
+    if (meta.manuallyStopped || meta.config.system.nightlyBatch != (scope == ScanScope::nightlyOnly))
         return false;
     return hasPendingStep(meta);
 }

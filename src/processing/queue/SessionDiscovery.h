@@ -11,6 +11,10 @@
 
 namespace velnote {
 
+// Which sessions a full scan queues: the regular scans leave the sessions marked for the nightly
+// batch alone, the nightly batch's scan takes only those.
+enum class ScanScope { regular, nightlyOnly };
+
 // What the scans of the working-sessions folder decide about each session folder: which ones
 // have work left (including the automatic retry of failed steps), and the repair of stale locks
 // and of steps left "running" by a process that is gone. The processing queue owns the lists and
@@ -44,7 +48,7 @@ class SessionDiscovery {
     // The full scan's verdict (start-up, every few minutes, the nightly batch): true when the
     // folder should be appended to the pending list. Clears a stale lock and repairs steps left
     // running on the way. `isPending` / `isRunning`: whether the queue already has it.
-    bool shouldEnqueuePendingSession(const std::filesystem::path& dir, bool nightlyOnly, bool isPending,
+    bool shouldEnqueuePendingSession(const std::filesystem::path& dir, ScanScope scope, bool isPending,
                                      bool isRunning) const;
     // The change scan's verdict (after the working folder changed); logs what it queues or
     // leaves to the nightly batch.

@@ -164,13 +164,13 @@ SessionTranscriptionOutput SessionProcessor::runTranscription(const fs::path& se
     return runStep(sessionDir, &SessionSteps::transcription, "transcription", [&] {
         const auto& transcription = config.transcription;
         const TranscriptionRequest request{
-            sessionDir,
-            transcription.whisperModel,
-            SessionTranscriptionPipeline::resolvedInputLanguage(transcription.language),
-            transcription.diarizationEnabled,
-            transcription.numberOfSpeakers,
-            config.audio.micInputGain,
-            config.audio.sysInputGain};
+            .sessionDir = sessionDir,
+            .model = transcription.whisperModel,
+            .language = SessionTranscriptionPipeline::resolvedInputLanguage(transcription.language),
+            .diarizationEnabled = transcription.diarizationEnabled,
+            .numberOfSpeakers = transcription.numberOfSpeakers,
+            .micInputGain = config.audio.micInputGain,
+            .sysInputGain = config.audio.sysInputGain};
         return transcribe_(sessionDir, request, config, stop);
     });
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "processing/queue/ProcessingQueueHooks.h"
+
 #include <filesystem>
 #include <functional>
 
@@ -13,9 +15,8 @@ struct SessionQueueAccess {
     std::function<bool(const std::filesystem::path& sessionDir)> isRunning;
     // Drops every occurrence of `sessionDir` from the pending list.
     std::function<void(const std::filesystem::path& sessionDir)> removePending;
-    // Rebuilds and publishes the status snapshots, returning when that is done; `force` as for
-    // SnapshotPublisher::push().
-    std::function<void(bool force)> pushSnapshots;
+    // Rebuilds and publishes the status snapshots, returning when that is done.
+    std::function<void(SnapshotPush push)> pushSnapshots;
 };
 
 } // namespace velnote

@@ -77,7 +77,7 @@ SessionFolderActions::SessionFolderActions(SessionQueueAccess queue, Dependencie
         dependencies_.clock = &platform::SystemClock::shared();
 }
 
-void SessionFolderActions::closeSession(const fs::path& sessionDir, bool deleteMediaFiles) {
+void SessionFolderActions::closeSession(const fs::path& sessionDir, SessionMedia media) {
     const auto& log = VelnoteLogger::processing();
     if (queue_.isRunning(sessionDir))
         return;
@@ -97,7 +97,7 @@ void SessionFolderActions::closeSession(const fs::path& sessionDir, bool deleteM
     }
     SessionDirectoryResolver::applyFileProtection(destination);
 
-    if (deleteMediaFiles) {
+    if (media == SessionMedia::remove) {
         SessionMediaCleanup::deleteSessionMediaFiles(destination);
         try {
             SessionMetadataStore::update(destination, [](SessionMetadata& m) { m.mediaFilesDeleted = true; });
@@ -105,7 +105,7 @@ void SessionFolderActions::closeSession(const fs::path& sessionDir, bool deleteM
             log.error("failed to update mediaFilesDeleted flag: {}: {}", nameOf(destination), e.what());
         }
     }
-    queue_.pushSnapshots(true);
+    queue_.pushSnapshots(SnapshotPush::forced);
 }
 
 void SessionFolderActions::openSavedSession(const fs::path& sessionDir) {
@@ -126,7 +126,7 @@ void SessionFolderActions::openSavedSession(const fs::path& sessionDir) {
     const auto destination = uniqueDestinationURL(workingDir / sessionDir.filename());
     moveDirectory(sessionDir, destination);
     SessionDirectoryResolver::applyFileProtection(destination);
-    queue_.pushSnapshots(false);
+    queue_.pushSnapshots(SnapshotPush::throttled);
 }
 
 void SessionFolderActions::deleteSession(const fs::path& sessionDir) {
@@ -145,7 +145,7 @@ void SessionFolderActions::deleteSession(const fs::path& sessionDir) {
     } catch (const fs::filesystem_error& e) {
         log.error("failed to delete session: {}: {}", nameOf(sessionDir), e.code().message());
     }
-    queue_.pushSnapshots(true);
+    queue_.pushSnapshots(SnapshotPush::forced);
 }
 
 fs::path SessionFolderActions::uniqueDestinationURL(const fs::path& wanted) {

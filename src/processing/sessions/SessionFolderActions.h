@@ -17,6 +17,9 @@
 
 namespace velnote {
 
+// What closing a session does with its recordings and unreferenced screenshots.
+enum class SessionMedia { keep, remove };
+
 class SessionFolderActions {
   public:
     // Seams for the file operations a test needs to make fail; empty means the real one.
@@ -39,9 +42,10 @@ class SessionFolderActions {
     SessionFolderActions(SessionQueueAccess queue, Dependencies dependencies);
 
     // Moves the folder into the saved-sessions folder under a free name ("-1", "-2", ... on a
-    // clash), then deletes its media when asked and records "mediaFilesDeleted". Drops the folder
-    // from the pending list even when the move is then blocked by a live lock.
-    void closeSession(const std::filesystem::path& sessionDir, bool deleteMediaFiles);
+    // clash), then deletes its media when asked (SessionMedia::remove) and records
+    // "mediaFilesDeleted". Drops the folder from the pending list even when the move is then
+    // blocked by a live lock.
+    void closeSession(const std::filesystem::path& sessionDir, SessionMedia media);
 
     // Moves a saved session back into the working folder under a free name. Throws DomainError
     // ("Velnote", 1) when the folder does not exist, ("Velnote", 2) when not all of it is on this

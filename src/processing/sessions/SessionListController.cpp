@@ -18,7 +18,7 @@ SessionListController::SessionListController(ProcessingQueue& queue, Dependencie
                                                  dependencies_.publishSnapshots}),
       actions_(SessionQueueAccess{[this](const fs::path& dir) { return queue_.isProcessing(dir); },
                                   [this](const fs::path& dir) { queue_.erasePending(dir); },
-                                  [this](bool force) { pushSnapshots(force); }},
+                                  [this](SnapshotPush push) { pushSnapshots(push); }},
                SessionFolderActions::Dependencies{[this] { return workingDir(); },
                                                   [this] { return queue_.resolveUserDir(); },
                                                   dependencies_.clock,
@@ -36,15 +36,15 @@ fs::path SessionListController::workingDir() const {
 
 std::future<void> SessionListController::install() {
     ProcessingQueueHooks hooks;
-    hooks.pushSnapshotsToAppState = [this](bool force) { pushSnapshots(force); };
+    hooks.pushSnapshotsToAppState = [this](SnapshotPush push) { pushSnapshots(push); };
     if (notifier_) {
         hooks.notifyCompletion = [this](const fs::path& dir) { notifier_->notifyCompletion(dir); };
     }
     return queue_.setHooks(std::move(hooks));
 }
 
-void SessionListController::pushSnapshots(bool force) {
-    publisher_.push(force, [this] {
+void SessionListController::pushSnapshots(SnapshotPush push) {
+    publisher_.push(push, [this] {
         const auto running = queue_.runningDirs();
         const auto& pending = queue_.pendingDirs();
         return builder_.snapshotAll({running.begin(), running.end()}, {pending.begin(), pending.end()});
@@ -53,7 +53,7 @@ void SessionListController::pushSnapshots(bool force) {
 
 NightlyBatchScheduler::BatchAction SessionListController::nightlyBatchAction() {
     return [this](std::function<void()> finished) {
-        (void)queue_.refreshPendingSessions(true);
+        (void)queue_.refreshPendingSessions(ScanScope::nightlyOnly);
         // The executor is serial: this runs after the scan and its drain.
         queue_.executor().post([this, finished = std::move(finished)] {
             SpeechResultCache().enforceCacheSizeLimit(kSpeechCacheLimitBytes);
@@ -65,9 +65,8 @@ NightlyBatchScheduler::BatchAction SessionListController::nightlyBatchAction() {
     };
 }
 
-std::future<void> SessionListController::closeSession(const fs::path& sessionDir, bool deleteMediaFiles) {
-    return queue_.executor().submit(
-        [this, sessionDir, deleteMediaFiles] { actions_.closeSession(sessionDir, deleteMediaFiles); });
+std::future<void> SessionListController::closeSession(const fs::path& sessionDir, SessionMedia media) {
+    return queue_.executor().submit([this, sessionDir, media] { actions_.closeSession(sessionDir, media); });
 }
 
 std::future<void> SessionListController::openSavedSession(const fs::path& sessionDir) {

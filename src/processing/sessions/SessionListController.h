@@ -44,7 +44,7 @@ class SessionListController {
 
     // Each runs on the queue's executor; the future rethrows what the action throws (only
     // reopening throws: DomainError "Velnote" 1 or 2, or a file-system error).
-    std::future<void> closeSession(const std::filesystem::path& sessionDir, bool deleteMediaFiles);
+    std::future<void> closeSession(const std::filesystem::path& sessionDir, SessionMedia media);
     std::future<void> openSavedSession(const std::filesystem::path& sessionDir);
     std::future<void> deleteSession(const std::filesystem::path& sessionDir);
 
@@ -53,7 +53,7 @@ class SessionListController {
     NightlyBatchScheduler::BatchAction nightlyBatchAction();
 
     // On the queue's executor: builds the snapshots of every session and publishes them.
-    void pushSnapshots(bool force);
+    void pushSnapshots(SnapshotPush push);
 
   private:
     std::filesystem::path workingDir() const;

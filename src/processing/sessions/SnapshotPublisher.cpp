@@ -54,7 +54,8 @@ SnapshotPublisher::SnapshotPublisher(Dependencies dependencies) : dependencies_(
     }
 }
 
-bool SnapshotPublisher::push(bool force, const std::function<Snapshots()>& build) {
+bool SnapshotPublisher::push(SnapshotPush push, const std::function<Snapshots()>& build) {
+    const bool force = push == SnapshotPush::forced;
     const auto now = dependencies_.clock->now();
     {
         std::lock_guard lock(mutex_);

@@ -7,6 +7,7 @@
 
 #include "platform/concurrency/Clock.h"
 #include "platform/concurrency/Executor.h"
+#include "processing/queue/ProcessingQueueHooks.h"
 #include "session/folder/SessionStatusSnapshot.h"
 
 #include <chrono>
@@ -37,7 +38,7 @@ class SnapshotPublisher {
 
     // Builds with `build` and publishes as described above. Returns whether a list was handed to
     // the main thread. May be called from several threads; the builds are not serialised.
-    bool push(bool force, const std::function<Snapshots()>& build);
+    bool push(SnapshotPush push, const std::function<Snapshots()>& build);
 
     // One integer over what the list shows: per snapshot its folder, creation time, step statuses
     // and errors, the five flags, headline, duration and the configuration's model, provider,

@@ -11,12 +11,12 @@ namespace velnote {
 
 // One recognised piece of speech as a back-end returns it.
 struct SpeechSegment {
-    std::string text; // already passed through the run's text sanitizer; may be empty
-    double start = 0; // seconds from the recording start
-    double end = 0;   // seconds from the recording start; a diarizing back-end sets it to start
-    std::optional<std::vector<SpeechWordTiming>> words;
+    std::string text{}; // already passed through the run's text sanitizer; may be empty
+    double start = 0;   // seconds from the recording start
+    double end = 0;     // seconds from the recording start; a diarizing back-end sets it to start
+    std::optional<std::vector<SpeechWordTiming>> words{};
     // When present it replaces the source label and time of the transcript line.
-    std::optional<std::string> speaker;
+    std::optional<std::string> speaker{};
 
     bool operator==(const SpeechSegment&) const = default;
 };

@@ -23,10 +23,10 @@
 namespace velnote {
 
 struct ResolvedDirectory {
-    std::filesystem::path url;
+    std::filesystem::path url{};
     // Set only for the user's chosen folder: the holder calls it once when it
     // no longer needs the folder. Empty for the default folders.
-    std::function<void()> releaseAccess;
+    std::function<void()> releaseAccess{};
 };
 
 class SessionDirectoryResolver {

@@ -11,12 +11,12 @@ namespace velnote {
 // "summary.md" and archived with it. The four plain fields are required on
 // reading; unknown keys are ignored.
 struct SummaryRunConfig {
-    std::string provider;                   // a SummaryProvider raw value, e.g. "local" or "openai"
-    std::string model;                      // may be empty
-    std::optional<std::string> promptKey;   // preset key, or the key used for a custom prompt
-    std::optional<std::string> promptLabel; // the preset's display label, when the catalogue has it
-    std::string outputLanguage;
-    std::string userNote; // may be empty
+    std::string provider{};                   // a SummaryProvider raw value, e.g. "local" or "openai"
+    std::string model{};                      // may be empty
+    std::optional<std::string> promptKey{};   // preset key, or the key used for a custom prompt
+    std::optional<std::string> promptLabel{}; // the preset's display label, when the catalogue has it
+    std::string outputLanguage{};
+    std::string userNote{}; // may be empty
 
     bool operator==(const SummaryRunConfig&) const = default;
 };

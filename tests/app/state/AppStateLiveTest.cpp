@@ -147,7 +147,8 @@ TEST_F(AppStateLiveTest, SummarySectionIsBufferedOnItsOwn) {
 }
 
 TEST_F(AppStateLiveTest, EveryActivityNotifiesEvenWhenRepeated) {
-    const LiveActivityInfo activity{"review", "reading the draft", "focused"};
+    const LiveActivityInfo activity{
+        .purpose = "review", .summary = "reading the draft", .workState = "focused"};
     watch({Field::liveActivity});
     state().updateLiveActivity(activity);
     state().updateLiveActivity(activity);

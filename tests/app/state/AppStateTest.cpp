@@ -54,9 +54,7 @@ TEST_F(AppStateTest, SettersNotifyOnlyOnARealChange) {
          [](AppState& s) { s.setRecordingState(RecordingState::error("b")); }},
         {Field::captureRegion, [](AppState& s) { s.setCaptureRegion(std::nullopt); },
          [](AppState& s) { s.setCaptureRegion(std::nullopt); },
-         [](AppState& s) {
-             s.setCaptureRegion(ScreenRect{0, 0, 640, 480});
-         }},
+         [](AppState& s) { s.setCaptureRegion(ScreenRect{.width = 640, .height = 480}); }},
         {Field::processingSessionCount, [](AppState& s) { s.setProcessingSessionCount(1); },
          [](AppState& s) { s.setProcessingSessionCount(1); },
          [](AppState& s) { s.setProcessingSessionCount(0); }},

@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testing::FakeSessionServices;
 
-const StepState kDone{StepStatus::done, {}, {}, {}, 0};
+const StepState kDone{.status = StepStatus::done};
 
 // Passes jobs on to a pool and counts them, to see which priority a task was given.
 class CountingExecutor final : public platform::Executor {
@@ -63,15 +63,17 @@ class ProcessingQueueTest : public ::testing::Test {
             d.timing = timing;
             queue_ = std::make_unique<ProcessingQueue>(std::move(d));
             queue_
-                ->setHooks({[this](bool force) {
-                                std::lock_guard lock(mutex_);
-                                ++(force ? forcedPushes_ : pushes_);
-                                pushed_.notify_all();
-                            },
-                            [this](const fs::path& dir) {
-                                std::lock_guard lock(mutex_);
-                                notified_.push_back(dir.filename().string());
-                            }})
+                ->setHooks({.pushSnapshotsToAppState =
+                                [this](SnapshotPush push) {
+                                    std::lock_guard lock(mutex_);
+                                    ++(push == SnapshotPush::forced ? forcedPushes_ : pushes_);
+                                    pushed_.notify_all();
+                                },
+                            .notifyCompletion =
+                                [this](const fs::path& dir) {
+                                    std::lock_guard lock(mutex_);
+                                    notified_.push_back(dir.filename().string());
+                                }})
                 .get();
         }
         return *queue_;
@@ -113,7 +115,8 @@ class ProcessingQueueTest : public ::testing::Test {
     platform::MainDispatcher main_;
     platform::SettingsStore settings_{dir_ / "settings.json"};
     platform::ThreadPool pool_{4};
-    AppState appState_{AppState::Dependencies{&settings_, &clock_, &main_, &pool_}};
+    AppState appState_{AppState::Dependencies{
+        .settings = &settings_, .clock = &clock_, .mainDispatcher = &main_, .metadataExecutor = &pool_}};
     CountingExecutor utility_{pool_};
     CountingExecutor background_{pool_};
     testing::FakePowerStatus power_;
@@ -399,7 +402,7 @@ TEST_F(ProcessingQueueTest, StopCancelsAndMarksTheSessionSoScansLeaveItUntilARet
     ASSERT_TRUE(services_.waitForEnd("summary:B")) << "the next session started";
     ASSERT_TRUE(testing::eventually([&] { return running().empty(); }));
 
-    queue().refreshPendingSessions(false).get();
+    queue().refreshPendingSessions(ScanScope::regular).get();
     EXPECT_TRUE(pending().empty()) << "full scans leave the stopped session alone";
 
     queue().pause();

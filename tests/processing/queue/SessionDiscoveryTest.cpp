@@ -12,7 +12,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-const StepState kDone{StepStatus::done, {}, {}, {}, 0};
+const StepState kDone{.status = StepStatus::done};
 
 // A lock whose owner cannot be a live process (beyond every pid_max).
 void writeStaleLock(const fs::path& dir) {
@@ -107,10 +107,12 @@ TEST_F(SessionDiscoveryTest, FullAndChangeScansAgreeOnWhatToQueue) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const fs::path dir = session(c.name, c.edit);
-        EXPECT_EQ(discovery_.shouldEnqueuePendingSession(dir, false, false, false), c.regular);
-        EXPECT_EQ(discovery_.shouldEnqueuePendingSession(dir, true, false, false), c.nightly);
+        EXPECT_EQ(discovery_.shouldEnqueuePendingSession(dir, ScanScope::regular, false, false), c.regular);
+        EXPECT_EQ(discovery_.shouldEnqueuePendingSession(dir, ScanScope::nightlyOnly, false, false),
+                  c.nightly);
         EXPECT_EQ(discovery_.shouldEnqueueOnChange(dir, false, false), c.change);
-        EXPECT_FALSE(discovery_.shouldEnqueuePendingSession(dir, false, true, false)) << "already pending";
+        EXPECT_FALSE(discovery_.shouldEnqueuePendingSession(dir, ScanScope::regular, true, false))
+            << "already pending";
         EXPECT_FALSE(discovery_.shouldEnqueueOnChange(dir, false, true)) << "already running";
     }
     EXPECT_TRUE(log_.contains("session marked nightly-only; skipping immediate enqueue: nightly"));
@@ -127,18 +129,19 @@ TEST_F(SessionDiscoveryTest, ScansRepairWhatAVanishedProcessLeftButNeverALiveLoc
     const fs::path liveLock = session("live-lock", transcribing);
     ASSERT_TRUE(SessionLock::acquire(liveLock, "transcription", clock_));
 
-    EXPECT_FALSE(discovery_.shouldEnqueuePendingSession(withTranscript, false, false, false))
+    EXPECT_FALSE(discovery_.shouldEnqueuePendingSession(withTranscript, ScanScope::regular, false, false))
         << "repaired to done; nothing left";
     EXPECT_EQ(testing::readSession(withTranscript).steps.transcription.status, StepStatus::done);
-    EXPECT_TRUE(discovery_.shouldEnqueuePendingSession(withoutTranscript, false, false, false));
+    EXPECT_TRUE(discovery_.shouldEnqueuePendingSession(withoutTranscript, ScanScope::regular, false, false));
     EXPECT_EQ(testing::readSession(withoutTranscript).steps.transcription,
               StepState::fresh(StepStatus::pending));
     EXPECT_TRUE(discovery_.shouldEnqueueOnChange(staleLock, false, false));
     EXPECT_FALSE(fs::exists(SessionLock::fileIn(staleLock)));
     EXPECT_TRUE(log_.contains("cleared stale lock during scan: stale-lock"));
     for (const bool change : {false, true}) {
-        EXPECT_FALSE(change ? discovery_.shouldEnqueueOnChange(liveLock, false, false)
-                            : discovery_.shouldEnqueuePendingSession(liveLock, false, false, false));
+        EXPECT_FALSE(
+            change ? discovery_.shouldEnqueueOnChange(liveLock, false, false)
+                   : discovery_.shouldEnqueuePendingSession(liveLock, ScanScope::regular, false, false));
     }
     EXPECT_EQ(testing::readSession(liveLock).steps.transcription.status, StepStatus::running);
 }

@@ -52,7 +52,7 @@ class SessionProcessorTest : public ::testing::Test {
 };
 
 TEST_F(SessionProcessorTest, RunsOnlyTheStepsTheFileStillAsksFor) {
-    const StepState done{StepStatus::done, {}, {}, {}, 0};
+    const StepState done{.status = StepStatus::done};
     const struct {
         const char* name;
         std::function<void(SessionMetadata&)> edit;
@@ -71,7 +71,7 @@ TEST_F(SessionProcessorTest, RunsOnlyTheStepsTheFileStillAsksFor) {
              EXPECT_EQ(m.steps.transcription.status, StepStatus::done);
              EXPECT_EQ(m.steps.transcription.startedAt, now());
              EXPECT_EQ(m.steps.transcription.completedAt, now());
-             EXPECT_EQ(m.steps.diarization, (StepState{StepStatus::done, {}, now(), {}, 0}));
+             EXPECT_EQ(m.steps.diarization, (StepState{.status = StepStatus::done, .completedAt = now()}));
              EXPECT_EQ(m.steps.summary.status, StepStatus::done);
          }},
         {"summary-retry",
@@ -84,7 +84,11 @@ TEST_F(SessionProcessorTest, RunsOnlyTheStepsTheFileStillAsksFor) {
          {"summary:summary-retry"},
          [&](const SessionMetadata& m) {
              EXPECT_EQ(m.steps.transcription, done);
-             EXPECT_EQ(m.steps.summary, (StepState{StepStatus::done, now(), now(), "old error", 1}))
+             EXPECT_EQ(m.steps.summary, (StepState{.status = StepStatus::done,
+                                                   .startedAt = now(),
+                                                   .completedAt = now(),
+                                                   .error = "old error",
+                                                   .retryCount = 1}))
                  << "success keeps the old error text and count";
          }},
         {"all-done",
@@ -94,7 +98,7 @@ TEST_F(SessionProcessorTest, RunsOnlyTheStepsTheFileStillAsksFor) {
          {},
          {},
          [&](const SessionMetadata& m) {
-             EXPECT_EQ(m.steps, (SessionSteps{done, done, done}));
+             EXPECT_EQ(m.steps, (SessionSteps{.transcription = done, .diarization = done, .summary = done}));
          }},
         {"no-diarization",
          [](SessionMetadata& m) {
@@ -104,7 +108,7 @@ TEST_F(SessionProcessorTest, RunsOnlyTheStepsTheFileStillAsksFor) {
          {},
          {"transcribe:no-diarization", "summary:no-diarization"},
          [&](const SessionMetadata& m) {
-             EXPECT_EQ(m.steps.diarization, (StepState{StepStatus::skipped, {}, now(), {}, 0}));
+             EXPECT_EQ(m.steps.diarization, (StepState{.status = StepStatus::skipped, .completedAt = now()}));
          }},
         // The back-end fell back to lines without speakers: not "done".
         {"diarization-fallback",
@@ -116,8 +120,10 @@ TEST_F(SessionProcessorTest, RunsOnlyTheStepsTheFileStillAsksFor) {
          {"transcribe:diarization-fallback", "summary:diarization-fallback"},
          [&](const SessionMetadata& m) {
              EXPECT_EQ(m.steps.transcription.status, StepStatus::done);
-             EXPECT_EQ(m.steps.diarization,
-                       (StepState{StepStatus::failed, {}, now(), "speaker model missing", 1}));
+             EXPECT_EQ(m.steps.diarization, (StepState{.status = StepStatus::failed,
+                                                       .completedAt = now(),
+                                                       .error = "speaker model missing",
+                                                       .retryCount = 1}));
              EXPECT_EQ(m.steps.summary.status, StepStatus::done);
          }},
     };
@@ -157,7 +163,11 @@ TEST_F(SessionProcessorTest, AFailedStepKeepsItsErrorTextAndCountsOneMoreRetry) 
     processor_.process(dir, {});
 
     const auto meta = testing::readSession(dir);
-    EXPECT_EQ(meta.steps.transcription, (StepState{StepStatus::failed, now(), now(), "network down", 3}));
+    EXPECT_EQ(meta.steps.transcription, (StepState{.status = StepStatus::failed,
+                                                   .startedAt = now(),
+                                                   .completedAt = now(),
+                                                   .error = "network down",
+                                                   .retryCount = 3}));
     EXPECT_EQ(meta.steps.summary.status, StepStatus::pending) << "the summary never ran";
     EXPECT_EQ(services_.calls("summary:failing"), 0);
     EXPECT_TRUE(log_.contains("processing failed: failing error=network down"));

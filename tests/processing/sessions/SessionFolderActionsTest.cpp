@@ -24,12 +24,14 @@ const std::string kName = "2025-01-31T09-15-00Z";
 class SessionFolderActionsTest : public ::testing::Test {
   protected:
     SessionFolderActions makeActions(SessionFolderActions::FileOperations ops = {}) {
-        SessionQueueAccess queue{[this](const fs::path& d) { return running.contains(d); },
-                                 [this](const fs::path& d) { pending.erase(d); },
-                                 [this](bool force) { pushes.push_back(force); }};
+        SessionQueueAccess queue{.isRunning = [this](const fs::path& d) { return running.contains(d); },
+                                 .removePending = [this](const fs::path& d) { pending.erase(d); },
+                                 .pushSnapshots = [this](SnapshotPush push) { pushes.push_back(push); }};
         SessionFolderActions::Dependencies deps;
         deps.workingDir = [this] { return working; };
-        deps.userDirResolver = [this] { return ResolvedDirectory{saved, [this] { ++releases; }}; };
+        deps.userDirResolver = [this] {
+            return ResolvedDirectory{.url = saved, .releaseAccess = [this] { ++releases; }};
+        };
         deps.clock = &clock;
         deps.fileOperations = std::move(ops);
         return SessionFolderActions(std::move(queue), std::move(deps));
@@ -51,7 +53,7 @@ class SessionFolderActionsTest : public ::testing::Test {
     platform::ManualClock clock;
     std::set<fs::path> running;
     std::set<fs::path> pending;
-    std::vector<bool> pushes;
+    std::vector<SnapshotPush> pushes;
     int releases = 0;
 };
 
@@ -61,7 +63,7 @@ TEST_F(SessionFolderActionsTest, CloseMovesUnderAFreeNameAndDeletesMedia) {
     fs::create_directories(saved / (kName + "-1"));
     pending = {dir};
 
-    makeActions().closeSession(dir, true);
+    makeActions().closeSession(dir, SessionMedia::remove);
 
     const auto moved = saved / (kName + "-2");
     EXPECT_FALSE(fs::exists(dir));
@@ -70,7 +72,7 @@ TEST_F(SessionFolderActionsTest, CloseMovesUnderAFreeNameAndDeletesMedia) {
     EXPECT_FALSE(fs::exists(moved / "audio"));
     EXPECT_TRUE(SessionMetadataStore::read(moved).mediaFilesDeleted);
     EXPECT_TRUE(pending.empty());
-    EXPECT_EQ(pushes, std::vector<bool>{true});
+    EXPECT_EQ(pushes, std::vector<SnapshotPush>{SnapshotPush::forced});
     EXPECT_EQ(releases, 1);
     EXPECT_EQ(fs::status(saved).permissions() & fs::perms::all, fs::perms::owner_all);
 }
@@ -92,9 +94,9 @@ TEST_F(SessionFolderActionsTest, RunningOrLiveLockedSessionsStayPut) {
     platform::LogCapture log;
     auto actions = makeActions();
 
-    actions.closeSession(runningDir, false);
+    actions.closeSession(runningDir, SessionMedia::keep);
     actions.deleteSession(runningDir);
-    actions.closeSession(lockedDir, false);
+    actions.closeSession(lockedDir, SessionMedia::keep);
     actions.deleteSession(lockedDir);
 
     EXPECT_TRUE(fs::exists(runningDir / "session.json"));
@@ -113,7 +115,7 @@ TEST_F(SessionFolderActionsTest, DeleteClearsAStaleLockFirst) {
     makeActions().deleteSession(dir);
 
     EXPECT_FALSE(fs::exists(dir));
-    EXPECT_EQ(pushes, std::vector<bool>{true});
+    EXPECT_EQ(pushes, std::vector<SnapshotPush>{SnapshotPush::forced});
 }
 
 TEST_F(SessionFolderActionsTest, ReopenMovesBackOrThrowsTheTwoCodes) {
@@ -132,7 +134,7 @@ TEST_F(SessionFolderActionsTest, ReopenMovesBackOrThrowsTheTwoCodes) {
 
     makeActions().openSavedSession(dir);
     EXPECT_TRUE(fs::exists(working / (kName + "-1") / "session.json"));
-    EXPECT_EQ(pushes, std::vector<bool>{false});
+    EXPECT_EQ(pushes, std::vector<SnapshotPush>{SnapshotPush::throttled});
 }
 
 // When the rename fails (another file system), the copy must be complete before the original
@@ -161,7 +163,7 @@ class SessionFolderMoveTest : public SessionFolderActionsTest {
 TEST_F(SessionFolderMoveTest, CopyThenRemoveWhenRenameFails) {
     const auto dir = sessionWithMedia();
     const auto before = files(dir);
-    makeActions(crossDevice()).closeSession(dir, false);
+    makeActions(crossDevice()).closeSession(dir, SessionMedia::keep);
 
     EXPECT_FALSE(fs::exists(dir));
     EXPECT_EQ(files(saved / kName), before);
@@ -174,7 +176,7 @@ TEST_F(SessionFolderMoveTest, SourceThatCannotBeRemovedStaysWholeAndTheCopyGoes)
     failAside = true;
     platform::LogCapture log;
 
-    makeActions(crossDevice()).closeSession(dir, false);
+    makeActions(crossDevice()).closeSession(dir, SessionMedia::keep);
 
     EXPECT_EQ(files(dir), before);
     EXPECT_FALSE(fs::exists(saved / kName));
@@ -191,12 +193,12 @@ TEST_F(SessionFolderMoveTest, RemovalFailingHalfWayKeepsTheCompleteCopy) {
     };
     platform::LogCapture log;
 
-    makeActions(crossDevice(removeHalf)).closeSession(dir, false);
+    makeActions(crossDevice(removeHalf)).closeSession(dir, SessionMedia::keep);
 
     EXPECT_EQ(files(saved / kName), before);
     EXPECT_FALSE(fs::exists(dir)); // what is left of the original is set aside, hidden from scans
     EXPECT_TRUE(log.contains("failed to remove the moved session's old copy"));
-    EXPECT_EQ(pushes, std::vector<bool>{true});
+    EXPECT_EQ(pushes, std::vector<SnapshotPush>{SnapshotPush::forced});
 }
 
 TEST_F(SessionFolderMoveTest, CopyThatFailsLeavesNoPartialDestination) {

@@ -84,7 +84,8 @@ class SessionListControllerTest : public ::testing::Test {
     platform::MainDispatcher main_;
     platform::SettingsStore settings_{dir_ / "settings.json"};
     platform::ThreadPool pool_{4};
-    AppState appState_{AppState::Dependencies{&settings_, &clock_, &main_, &pool_}};
+    AppState appState_{AppState::Dependencies{
+        .settings = &settings_, .clock = &clock_, .mainDispatcher = &main_, .metadataExecutor = &pool_}};
     testing::FakePowerStatus power_;
     testing::FakeSessionServices services_;
     testing::RecordingLock lock_{clock_};
@@ -98,7 +99,7 @@ class SessionListControllerTest : public ::testing::Test {
 TEST_F(SessionListControllerTest, ProcessedSessionIsPublishedNotifiedOnceAndCanBeClosed) {
     const fs::path session = base_ / "2025-01-31T09-15-00Z";
     testing::makeSession(session, clock_);
-    queue_->start(base_, [this] { return ResolvedDirectory{saved_, {}}; }).get();
+    queue_->start(base_, [this] { return ResolvedDirectory{.url = saved_}; }).get();
 
     ASSERT_TRUE(testing::eventually([&] { return center_.count() == 1; }));
     ASSERT_TRUE(testing::eventually(
@@ -111,14 +112,14 @@ TEST_F(SessionListControllerTest, ProcessedSessionIsPublishedNotifiedOnceAndCanB
         testing::kWaitLimit));
     EXPECT_EQ(lastTranscript_, session / "transcript.txt");
 
-    controller_->closeSession(session, false).get();
+    controller_->closeSession(session, SessionMedia::keep).get();
     EXPECT_FALSE(fs::exists(session));
     EXPECT_TRUE(fs::exists(saved_ / session.filename() / "summary.md"));
     EXPECT_EQ(center_.count(), 1u);
 }
 
 TEST_F(SessionListControllerTest, ReopeningAMissingFolderThrowsToTheCaller) {
-    queue_->start(base_, [this] { return ResolvedDirectory{saved_, {}}; }).get();
+    queue_->start(base_, [this] { return ResolvedDirectory{.url = saved_}; }).get();
     EXPECT_THROW(controller_->openSavedSession(saved_ / "gone").get(), platform::DomainError);
 }
 
@@ -132,7 +133,7 @@ TEST_F(SessionListControllerTest, NightlyActionQueuesOnlyNightlySessionsThenFini
     testing::ScopedEnv cache("XDG_CACHE_HOME", (dir_ / "cache").string());
     const fs::path nightly = base_ / "2025-01-31T09-15-00Z";
     testing::makeSession(nightly, clock_, [](SessionMetadata& m) { m.config.system.nightlyBatch = true; });
-    queue_->start(base_, [this] { return ResolvedDirectory{saved_, {}}; }).get();
+    queue_->start(base_, [this] { return ResolvedDirectory{.url = saved_}; }).get();
     EXPECT_EQ(services_.calls("transcribe:" + nightly.filename().string()), 0) << "left to the nightly run";
 
     bool finished = false;

@@ -18,11 +18,9 @@ using Status = SessionOverallStatus::Status;
 class SessionSnapshotBuilderTest : public ::testing::Test {
   protected:
     SessionSnapshotBuilder makeBuilder() {
-        return SessionSnapshotBuilder({[this] { return working; },
-                                       [this] {
-                                           return ResolvedDirectory{saved, {}};
-                                       },
-                                       &reads});
+        return SessionSnapshotBuilder({.workingDir = [this] { return working; },
+                                       .userDirResolver = [this] { return ResolvedDirectory{.url = saved}; },
+                                       .readExecutor = &reads});
     }
     static std::vector<std::string> names(const std::vector<SessionStatusSnapshot>& list) {
         std::vector<std::string> out;

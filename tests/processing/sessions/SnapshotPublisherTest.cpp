@@ -22,8 +22,8 @@ SessionStatusSnapshot snapshot(const std::string& name) {
 class SnapshotPublisherTest : public ::testing::Test {
   protected:
     // Builds `list` and counts builds; returns what reached the main thread.
-    bool push(bool force) {
-        return publisher.push(force, [this] {
+    bool push(SnapshotPush how) {
+        return publisher.push(how, [this] {
             ++builds;
             return list;
         });
@@ -32,20 +32,22 @@ class SnapshotPublisherTest : public ::testing::Test {
     platform::ManualClock clock;
     platform::MainDispatcher main;
     std::vector<Snapshots> published;
-    SnapshotPublisher publisher{{&clock, &main, [this](Snapshots s) { published.push_back(std::move(s)); }}};
+    SnapshotPublisher publisher{{.clock = &clock, .mainDispatcher = &main, .publish = [this](Snapshots s) {
+                                     published.push_back(std::move(s));
+                                 }}};
     Snapshots list{snapshot("a")};
     int builds = 0;
 };
 
 TEST_F(SnapshotPublisherTest, FirstRequestPublishesAndUnforcedOnesWithinTheIntervalAreDropped) {
-    EXPECT_TRUE(push(false));
+    EXPECT_TRUE(push(SnapshotPush::throttled));
     clock.advance(1s);
     list.push_back(snapshot("b"));
-    EXPECT_FALSE(push(false)); // dropped without building
+    EXPECT_FALSE(push(SnapshotPush::throttled)); // dropped without building
     EXPECT_EQ(builds, 1);
-    EXPECT_TRUE(push(true)); // forced: always builds and publishes
+    EXPECT_TRUE(push(SnapshotPush::forced)); // forced: always builds and publishes
     clock.advance(1400ms);
-    EXPECT_FALSE(push(false)); // within 1.5 s of the forced build's start
+    EXPECT_FALSE(push(SnapshotPush::throttled)); // within 1.5 s of the forced build's start
 
     main.runPending();
     ASSERT_EQ(published.size(), 2u);
@@ -53,16 +55,16 @@ TEST_F(SnapshotPublisherTest, FirstRequestPublishesAndUnforcedOnesWithinTheInter
 }
 
 TEST_F(SnapshotPublisherTest, UnchangedFingerprintPublishesNothingButStillMovesTheInterval) {
-    push(false);
+    push(SnapshotPush::throttled);
     clock.advance(2s);
-    EXPECT_FALSE(push(false)); // built, same list
+    EXPECT_FALSE(push(SnapshotPush::throttled)); // built, same list
     EXPECT_EQ(builds, 2);
     clock.advance(1s);
     list[0].hasLock = true;
-    EXPECT_FALSE(push(false)); // dropped: the last build was 1 s ago
+    EXPECT_FALSE(push(SnapshotPush::throttled)); // dropped: the last build was 1 s ago
     EXPECT_EQ(builds, 2);
     clock.advance(1s);
-    EXPECT_TRUE(push(false));
+    EXPECT_TRUE(push(SnapshotPush::throttled));
     main.runPending();
     EXPECT_EQ(published.size(), 2u);
 }
@@ -102,7 +104,7 @@ TEST_F(SnapshotPublisherTest, IdsAreLoggedForAtMostTwentySnapshots) {
     for (std::size_t count : {20u, 21u}) {
         platform::LogCapture log;
         list.assign(count, snapshot("s"));
-        push(true);
+        push(SnapshotPush::forced);
         EXPECT_EQ(log.contains("pushSnapshotsToAppState ids="), count == 20) << count;
     }
 }

@@ -74,7 +74,12 @@ class SessionTranscriptionPipelineTest : public ::testing::Test {
 
     SessionTranscriptionOutput run(double micGain = 1.0, double sysGain = 1.0,
                                    const SessionConfig& config = {}) {
-        const TranscriptionRequest request{session_, "small", "ja", false, 2, micGain, sysGain};
+        const TranscriptionRequest request{.sessionDir = session_,
+                                           .model = "small",
+                                           .language = "ja",
+                                           .numberOfSpeakers = 2,
+                                           .micInputGain = micGain,
+                                           .sysInputGain = sysGain};
         return pipeline_->runPipeline(session_, request, config).get();
     }
 
@@ -103,11 +108,13 @@ class SessionTranscriptionPipelineTest : public ::testing::Test {
         remoteArgs_; // written on the pipeline, read after get()
     platform::LogCapture log_;
     std::unique_ptr<SessionTranscriptionPipeline> pipeline_ = std::make_unique<SessionTranscriptionPipeline>(
-        SessionTranscriptionPipeline::Backends{[this] { return backend_; },
-                                               [this](const std::string& baseURL, const std::string& apiKey) {
-                                                   remoteArgs_ = {baseURL, apiKey};
-                                                   return backend_;
-                                               }},
+        SessionTranscriptionPipeline::Backends{
+            .local = [this] { return backend_; },
+            .remote =
+                [this](const std::string& baseURL, const std::string& apiKey) {
+                    remoteArgs_ = {baseURL, apiKey};
+                    return backend_;
+                }},
         KeychainHelper(secrets_), settings_);
 };
 
@@ -124,7 +131,8 @@ TEST_F(SessionTranscriptionPipelineTest, SeparateTracksCarrySourceLabelsAndSortB
     EXPECT_EQ(backend_->tracks,
               (std::vector<AudioSourceTrack>{{"mic", inAudio({"mic_0000.wav", "mic_0001.wav"})},
                                              {"sys", inAudio({"sys_0000.wav"})}}));
-    EXPECT_EQ(backend_->configs.front(), (SpeechProcessingConfig{"small", "ja", false, 2}));
+    EXPECT_EQ(backend_->configs.front(),
+              (SpeechProcessingConfig{.model = "small", .language = "ja", .numberOfSpeakers = 2}));
     EXPECT_TRUE(log_.contains("failed to build mixed chunks, fallback to separate tracks"));
     EXPECT_TRUE(fs::exists(audio() / "mic_0000.wav") && fs::exists(audio() / "sys_0000.wav"));
 }
@@ -334,7 +342,8 @@ TEST_F(SessionTranscriptionPipelineTest, ReportsADiarizationThatFellBackToLinesW
     backend_->script["mic"] = {segment("hello", 1.0, "MIC")};
     backend_->diarizationError = "speaker model missing";
     for (const bool diarize : {true, false}) {
-        const TranscriptionRequest request{session_, "small", "ja", diarize, std::nullopt, 1.0, 1.0};
+        const TranscriptionRequest request{
+            .sessionDir = session_, .model = "small", .language = "ja", .diarizationEnabled = diarize};
         const auto output = pipeline_->runPipeline(session_, request, {}).get();
         EXPECT_EQ(output.diarizationFailure,
                   diarize ? std::optional<std::string>("speaker model missing") : std::nullopt);

@@ -8,7 +8,7 @@ namespace {
 TEST(SpeechSegmentTest, OptionalKeysAreLeftOutAndNullReadsAsAbsent) {
     const auto plain =
         platform::decode<SpeechSegment>(platform::parseJson(R"({"text":"a","start":1.5,"end":2,"x":1})"));
-    EXPECT_EQ(plain, (SpeechSegment{"a", 1.5, 2.0, std::nullopt, std::nullopt}));
+    EXPECT_EQ(plain, (SpeechSegment{.text = "a", .start = 1.5, .end = 2.0}));
     EXPECT_EQ(platform::Json(plain), platform::parseJson(R"({"text":"a","start":1.5,"end":2.0})"));
 
     const auto nulls = platform::decode<SpeechSegment>(
@@ -16,8 +16,11 @@ TEST(SpeechSegmentTest, OptionalKeysAreLeftOutAndNullReadsAsAbsent) {
     EXPECT_FALSE(nulls.words);
     EXPECT_FALSE(nulls.speaker);
 
-    const SpeechSegment full{"hi", 3, 4, std::vector<SpeechWordTiming>{{"hi", 3, 3.5}},
-                             "MIC SPEAKER_01 00:00:03"};
+    const SpeechSegment full{.text = "hi",
+                             .start = 3,
+                             .end = 4,
+                             .words = std::vector<SpeechWordTiming>{{.word = "hi", .start = 3, .end = 3.5}},
+                             .speaker = "MIC SPEAKER_01 00:00:03"};
     EXPECT_EQ(platform::decode<SpeechSegment>(platform::Json(full)), full);
 }
 

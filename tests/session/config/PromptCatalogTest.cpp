@@ -57,11 +57,13 @@ TEST(PromptCatalogTest, UnknownIdsGiveTheMinutesPrompt) {
 TEST(PromptCatalogTest, OptionsPairIdsWithLocalizedLabels) {
     const auto options = PromptCatalog::options();
     ASSERT_EQ(options.size(), 3u);
-    EXPECT_EQ(options[0], (PromptOption{"minutes", L10n::localized("L10n.Prompts.minutesWriterLabel",
-                                                                   "Meeting Minutes Writer")}));
+    EXPECT_EQ(options[0], (PromptOption{.id = "minutes",
+                                        .label = L10n::localized("L10n.Prompts.minutesWriterLabel",
+                                                                 "Meeting Minutes Writer")}));
     EXPECT_EQ(options[1].id, "worklog");
-    EXPECT_EQ(options[2], (PromptOption{"seminar", L10n::localized("L10n.Prompts.seminarWriterLabel",
-                                                                   "Seminar Notes Writer")}));
+    EXPECT_EQ(options[2], (PromptOption{.id = "seminar",
+                                        .label = L10n::localized("L10n.Prompts.seminarWriterLabel",
+                                                                 "Seminar Notes Writer")}));
     EXPECT_EQ(PromptCatalog::catalog()[1].label, options[1].label);
 }
 

@@ -145,7 +145,8 @@ class SessionLockClearStaleTest : public SessionLockTest {
 };
 
 TEST_F(SessionLockClearStaleTest, RunningStepsWithResultsBecomeDone) {
-    StepState running{StepStatus::running, earlier_, std::nullopt, "old error", 2};
+    StepState running{
+        .status = StepStatus::running, .startedAt = earlier_, .error = "old error", .retryCount = 2};
     StepState runningCompleted = running;
     runningCompleted.completedAt = earlier_;
     writeMetadata({runningCompleted, StepState::fresh(StepStatus::skipped), running}, false, "openai");
@@ -155,8 +156,16 @@ TEST_F(SessionLockClearStaleTest, RunningStepsWithResultsBecomeDone) {
 
     const SessionSteps steps = clear();
     EXPECT_FALSE(fs::exists(lockFile()));
-    EXPECT_EQ(steps.transcription, (StepState{StepStatus::done, earlier_, earlier_, "old error", 2}));
-    EXPECT_EQ(steps.summary, (StepState{StepStatus::done, earlier_, now_, "old error", 2}));
+    EXPECT_EQ(steps.transcription, (StepState{.status = StepStatus::done,
+                                              .startedAt = earlier_,
+                                              .completedAt = earlier_,
+                                              .error = "old error",
+                                              .retryCount = 2}));
+    EXPECT_EQ(steps.summary, (StepState{.status = StepStatus::done,
+                                        .startedAt = earlier_,
+                                        .completedAt = now_,
+                                        .error = "old error",
+                                        .retryCount = 2}));
     EXPECT_EQ(steps.diarization, StepState::fresh(StepStatus::skipped));
 }
 
@@ -171,7 +180,11 @@ TEST_F(SessionLockClearStaleTest, RunningStepsWithoutResultsStartAfresh) {
         {true, "openai", StepStatus::pending, StepStatus::pending},
         {false, "", StepStatus::skipped, StepStatus::skipped},
     };
-    const StepState running{StepStatus::running, earlier_, earlier_, "boom", 1};
+    const StepState running{.status = StepStatus::running,
+                            .startedAt = earlier_,
+                            .completedAt = earlier_,
+                            .error = "boom",
+                            .retryCount = 1};
     for (const Case& c : cases) {
         writeMetadata({running, running, running}, c.diarization, c.provider);
         const SessionSteps steps = clear();
@@ -182,9 +195,14 @@ TEST_F(SessionLockClearStaleTest, RunningStepsWithoutResultsStartAfresh) {
 }
 
 TEST_F(SessionLockClearStaleTest, StepsNotRunningAreLeftAlone) {
-    const SessionSteps before{StepState{StepStatus::failed, earlier_, earlier_, "boom", 2},
-                              StepState::fresh(StepStatus::pending),
-                              StepState{StepStatus::done, earlier_, now_, {}, 0}};
+    const SessionSteps before{
+        .transcription = StepState{.status = StepStatus::failed,
+                                   .startedAt = earlier_,
+                                   .completedAt = earlier_,
+                                   .error = "boom",
+                                   .retryCount = 2},
+        .diarization = StepState::fresh(StepStatus::pending),
+        .summary = StepState{.status = StepStatus::done, .startedAt = earlier_, .completedAt = now_}};
     writeMetadata(before, true, "");
     EXPECT_EQ(clear(), before);
 }

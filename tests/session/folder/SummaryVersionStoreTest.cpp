@@ -33,7 +33,12 @@ class SummaryVersionStoreTest : public ::testing::Test {
 
     testing::TempDir dir_;
     platform::ManualClock clock_; // 2024-01-01T00:00:00Z
-    const SummaryRunConfig openAI_{"openai", "gpt-4o", "minutes", "Minutes", "ja", "note"};
+    const SummaryRunConfig openAI_{.provider = "openai",
+                                   .model = "gpt-4o",
+                                   .promptKey = "minutes",
+                                   .promptLabel = "Minutes",
+                                   .outputLanguage = "ja",
+                                   .userNote = "note"};
 };
 
 TEST_F(SummaryVersionStoreTest, NothingToArchiveWithoutASummary) {
@@ -113,7 +118,8 @@ TEST_F(SummaryVersionStoreTest, ListsCurrentFirstThenArchivesNewestFirst) {
     EXPECT_FALSE(all[1].isLatest || all[2].isLatest || all[3].isLatest);
     EXPECT_EQ(all[2].createdAt, SummaryVersion::Time(jan31));
     EXPECT_EQ(all[1].createdAt, SummaryVersion::Time(jan31 + 1h));
-    EXPECT_EQ(all[3].runConfig, (SummaryRunConfig{"mystery", "m1", {}, {}, "en", ""}));
+    EXPECT_EQ(all[3].runConfig,
+              (SummaryRunConfig{.provider = "mystery", .model = "m1", .outputLanguage = "en"}));
     EXPECT_EQ(all[2].runConfig, std::nullopt);
     EXPECT_TRUE(capture.contains("SummaryVersionStore: failed to decode config 2025-01-31T09-00-00Z.json"));
 }
@@ -147,14 +153,17 @@ TEST(SummaryVersionLabelTest, BracketNamesProviderAndModel) {
         std::string suffix;
     };
     const Case cases[] = {
-        {{"openai", "", {}, {}, "ja", ""}, "  [" + openAI + "]"},
-        {{"openai", "gpt-4o", {}, {}, "ja", ""}, "  [" + openAI + " · gpt-4o]"},
-        {{"mystery", "m1", {}, {}, "ja", ""}, "  [mystery · m1]"},
+        {{.provider = "openai", .outputLanguage = "ja"}, "  [" + openAI + "]"},
+        {{.provider = "openai", .model = "gpt-4o", .outputLanguage = "ja"}, "  [" + openAI + " · gpt-4o]"},
+        {{.provider = "mystery", .model = "m1", .outputLanguage = "ja"}, "  [mystery · m1]"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ((SummaryVersion{"summary.md", {}, true, c.config}).label(), latest + c.suffix);
-        const std::string archived =
-            SummaryVersion{"x.md", SummaryVersion::kDistantPast + years(2024), false, c.config}.label();
+        EXPECT_EQ((SummaryVersion{.url = "summary.md", .isLatest = true, .runConfig = c.config}).label(),
+                  latest + c.suffix);
+        const std::string archived = SummaryVersion{.url = "x.md",
+                                                    .createdAt = SummaryVersion::kDistantPast + years(2024),
+                                                    .runConfig = c.config}
+                                         .label();
         EXPECT_TRUE(archived.ends_with(c.suffix)) << archived;
         EXPECT_GT(archived.size(), c.suffix.size()) << "date missing: " << archived;
         EXPECT_EQ(archived.find(latest), std::string::npos);

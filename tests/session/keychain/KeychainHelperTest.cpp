@@ -45,7 +45,8 @@ TEST_F(KeychainHelperTest, AnEmptyKeyIsAnItemNotADeletion) {
 // that writes the keys back, or that caller would blank the stored key.
 TEST_F(KeychainHelperTest, AnUnreadableKeyIsToldApartFromAMissingOne) {
     store_->items[{kBundleIdentifier, "openRouterAPIKey"}] = "sk-kept";
-    store_->forcedRead = platform::SecretRead{SecretReadStatus::unreadable, "", {2, "collection is locked"}};
+    store_->forcedRead = platform::SecretRead{.status = SecretReadStatus::unreadable,
+                                              .failure = {.status = 2, .message = "collection is locked"}};
 
     const platform::SecretRead read = keychain_.read(KeychainHelper::openRouterAPIKey);
     EXPECT_EQ(read.status, SecretReadStatus::unreadable);
@@ -60,7 +61,8 @@ TEST_F(KeychainHelperTest, AnUnreadableKeyIsToldApartFromAMissingOne) {
 }
 
 TEST_F(KeychainHelperTest, FailedWritesThrowWithTheStatusAndKeepTheOldValue) {
-    store_->forcedAdd = platform::SecretWrite{SecretWriteStatus::failed, {-5, "no keyring"}};
+    store_->forcedAdd = platform::SecretWrite{.status = SecretWriteStatus::failed,
+                                              .failure = {.status = -5, .message = "no keyring"}};
     try {
         keychain_.save("sk-new", KeychainHelper::claudeAPIKey);
         FAIL() << "expected KeychainError";
@@ -75,7 +77,8 @@ TEST_F(KeychainHelperTest, FailedWritesThrowWithTheStatusAndKeepTheOldValue) {
 
     store_->forcedAdd.reset();
     store_->items[{kBundleIdentifier, "claudeAPIKey"}] = "sk-old";
-    store_->forcedUpdate = platform::SecretWrite{SecretWriteStatus::failed, {7, "denied"}};
+    store_->forcedUpdate = platform::SecretWrite{.status = SecretWriteStatus::failed,
+                                                 .failure = {.status = 7, .message = "denied"}};
     try {
         keychain_.save("sk-new", KeychainHelper::claudeAPIKey);
         FAIL() << "expected KeychainError";
@@ -96,7 +99,8 @@ TEST_F(KeychainHelperTest, DeletingIsSilentUnlessTheStoreFails) {
     EXPECT_TRUE(store_->items.empty());
     EXPECT_TRUE(log_.records().empty());
 
-    store_->forcedRemove = platform::SecretDelete{SecretDeleteStatus::failed, {3, "gone"}};
+    store_->forcedRemove = platform::SecretDelete{.status = SecretDeleteStatus::failed,
+                                                  .failure = {.status = 3, .message = "gone"}};
     keychain_.remove(KeychainHelper::copilotAPIKey);
     EXPECT_TRUE(log_.contains("KeychainHelper: delete failed account=copilotAPIKey status=3"));
 }

@@ -160,7 +160,8 @@ TEST_F(UserDefaultsBackingTest, AKeyTheKeyringCouldNotGiveIsNeverOverwritten) {
     putKey("openAIAPIKey", "sk-open");
     putKey("claudeAPIKey", "sk-claude");
     putKey("geminiAPIKey", "sk-gemini");
-    keyring_->forcedRead = platform::SecretRead{SecretReadStatus::unreadable, "", {1, "locked"}};
+    keyring_->forcedRead = platform::SecretRead{.status = SecretReadStatus::unreadable,
+                                                .failure = {.status = 1, .message = "locked"}};
     auto summary = backing(false);
     keyring_->forcedRead.reset(); // unlocked by the time the user saves
 
@@ -186,7 +187,8 @@ TEST_F(UserDefaultsBackingTest, KeysThatWereReadAreSavedEvenWhenEmptied) {
 }
 
 TEST_F(UserDefaultsBackingTest, AFailingKeyringDoesNotStopTheCommit) {
-    keyring_->forcedAdd = platform::SecretWrite{platform::SecretWriteStatus::failed, {-5, "denied"}};
+    keyring_->forcedAdd = platform::SecretWrite{.status = platform::SecretWriteStatus::failed,
+                                                .failure = {.status = -5, .message = "denied"}};
     auto summary = backing(false);
     summary.values().geminiModel = "gemini-2";
     EXPECT_NO_THROW(summary.commit(SummaryProvider::geminiAPI));

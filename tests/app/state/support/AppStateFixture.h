@@ -20,8 +20,11 @@ class AppStateFixture : public ::testing::Test {
   protected:
     AppState& state() {
         if (!state_) {
-            state_ = std::make_unique<AppState>(
-                AppState::Dependencies{&settings_, &clock_, &main_, metadataExecutor_});
+            state_ =
+                std::make_unique<AppState>(AppState::Dependencies{.settings = &settings_,
+                                                                  .clock = &clock_,
+                                                                  .mainDispatcher = &main_,
+                                                                  .metadataExecutor = metadataExecutor_});
         }
         return *state_;
     }
