@@ -3,10 +3,14 @@ JOBS ?= $(shell nproc)
 GEN := -G Ninja
 CTEST_ARGS ?=
 
-.PHONY: deps run build test test-unit test-tsan bench clean format
+.PHONY: deps models run build test test-unit test-tsan bench clean format
 
 deps:
 	scripts/install-deps
+
+# Real weights and recorded speech for the model tests, into the dependency cache.
+models: deps
+	scripts/fetch-models
 
 build: deps
 	cmake -S . -B build/release $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELNOTE_BUILD_TESTS=OFF
@@ -18,7 +22,7 @@ run: build
 build/test/build.ninja: CMakeLists.txt
 	cmake -S . -B build/test $(GEN) -DCMAKE_BUILD_TYPE=Debug -DVELNOTE_SANITIZE=address
 
-test: deps build/test/build.ninja
+test: deps models build/test/build.ninja
 	cmake --build build/test -j$(JOBS)
 	scripts/test-services ctest --test-dir build/test --output-on-failure -j$(JOBS) $(CTEST_ARGS)
 
@@ -27,7 +31,7 @@ test-unit: build/test/build.ninja
 	cmake --build build/test -j$(JOBS)
 	ctest --test-dir build/test --output-on-failure -j$(JOBS) -L unit
 
-test-tsan: deps
+test-tsan: deps models
 	cmake -S . -B build/tsan $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELNOTE_SANITIZE=thread
 	cmake --build build/tsan -j$(JOBS)
 	scripts/test-services ctest --test-dir build/tsan --output-on-failure -j$(JOBS) $(CTEST_ARGS)
