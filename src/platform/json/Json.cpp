@@ -38,6 +38,24 @@ Json parseJson(std::string_view text) {
     }
 }
 
+Json parseJson(std::string_view text, std::size_t maxDepth) {
+    // The callback sees the depth of every value as it opens; stopping at the first one too
+    // deep keeps a hostile file from building (or destroying) an enormous nested tree.
+    const Json::parser_callback_t limitDepth = [maxDepth](int depth, Json::parse_event_t event, Json&) {
+        const bool opens =
+            event == Json::parse_event_t::object_start || event == Json::parse_event_t::array_start;
+        if (opens && static_cast<std::size_t>(depth) >= maxDepth)
+            throw JsonDecodeError("",
+                                  "invalid JSON: nested deeper than " + std::to_string(maxDepth) + " levels");
+        return true;
+    };
+    try {
+        return Json::parse(text, limitDepth);
+    } catch (const Json::exception& e) {
+        throw JsonDecodeError("", std::string("invalid JSON: ") + e.what());
+    }
+}
+
 namespace detail {
 
 std::string typeName(const Json& value) {

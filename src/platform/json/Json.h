@@ -60,8 +60,12 @@ class JsonDecodeError : public std::runtime_error {
 std::string toPrettyJson(const Json& value);
 // One line without spaces and without a trailing newline. Invalid UTF-8 as above.
 std::string toCompactJson(const Json& value);
-// Throws JsonDecodeError (path "") when `text` is not one complete JSON value.
+// Throws JsonDecodeError (path "") when `text` is not one complete JSON value, or holds a
+// number outside the double range (1e999).
 Json parseJson(std::string_view text);
+// The same for text from an untrusted file: also throws when arrays and objects nest deeper
+// than `maxDepth` levels (the outermost value is level 1).
+Json parseJson(std::string_view text, std::size_t maxDepth);
 
 template <class T> T decode(const Json& value);
 

@@ -174,5 +174,14 @@ TEST(JsonParseTest, MalformedTextThrowsDecodeError) {
     EXPECT_THROW(required<int>(parseJson("[1]"), "a"), JsonDecodeError);
 }
 
+TEST(JsonParseTest, DepthLimitCountsTheOutermostValueAsOne) {
+    EXPECT_EQ(parseJson("[[1]]", 2), Json::parse("[[1]]"));
+    EXPECT_EQ(parseJson(R"({"a":{"b":1}})", 2)["a"]["b"], 1);
+    EXPECT_THROW(parseJson("[[[1]]]", 2), JsonDecodeError);
+    EXPECT_THROW(parseJson(R"({"a":{"b":[]}})", 2), JsonDecodeError);
+    EXPECT_THROW(parseJson(std::string(100000, '[') + std::string(100000, ']'), 64), JsonDecodeError);
+    EXPECT_THROW(parseJson("[1e999]", 4), JsonDecodeError);
+}
+
 } // namespace
 } // namespace velnote::platform

@@ -1,0 +1,75 @@
+#include "platform/ml/convert/MappedFile.h"
+
+#include "platform/ml/convert/ConversionError.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace velnote::platform::ml {
+
+namespace {
+
+[[noreturn]] void fail(const std::filesystem::path& path, const char* what) {
+    throw ConversionError(ConversionError::Code::unreadableSource,
+                          "cannot " + std::string(what) + " " + path.string() + ": " + std::strerror(errno));
+}
+
+struct FileDescriptor {
+    int fd;
+    ~FileDescriptor() { ::close(fd); }
+};
+
+} // namespace
+
+MappedFile::MappedFile(const std::filesystem::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        fail(path, "open");
+    const FileDescriptor guard{fd};
+    struct stat info {};
+    if (::fstat(fd, &info) != 0)
+        fail(path, "examine");
+    if (!S_ISREG(info.st_mode)) {
+        errno = EINVAL;
+        fail(path, "read (not a regular file)");
+    }
+    size_ = static_cast<std::size_t>(info.st_size);
+    if (size_ == 0)
+        return;
+    void* mapped = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0);
+    if (mapped == MAP_FAILED) {
+        size_ = 0;
+        fail(path, "map");
+    }
+    data_ = static_cast<const std::byte*>(mapped);
+}
+
+MappedFile::~MappedFile() {
+    release();
+}
+
+MappedFile::MappedFile(MappedFile&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+
+MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
+    if (this != &other) {
+        release();
+        data_ = std::exchange(other.data_, nullptr);
+        size_ = std::exchange(other.size_, 0);
+    }
+    return *this;
+}
+
+void MappedFile::release() noexcept {
+    if (data_ != nullptr)
+        ::munmap(const_cast<std::byte*>(data_), size_);
+    data_ = nullptr;
+    size_ = 0;
+}
+
+} // namespace velnote::platform::ml
