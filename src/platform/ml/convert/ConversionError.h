@@ -12,7 +12,7 @@ class ConversionError : public std::runtime_error {
     enum class Code {
         unreadableSource,  // a file is missing or cannot be opened
         malformedFile,     // a file's bytes or JSON break its format (truncated, lying offsets, ...)
-        incompleteWeights, // a tensor the network needs is absent or has the wrong shape
+        incompleteWeights, // a tensor the network needs is absent, misshapen or beyond its stored type
         unsupported,       // a well-formed file this converter does not handle (element type, ...)
         writeFailed,       // the destination could not be written
     };
