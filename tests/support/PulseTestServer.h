@@ -24,7 +24,9 @@ class PulseTestServer {
     PulseTestServer& operator=(const PulseTestServer&) = delete;
 
     // Again after stop(): the same address, so clients can find it back.
-    void start() { run(script() + " start " + folder() + " >/dev/null"); }
+    // A test process that dies without its destructors (a sanitizer's abort, a timeout) leaves
+    // no server behind for long: it quits 20 s after its last client.
+    void start() { run(script() + " start " + folder() + " 20 >/dev/null"); }
     void stop() { run(script() + " stop " + folder()); }
 
     // Runs a shell command line against this server; throws when it fails.
