@@ -1,48 +1,65 @@
 #include "engine/foundation/LoadModelsCoordinator.h"
 
+#include "engine/foundation/HubError.h"
+
 #include <utility>
 
 namespace basalith {
 
-void LoadModelsCoordinator::run(const std::function<void()>& operation) {
+void LoadModelsCoordinator::run(const std::function<void(std::stop_token)>& operation,
+                                const std::stop_token& stop) {
     std::unique_lock lock(mutex_);
-    if (inflight_.valid()) {
-        std::shared_future<void> attempt = inflight_;
-        ++joined_;
-        lock.unlock();
-        attempt.wait();
-        {
-            std::lock_guard relock(mutex_);
-            --joined_;
-        }
-        attempt.get();
-        return;
-    }
-    std::promise<void> promise;
-    std::shared_future<void> attempt = promise.get_future().share();
+    if (inflight_)
+        return join(lock, inflight_, stop);
+    const auto attempt = std::make_shared<Attempt>();
+    attempt->wanting = 1;
     inflight_ = attempt;
     lock.unlock();
 
     std::exception_ptr error;
-    try {
-        operation();
-    } catch (...) {
-        error = std::current_exception();
+    {
+        std::stop_callback leave(stop, [&] { giveUp(*attempt); });
+        try {
+            operation(attempt->stop.get_token());
+        } catch (...) {
+            error = std::current_exception();
+        }
     }
-    finish(promise, error);
-    attempt.get();
+    lock.lock();
+    attempt->ended = true;
+    attempt->error = error;
+    finished_ = std::exchange(inflight_, nullptr);
+    lock.unlock();
+    ended_.notify_all();
+    if (error)
+        std::rethrow_exception(error);
 }
 
-void LoadModelsCoordinator::finish(std::promise<void>& promise, std::exception_ptr error) {
+void LoadModelsCoordinator::join(std::unique_lock<std::mutex>& lock, std::shared_ptr<Attempt> attempt,
+                                 const std::stop_token& stop) {
+    ++joined_;
+    ++attempt->wanting;
+    const bool ended = ended_.wait(lock, stop, [&] { return attempt->ended; });
+    --joined_;
+    if (!ended) {
+        lock.unlock();
+        giveUp(*attempt);
+        throw HubError(HubError::Kind::cancelled, "stopped while waiting for the models");
+    }
+    const std::exception_ptr error = attempt->error;
+    lock.unlock();
+    if (error)
+        std::rethrow_exception(error);
+}
+
+void LoadModelsCoordinator::giveUp(Attempt& attempt) {
+    bool last = false;
     {
         std::lock_guard lock(mutex_);
-        finished_ = std::exchange(inflight_, {});
+        last = !attempt.ended && --attempt.wanting == 0;
     }
-    if (error) {
-        promise.set_exception(error);
-    } else {
-        promise.set_value();
-    }
+    if (last)
+        attempt.stop.request_stop();
 }
 
 std::size_t LoadModelsCoordinator::joinedCallers() const {

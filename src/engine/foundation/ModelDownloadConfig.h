@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 
@@ -7,6 +8,8 @@ namespace basalith {
 
 // Base address of the public model hub, used when an engine is given no endpoint.
 inline constexpr const char* kDefaultHubEndpoint = "https://huggingface.co";
+// How long a hub transfer may go without receiving a byte before it fails.
+inline constexpr std::chrono::milliseconds kDefaultIdleLimit{60'000};
 
 // Where one engine's models come from. Never changes once built.
 struct ModelDownloadConfig {
@@ -24,6 +27,8 @@ struct ModelDownloadConfig {
     std::string endpoint = kDefaultHubEndpoint;
     // Branch, tag or commit used for every listing and download.
     std::string revision = "main";
+    // A hub transfer that receives no byte for this long fails.
+    std::chrono::milliseconds idleLimit = kDefaultIdleLimit;
 };
 
 } // namespace basalith

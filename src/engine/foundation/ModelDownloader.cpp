@@ -17,6 +17,14 @@ bool isIncomplete(const fs::path& path) {
            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
+void requireContainedNames(const ModelInfo& modelInfo) {
+    requireContainedPath(modelInfo.name, "model name");
+    if (modelInfo.version)
+        requireContainedPath(*modelInfo.version, "model version");
+    if (modelInfo.variant)
+        requireContainedPath(*modelInfo.variant, "model variant");
+}
+
 // The pattern's fixed leading folders: every component before the first one with a "*".
 std::optional<fs::path> fixedPrefix(const std::string& pattern) {
     fs::path prefix;
@@ -36,15 +44,22 @@ std::optional<fs::path> fixedPrefix(const std::string& pattern) {
     return prefix;
 }
 
+// A pattern's fixed folders become a path, so they must stay in the repository folder.
+void requireContainedPattern(const std::string& pattern) {
+    if (auto prefix = fixedPrefix(pattern))
+        requireContainedPath(prefix->generic_string(), "pattern folder");
+}
+
 // A model folder counts as present when it holds at least one complete entry (hidden ones too) and
-// no ".incomplete" file anywhere below it: a download that stopped half-way is not present.
+// no ".incomplete" file anywhere below it: a download that stopped half-way is not present. The hub
+// client's lock files are neither.
 bool holdsCompleteModel(const fs::path& folder) {
     std::error_code ec;
     bool complete = false;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         if (isIncomplete(it->path()))
             return false;
-        complete = true;
+        complete = complete || !isCacheBookkeeping(it->path().filename().string());
     }
     if (!complete)
         return false;
@@ -83,6 +98,7 @@ HubClient ModelDownloader::makeClient(const std::optional<fs::path>& downloadBas
     options.endpoint = config_.endpoint;
     options.useBackgroundSession = config_.useBackgroundSession;
     options.offline = offline.value_or(false);
+    options.idleLimit = config_.idleLimit;
     return HubClient(std::move(options));
 }
 
@@ -99,7 +115,8 @@ bool ModelDownloader::patternsExistLocally(const std::vector<std::string>& patte
 
 fs::path ModelDownloader::resolveRepo(const std::vector<std::string>& patterns,
                                       const std::optional<fs::path>& downloadBase, bool download,
-                                      const ProgressCallback& progress) const {
+                                      const ProgressCallback& progress, const std::stop_token& stop) const {
+    std::for_each(patterns.begin(), patterns.end(), requireContainedPattern);
     const fs::path repoFolder = localRepoLocation(downloadBase);
     if (patternsExistLocally(patterns, repoFolder)) {
         Logging::debug("[ModelDownloader] All models found in local cache at " + repoFolder.string());
@@ -112,34 +129,40 @@ fs::path ModelDownloader::resolveRepo(const std::vector<std::string>& patterns,
     HubClient client = makeClient(downloadBase);
     Logging::info("[ModelDownloader] Downloading " + std::to_string(patterns.size()) + " model(s) from " +
                   config_.modelRepo + "...");
-    const fs::path folder = client.snapshot(config_.modelRepo, config_.revision, patterns, progress);
+    const fs::path folder = client.snapshot(config_.modelRepo, config_.revision, patterns, progress, stop);
     Logging::info("[ModelDownloader] Download complete: " + folder.string());
     return folder;
 }
 
 fs::path ModelDownloader::downloadModel(const ModelInfo& modelInfo,
                                         const std::optional<fs::path>& downloadBase,
-                                        std::optional<bool> useOfflineMode) const {
+                                        std::optional<bool> useOfflineMode,
+                                        const std::stop_token& stop) const {
+    requireContainedNames(modelInfo);
     const std::string pattern = modelInfo.downloadPattern();
     HubClient client = makeClient(downloadBase, useOfflineMode);
     const bool offline = useOfflineMode.value_or(false);
     if (offline) {
         Logging::debug("[ModelDownloader] Searching for models matching \"" + pattern + "\" in " +
                        config_.modelRepo + "@" + config_.revision);
-        if (client.listFiles(config_.modelRepo, config_.revision, {pattern}).empty()) {
+        if (client.listFiles(config_.modelRepo, config_.revision, {pattern}, stop).empty()) {
             throw ModelDownloaderError::modelUnavailable("No models found matching \"" + pattern + "\" in " +
                                                          config_.modelRepo);
         }
     }
     Logging::debug("[ModelDownloader] Downloading model " + pattern +
                    " with offline mode: " + (offline ? "true" : "false"));
-    return client.snapshot(config_.modelRepo, config_.revision, {pattern});
+    return client.snapshot(config_.modelRepo, config_.revision, {pattern}, {}, stop);
 }
 
 fs::path ModelDownloader::resolveModel(const std::string& fileName, const ModelInfo& modelInfo,
                                        const std::optional<fs::path>& modelFolder,
                                        const std::optional<fs::path>& downloadBase, bool download,
-                                       const StateCallback& stateCallback) const {
+                                       const StateCallback& stateCallback,
+                                       const std::stop_token& stop) const {
+    requireContainedPath(fileName, "model file name");
+    requireContainedNames(modelInfo);
+    localRepoLocation(downloadBase); // a bad repository name is an error, not a missing model
     auto notify = [&](ModelState state) {
         if (stateCallback)
             stateCallback(state);
@@ -168,7 +191,8 @@ fs::path ModelDownloader::resolveModel(const std::string& fileName, const ModelI
         throw ModelDownloaderError::modelUnavailable("No model found for " + fileName +
                                                      " (download disabled)");
     notify(ModelState::downloading);
-    if (auto file = modelURLIfExists(modelInfo.modelURL(downloadModel(modelInfo, base)), fileName)) {
+    if (auto file = modelURLIfExists(modelInfo.modelURL(downloadModel(modelInfo, base, std::nullopt, stop)),
+                                     fileName)) {
         Logging::debug("[ModelDownloader] Downloaded " + fileName);
         notify(ModelState::downloaded);
         return *file;
@@ -179,13 +203,16 @@ fs::path ModelDownloader::resolveModel(const std::string& fileName, const ModelI
 std::string ModelDownloader::resolveModelPath(const std::string& fileName, const ModelInfo& modelInfo,
                                               const std::optional<fs::path>& modelFolder,
                                               const std::optional<fs::path>& downloadBase, bool download,
-                                              const StateCallback& stateCallback) const {
-    return resolveModel(fileName, modelInfo, modelFolder, downloadBase, download, stateCallback).string();
+                                              const StateCallback& stateCallback,
+                                              const std::stop_token& stop) const {
+    return resolveModel(fileName, modelInfo, modelFolder, downloadBase, download, stateCallback, stop)
+        .string();
 }
 
 std::vector<std::string> ModelDownloader::fetchFilenames(const std::vector<std::string>& patterns,
-                                                         const std::optional<fs::path>& downloadBase) const {
-    return makeClient(downloadBase).listFiles(config_.modelRepo, config_.revision, patterns);
+                                                         const std::optional<fs::path>& downloadBase,
+                                                         const std::stop_token& stop) const {
+    return makeClient(downloadBase).listFiles(config_.modelRepo, config_.revision, patterns, stop);
 }
 
 std::optional<fs::path> ModelDownloader::modelURLIfExists(const fs::path& folder,

@@ -3,6 +3,7 @@
 #include "engine/foundation/DownloadProgress.h"
 
 #include <optional>
+#include <stop_token>
 #include <string>
 
 namespace basalith {
@@ -17,8 +18,10 @@ class ModelLoader {
 
     // A local folder that already holds the models; when present, nothing is downloaded.
     virtual std::optional<std::string> modelFolder() const = 0;
-    // Finds the models locally or downloads them; returns the folder that holds them. May throw.
-    virtual std::string resolveModels(ModelDownloader& downloader, const ProgressCallback& progress) = 0;
+    // Finds the models locally or downloads them; returns the folder that holds them. May throw; a
+    // stop request on `stop` should end a download (the downloader's operations take it).
+    virtual std::string resolveModels(ModelDownloader& downloader, const ProgressCallback& progress,
+                                      const std::stop_token& stop) = 0;
     // Loads the models from `folder`; with `prewarm` true it only prepares them for this machine.
     // May throw.
     virtual void load(const std::string& folder, bool prewarm) = 0;

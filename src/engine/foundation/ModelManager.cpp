@@ -120,7 +120,7 @@ std::string ModelManager::resolvedModelPath() const {
         "No model path available. Call downloadModels() first, or provide modelFolder.");
 }
 
-void ModelManager::downloadModels(const ProgressCallback& progress) {
+void ModelManager::downloadModels(const ProgressCallback& progress, const std::stop_token& stop) {
     auto skip = [&](ModelState state) {
         Logging::debug(tag() + "Models already downloaded (state: " + description(state) +
                        "), skipping download");
@@ -142,7 +142,7 @@ void ModelManager::downloadModels(const ProgressCallback& progress) {
         return skip(*found);
     std::string path;
     try {
-        path = loader_->resolveModels(*downloader_, progress);
+        path = loader_->resolveModels(*downloader_, progress, stop);
     } catch (...) {
         setModelState(ModelState::unloaded);
         Logging::error(tag() + "Failed to download models: " + errorText(std::current_exception()));
@@ -156,9 +156,9 @@ void ModelManager::downloadModels(const ProgressCallback& progress) {
     Logging::info(tag() + "Models downloaded to " + path);
 }
 
-void ModelManager::prewarmModels() {
+void ModelManager::prewarmModels(const std::stop_token& stop) {
     if (modelState() == ModelState::unloaded)
-        downloadModels();
+        downloadModels({}, stop);
     const std::string path = resolvedModelPath();
     if (auto found = transition({ModelState::downloaded}, ModelState::prewarming)) {
         if (*found == ModelState::prewarmed) {
@@ -179,9 +179,9 @@ void ModelManager::prewarmModels() {
     Logging::info(tag() + "Models prewarmed successfully");
 }
 
-void ModelManager::loadModels() {
+void ModelManager::loadModels(const std::stop_token& stop) {
     if (modelState() == ModelState::unloaded)
-        downloadModels();
+        downloadModels({}, stop);
     const std::string path = resolvedModelPath();
     if (auto found = transition({ModelState::downloaded, ModelState::prewarmed}, ModelState::loading)) {
         if (*found == ModelState::loaded) {
@@ -209,15 +209,17 @@ void ModelManager::unloadModels() {
     setModelState(ModelState::unloaded);
 }
 
-void ModelManager::ensureModelsLoaded() {
+void ModelManager::ensureModelsLoaded(const std::stop_token& stop) {
     if (modelState() == ModelState::loaded)
         return;
-    coordinator_.run([this] {
-        if (modelState() == ModelState::loaded)
-            return;
-        downloadModels();
-        loadModels();
-    });
+    coordinator_.run(
+        [this](std::stop_token attemptStop) {
+            if (modelState() == ModelState::loaded)
+                return;
+            downloadModels({}, attemptStop);
+            loadModels(attemptStop);
+        },
+        stop);
 }
 
 } // namespace basalith

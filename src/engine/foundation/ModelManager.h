@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <string>
 
 namespace basalith {
@@ -24,7 +25,8 @@ namespace basalith {
 // changes, the state callback and the log lines happen on that thread, the callback before the
 // step goes on. Each state test and its change are one atomic step, so overlapping direct calls see
 // each other's working state and skip or fail with a state error; ensureModelsLoaded() is the road
-// on which concurrent callers share one attempt.
+// on which concurrent callers share one attempt. The steps that may download take a stop token and
+// hand it to the loader, whose download then ends with HubError (Kind::cancelled).
 class ModelManager {
   public:
     using StateCallback = std::function<void(ModelState previous, ModelState current)>;
@@ -47,16 +49,18 @@ class ModelManager {
     const std::shared_ptr<ModelDownloader>& downloader() const { return downloader_; }
     const std::shared_ptr<ModelLoader>& loader() const { return loader_; }
 
-    // Downloads and loads on first use; concurrent callers share one attempt and its outcome.
-    virtual void ensureModelsLoaded();
+    // Downloads and loads on first use; concurrent callers share one attempt and its outcome. The
+    // attempt stops once every caller sharing it has asked to stop; a caller that asked leaves at
+    // once with HubError (Kind::cancelled).
+    virtual void ensureModelsLoaded(const std::stop_token& stop = {});
     // Only in `unloaded`: the loader's folder, or the loader's resolveModels(). Throws its error.
-    virtual void downloadModels(const ProgressCallback& progress = {});
+    virtual void downloadModels(const ProgressCallback& progress = {}, const std::stop_token& stop = {});
     // Downloads first when unloaded; then prepares the models without loading them for use.
     // Throws BasalithError for a missing path or a state it cannot prewarm in.
-    virtual void prewarmModels();
+    virtual void prewarmModels(const std::stop_token& stop = {});
     // Downloads first when unloaded; then loads from `downloaded` or `prewarmed`. Throws
     // BasalithError for a missing path or a state it cannot load in.
-    virtual void loadModels();
+    virtual void loadModels(const std::stop_token& stop = {});
     // From `loaded` or `prewarmed` back to `unloaded`; nothing in any other state.
     virtual void unloadModels();
 

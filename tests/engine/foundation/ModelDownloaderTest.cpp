@@ -1,5 +1,6 @@
 #include "engine/foundation/ModelDownloader.h"
 
+#include "support/CacheFiles.h"
 #include "support/FakeHub.h"
 #include "support/LogLines.h"
 #include "support/TempDir.h"
@@ -7,47 +8,31 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <stop_token>
+#include <thread>
 
 namespace basalith {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::bookkeepingFiles;
 using testing::FakeHub;
+using testing::hubFailure;
 using testing::LogLines;
+using testing::patterned;
+using testing::readFile;
+using testing::writeFile;
 
 constexpr const char* kRepo = "quorvaneinc/diarith-coreml";
 const std::vector<std::string> kPatterns{"seg/v3/W8A16/*", "emb/*/F16/*"};
 
-std::string bytes(std::size_t n, char seed) {
-    std::string text(n, ' ');
-    for (std::size_t i = 0; i < n; ++i)
-        text[i] = static_cast<char>(seed + i % 23);
-    return text;
-}
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-std::vector<std::string> incompleteFiles(const fs::path& root) {
-    std::vector<std::string> found;
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        if (entry.path().extension() == ".incomplete")
-            found.push_back(entry.path().string());
-    }
-    return found;
-}
-
 class ModelDownloaderTest : public ::testing::Test {
   protected:
     ModelDownloaderTest() {
-        hub.addFile(kRepo, "emb/v1/F16/Emb.gguf", bytes(1000, 'a'));
-        hub.addFile(kRepo, "emb/v1/F16/extra.bin", bytes(1000, 'b'));
+        hub.addFile(kRepo, "emb/v1/F16/Emb.gguf", patterned(1000, 'a'));
+        hub.addFile(kRepo, "emb/v1/F16/extra.bin", patterned(1000, 'b'));
         hub.addFile(kRepo, "other/x.gguf", "not wanted");
-        hub.addFile(kRepo, "seg/v3/W8A16/Seg.gguf", bytes(3000, 'c'));
+        hub.addFile(kRepo, "seg/v3/W8A16/Seg.gguf", patterned(3000, 'c'));
         hub.addFile(kRepo, "seg/v3/W8A16/meta/config.json", "{}");
     }
 
@@ -68,11 +53,11 @@ TEST_F(ModelDownloaderTest, DownloadsMatchingFilesWithProgressThenAnswersFromThe
         kPatterns, std::nullopt, true, [&](const DownloadProgress& p) { reports.push_back(p); });
 
     EXPECT_EQ(folder, repoFolder());
-    EXPECT_EQ(readFile(folder / "seg/v3/W8A16/Seg.gguf"), bytes(3000, 'c'));
+    EXPECT_EQ(readFile(folder / "seg/v3/W8A16/Seg.gguf"), patterned(3000, 'c'));
     EXPECT_EQ(readFile(folder / "seg/v3/W8A16/meta/config.json"), "{}");
-    EXPECT_EQ(readFile(folder / "emb/v1/F16/extra.bin"), bytes(1000, 'b'));
+    EXPECT_EQ(readFile(folder / "emb/v1/F16/extra.bin"), patterned(1000, 'b'));
     EXPECT_FALSE(fs::exists(folder / "other"));
-    EXPECT_TRUE(incompleteFiles(folder).empty());
+    EXPECT_TRUE(bookkeepingFiles(folder).empty());
     EXPECT_EQ(hub.requestCount(), 5); // one listing, four files
     EXPECT_EQ(hub.lastAuthorization(), "Bearer secret");
 
@@ -130,8 +115,9 @@ TEST_F(ModelDownloaderTest, LocalTestLooksAtEachPatternsFixedFolder) {
 TEST_F(ModelDownloaderTest, InterruptedDownloadIsResumedOnTheNextCall) {
     hub.dropAfter("emb/v1/F16/extra.bin", 100);
     EXPECT_THROW(downloader().resolveRepo(kPatterns, std::nullopt, true), HubError);
-    EXPECT_EQ(readFile(repoFolder() / "emb/v1/F16/Emb.gguf"), bytes(1000, 'a'));
-    EXPECT_EQ(readFile(repoFolder() / "emb/v1/F16/extra.bin.incomplete"), bytes(1000, 'b').substr(0, 100));
+    EXPECT_EQ(readFile(repoFolder() / "emb/v1/F16/Emb.gguf"), patterned(1000, 'a'));
+    EXPECT_EQ(readFile(repoFolder() / "emb/v1/F16/extra.bin.incomplete"),
+              patterned(1000, 'b').substr(0, 100));
     EXPECT_TRUE(fs::exists(repoFolder() / "seg/v3/W8A16/Seg.gguf.incomplete"));
 
     EXPECT_THROW(downloader().resolveRepo({"emb/*/F16/*"}, std::nullopt, false), ModelDownloaderError);
@@ -147,12 +133,14 @@ TEST_F(ModelDownloaderTest, InterruptedDownloadIsResumedOnTheNextCall) {
                             "/quorvaneinc/diarith-coreml/resolve/main/seg/v3/W8A16/Seg.gguf",
                             "/quorvaneinc/diarith-coreml/resolve/main/seg/v3/W8A16/meta/config.json"}));
     EXPECT_EQ(hub.lastRange("emb/v1/F16/extra.bin"), "bytes=100-");
-    EXPECT_EQ(readFile(repoFolder() / "emb/v1/F16/extra.bin"), bytes(1000, 'b'));
-    EXPECT_TRUE(incompleteFiles(repoFolder()).empty());
+    EXPECT_EQ(hub.lastIfRange("emb/v1/F16/extra.bin"), hub.etag(kRepo, "emb/v1/F16/extra.bin"));
+    EXPECT_EQ(readFile(repoFolder() / "emb/v1/F16/extra.bin"), patterned(1000, 'b'));
+    EXPECT_TRUE(bookkeepingFiles(repoFolder()).empty());
     EXPECT_EQ(downloader().resolveRepo(kPatterns, std::nullopt, false), repoFolder());
 }
 
 TEST_F(ModelDownloaderTest, PartialFileThatNoLongerFitsIsFetchedAgainFromTheStart) {
+    hub.setListingSizes(false); // with sizes the client would not even ask for the range
     hub.dropAfter("emb/v1/F16/Emb.gguf", 600);
     EXPECT_THROW(downloader().resolveRepo({"emb/v1/F16/*"}, std::nullopt, true), HubError);
     hub.addFile(kRepo, "emb/v1/F16/Emb.gguf", "replaced, shorter"); // the range 600- is now unsatisfiable
@@ -161,15 +149,96 @@ TEST_F(ModelDownloaderTest, PartialFileThatNoLongerFitsIsFetchedAgainFromTheStar
 }
 
 TEST_F(ModelDownloaderTest, FileNamesThatWouldLeaveTheRepositoryAreRefused) {
-    hub.overrideListing(kRepo, {"seg/../../../escape.gguf"});
-    try {
-        downloader().resolveRepo({"seg/*"}, std::nullopt, true);
-        FAIL() << "a hostile listing must fail";
-    } catch (const HubError& e) {
-        EXPECT_EQ(e.kind(), HubError::Kind::invalidResponse);
+    const std::string hostile[] = {"seg/../../../escape.gguf",
+                                   "/etc/escape.gguf",
+                                   std::string("seg/escape.gguf\0.txt", 20),
+                                   "seg//escape.gguf",
+                                   "seg/./escape.gguf",
+                                   "seg/escape.gguf.incomplete",
+                                   "seg/dir.incomplete/escape.gguf",
+                                   "seg/escape.gguf.incomplete.lock",
+                                   ""};
+    for (const auto& name : hostile) {
+        hub.overrideListing(kRepo, {"seg/v3/W8A16/Seg.gguf", name});
+        EXPECT_EQ(hubFailure([&] { downloader().resolveRepo({"seg/*"}, std::nullopt, true); }),
+                  HubError::Kind::invalidResponse)
+            << name;
     }
+    EXPECT_FALSE(fs::exists(repoFolder() / "seg")) << "nothing is written from a hostile listing";
     EXPECT_FALSE(fs::exists(temp.path() / "escape.gguf"));
-    EXPECT_FALSE(fs::exists(temp.path() / "models/escape.gguf"));
+}
+
+TEST_F(ModelDownloaderTest, NamesFromCallersThatWouldLeaveTheirFolderAreRefused) {
+    auto withRepo = [&](std::string repo) {
+        return ModelDownloader(ModelDownloadConfig{
+            .downloadBase = temp.path().string(), .modelRepo = std::move(repo), .endpoint = hub.endpoint()});
+    };
+    const std::string repos[] = {"/etc", "../x", "o/../../x", std::string("o/r\0x", 5), "", "o//r", "o/."};
+    for (const auto& repo : repos) {
+        EXPECT_EQ(hubFailure([&] { withRepo(repo).resolveRepo(kPatterns, std::nullopt, true); }),
+                  HubError::Kind::invalidName)
+            << repo;
+        EXPECT_EQ(hubFailure([&] { withRepo(repo).localRepoLocation(); }), HubError::Kind::invalidName)
+            << repo;
+    }
+
+    const ModelInfo models[] = {{.name = "/etc"},
+                                {.name = "../x"},
+                                {.version = "../../x", .name = "seg"},
+                                {.variant = std::string("a\0b", 3), .name = "seg"}};
+    for (const auto& model : models) {
+        EXPECT_EQ(hubFailure([&] { downloader().downloadModel(model, std::nullopt); }),
+                  HubError::Kind::invalidName)
+            << model.description();
+        EXPECT_EQ(
+            hubFailure([&] { downloader().resolveModel("Seg", model, std::nullopt, std::nullopt, true); }),
+            HubError::Kind::invalidName)
+            << model.description();
+    }
+    const ModelInfo seg{.version = "v3", .variant = "W8A16", .name = "seg"};
+    EXPECT_EQ(
+        hubFailure([&] { downloader().resolveModel("../../Seg", seg, temp.path(), std::nullopt, false); }),
+        HubError::Kind::invalidName);
+    EXPECT_EQ(hubFailure([&] { downloader().resolveRepo({"../../etc/*"}, std::nullopt, false); }),
+              HubError::Kind::invalidName);
+    EXPECT_EQ(hub.requestCount(), 0);
+}
+
+// Markers that no download will ever complete must not keep a model missing for good.
+TEST_F(ModelDownloaderTest, LeftoverMarkersAreRemovedByTheNextDownload) {
+    writeFile(repoFolder() / "emb/v1/F16/dropped-from-hub.bin.incomplete", "old");
+    writeFile(repoFolder() / "gone/x.bin.incomplete", "");
+    writeFile(repoFolder() / "seg/v3/W8A16/Seg.gguf", patterned(3000, 'c'));
+    writeFile(repoFolder() / "seg/v3/W8A16/Seg.gguf.incomplete", ""); // beside a complete file
+    writeFile(repoFolder() / "emb/v1/F16/extra.bin.incomplete.lock", "");
+
+    downloader().resolveRepo(kPatterns, std::nullopt, true);
+    EXPECT_EQ(bookkeepingFiles(repoFolder()), std::vector<std::string>{});
+    EXPECT_EQ(downloader().resolveRepo(kPatterns, std::nullopt, false), repoFolder());
+    EXPECT_EQ(hub.requestsFor("seg/v3/W8A16/Seg.gguf"), 0);
+}
+
+TEST_F(ModelDownloaderTest, StalledTransferEndsAtTheIdleLimitOrOnStop) {
+    auto config = downloader().config();
+    config.idleLimit = std::chrono::milliseconds(200);
+    hub.stallNext("emb/v1/F16/Emb.gguf");
+    EXPECT_EQ(hubFailure([&] { ModelDownloader(config).resolveRepo(kPatterns, std::nullopt, true); }),
+              HubError::Kind::network);
+
+    // The default idle limit is a minute; a stop request ends the transfer long before it.
+    hub.stallNext("emb/v1/F16/Emb.gguf");
+    std::stop_source stop;
+    std::optional<HubError::Kind> failure;
+    std::thread caller([&] {
+        failure = hubFailure(
+            [&] { downloader().resolveRepo(kPatterns, std::nullopt, true, {}, stop.get_token()); });
+    });
+    hub.waitUntilStalled(2);
+    stop.request_stop();
+    caller.join();
+    EXPECT_EQ(failure, HubError::Kind::cancelled);
+    EXPECT_TRUE(fs::exists(repoFolder() / "emb/v1/F16/Emb.gguf.incomplete"));
+    EXPECT_THROW(downloader().resolveRepo(kPatterns, std::nullopt, false), ModelDownloaderError);
 }
 
 TEST_F(ModelDownloaderTest, ListingMatchesGlobsAcrossFolders) {

@@ -1,6 +1,8 @@
 #include "engine/foundation/ModelManager.h"
 
 #include "engine/foundation/BasalithError.h"
+#include "engine/foundation/HubError.h"
+#include "support/CacheFiles.h"
 #include "support/LogLines.h"
 
 #include <atomic>
@@ -19,14 +21,25 @@ class FakeLoader : public ModelLoader {
   public:
     std::optional<std::string> folder;
     bool failResolve = false;
+    bool resolveUntilStopped = false; // resolveModels waits for its stop token, then throws
     bool failLoad = false;
     std::atomic<int> resolveCalls{0};
     std::atomic<int> loadCalls{0};
     std::vector<bool> prewarmArgs;
 
     std::optional<std::string> modelFolder() const override { return folder; }
-    std::string resolveModels(ModelDownloader&, const ProgressCallback&) override {
+    std::string resolveModels(ModelDownloader&, const ProgressCallback&,
+                              const std::stop_token& stop) override {
+        {
+            std::lock_guard lock(mutex_);
+            resolveStop_ = stop;
+        }
         ++resolveCalls;
+        if (resolveUntilStopped) {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, stop, [] { return false; });
+            throw HubError(HubError::Kind::cancelled, "download stopped");
+        }
         waitForRelease();
         if (failResolve)
             throw std::runtime_error("hub unreachable");
@@ -53,6 +66,10 @@ class FakeLoader : public ModelLoader {
         }
         changed_.notify_all();
     }
+    std::stop_token resolveStop() {
+        std::lock_guard lock(mutex_);
+        return resolveStop_;
+    }
     void waitUntilEntered(int resolveCount) {
         while (resolveCalls.load() < resolveCount)
             std::this_thread::yield();
@@ -64,8 +81,9 @@ class FakeLoader : public ModelLoader {
         changed_.wait(lock, [this] { return !held_; });
     }
     std::mutex mutex_;
-    std::condition_variable changed_;
+    std::condition_variable_any changed_;
     bool held_ = false;
+    std::stop_token resolveStop_;
 };
 
 class TestDiarizer : public ModelManager {
@@ -229,6 +247,40 @@ TEST_F(ModelManagerTest, ConcurrentEnsureMakesOneAttempt) {
     }
     manager.ensureModelsLoaded(); // loaded: returns at once
     EXPECT_EQ(loader->loadCalls, 1);
+}
+
+// A caller that stops leaves at once; the shared download stops only when every caller has.
+TEST_F(ModelManagerTest, StoppedCallersLeaveAndTheLastOneStopsTheDownload) {
+    loader->resolveUntilStopped = true;
+    std::stop_source firstStop;
+    std::stop_source secondStop;
+    std::optional<HubError::Kind> first;
+    std::optional<HubError::Kind> second;
+    auto ensure = [&](std::stop_source& stop) {
+        return [&] { return testing::hubFailure([&] { manager.ensureModelsLoaded(stop.get_token()); }); };
+    };
+    std::thread starter([&] { first = ensure(firstStop)(); });
+    loader->waitUntilEntered(1);
+    std::thread joiner([&] { second = ensure(secondStop)(); });
+    while (manager.loadCoordinator().joinedCallers() < 1)
+        std::this_thread::yield();
+
+    secondStop.request_stop();
+    joiner.join();
+    EXPECT_EQ(second, HubError::Kind::cancelled);
+    EXPECT_FALSE(loader->resolveStop().stop_requested()) << "the first caller still wants the models";
+
+    firstStop.request_stop();
+    starter.join();
+    EXPECT_EQ(first, HubError::Kind::cancelled);
+    EXPECT_EQ(manager.modelState(), S::unloaded);
+
+    loader->resolveUntilStopped = false;
+    std::stop_source unused;
+    manager.loadModels(unused.get_token());
+    EXPECT_EQ(manager.modelState(), S::loaded);
+    EXPECT_FALSE(loader->resolveStop().stop_requested());
+    EXPECT_TRUE(loader->resolveStop().stop_possible()) << "a direct step hands its token to the loader";
 }
 
 } // namespace
