@@ -153,11 +153,14 @@ TEST_F(HubClientTest, AFileAnotherWriterHoldsIsWaitedFor) {
     stopped.join();
 
     std::promise<void> waiting;
+    std::optional<HubError::Kind> failure;
     std::thread caller([&] {
         bool first = true;
-        client().snapshot(kRepo, "main", {"m/*"}, [&](const DownloadProgress&) {
-            if (std::exchange(first, false))
-                waiting.set_value();
+        failure = hubFailure([&] {
+            client().snapshot(kRepo, "main", {"m/*"}, [&](const DownloadProgress&) {
+                if (std::exchange(first, false))
+                    waiting.set_value();
+            });
         });
     });
     waiting.get_future().wait();
@@ -166,6 +169,7 @@ TEST_F(HubClientTest, AFileAnotherWriterHoldsIsWaitedFor) {
     otherWriter.reset();
     caller.join();
 
+    EXPECT_EQ(failure, std::nullopt);
     EXPECT_EQ(hub.requestsFor(kSmall), 0);
     EXPECT_EQ(readFile(repo() / kLarge), patterned(3000, 'b'));
     EXPECT_EQ(bookkeepingFiles(repo()), std::vector<std::string>{});
@@ -176,10 +180,14 @@ TEST_F(HubClientTest, TwoCallersAtOnceFetchEachFileOnce) {
     // Without the per-file lock the second caller's request for the file would arrive while the
     // first answer is held, and both would append to one partial file.
     hub.holdForSecondRequest(kLarge, std::chrono::milliseconds(1000));
-    std::thread first([&] { client().snapshot(kRepo, "main", {"m/*"}); });
-    std::thread second([&] { client().snapshot(kRepo, "main", {"m/*"}); });
+    std::optional<HubError::Kind> failures[2];
+    std::thread first([&] { failures[0] = hubFailure([&] { client().snapshot(kRepo, "main", {"m/*"}); }); });
+    std::thread second([&] { failures[1] = hubFailure([&] { client().snapshot(kRepo, "main", {"m/*"}); }); });
     first.join();
     second.join();
+
+    EXPECT_EQ(failures[0], std::nullopt);
+    EXPECT_EQ(failures[1], std::nullopt);
 
     EXPECT_EQ(hub.requestsFor(kLarge), 1);
     EXPECT_EQ(hub.requestsFor(kSmall), 1);
