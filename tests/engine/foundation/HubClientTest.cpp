@@ -66,8 +66,14 @@ TEST_F(HubClientTest, ShortRangeAnswerIsContinuedAndTheMarkerKept) {
     hub.dropAfter(kSmall, 100);
     EXPECT_EQ(snapshotFailure(), HubError::Kind::network);
     hub.answerShortRange(kSmall, 50);
-    client().snapshot(kRepo, "main", {"m/*"});
+    hub.dropAfter(kSmall, 0); // the continuation breaks off
+    EXPECT_EQ(snapshotFailure(), HubError::Kind::network);
     EXPECT_EQ(hub.lastRange(kSmall), "bytes=150-");
+    EXPECT_EQ(readFile(repo() / (kSmall + ".incomplete")), patterned(1000, 'a').substr(0, 150));
+
+    hub.answerShortRange(kSmall, 50);
+    client().snapshot(kRepo, "main", {"m/*"});
+    EXPECT_EQ(hub.lastRange(kSmall), "bytes=200-");
     EXPECT_EQ(readFile(repo() / kSmall), patterned(1000, 'a'));
     EXPECT_EQ(readFile(repo() / kLarge), patterned(3000, 'b'));
     EXPECT_EQ(bookkeepingFiles(repo()), std::vector<std::string>{});

@@ -45,9 +45,9 @@ FakeHub::FakeHub() : server_(std::make_unique<httplib::Server>()) {
             return;
         }
         std::optional<Fault> fault;
-        if (auto found = faults_.find(path); found != faults_.end()) {
-            fault = found->second;
-            faults_.erase(found);
+        if (auto found = faults_.find(path); found != faults_.end() && !found->second.empty()) {
+            fault = found->second.front();
+            found->second.pop_front();
         }
         if (fault && fault->kind == FaultKind::holdForSecond) {
             changed_.wait_for(lock, fault->patience, [&] { return requestsFor_[path] >= 2 || closing_; });
@@ -216,29 +216,33 @@ void FakeHub::redirectListing(int hops) {
     listingHops_ = hops;
 }
 
+void FakeHub::addFault(const std::string& path, Fault fault) {
+    faults_[path].push_back(fault);
+}
+
 void FakeHub::dropAfter(const std::string& path, std::size_t bytes) {
     std::lock_guard lock(mutex_);
-    faults_[path] = Fault{FaultKind::dropAfter, bytes};
+    addFault(path, Fault{FaultKind::dropAfter, bytes});
 }
 
 void FakeHub::stallNext(const std::string& path) {
     std::lock_guard lock(mutex_);
-    faults_[path] = Fault{FaultKind::stall};
+    addFault(path, Fault{FaultKind::stall});
 }
 
 void FakeHub::sendWithoutLength(const std::string& path, std::size_t bytes) {
     std::lock_guard lock(mutex_);
-    faults_[path] = Fault{FaultKind::withoutLength, bytes};
+    addFault(path, Fault{FaultKind::withoutLength, bytes});
 }
 
 void FakeHub::answerShortRange(const std::string& path, std::size_t bytes) {
     std::lock_guard lock(mutex_);
-    faults_[path] = Fault{FaultKind::shortRange, bytes};
+    addFault(path, Fault{FaultKind::shortRange, bytes});
 }
 
 void FakeHub::holdForSecondRequest(const std::string& path, std::chrono::milliseconds patience) {
     std::lock_guard lock(mutex_);
-    faults_[path] = Fault{FaultKind::holdForSecond, 0, patience};
+    addFault(path, Fault{FaultKind::holdForSecond, 0, patience});
 }
 
 int FakeHub::requestCount() const {

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -91,6 +92,7 @@ class FakeHub {
     };
 
     void serveListing(const std::string& repo, httplib::Response& res);
+    void addFault(const std::string& path, Fault fault);
     void stall();
 
     std::unique_ptr<httplib::Server> server_;
@@ -99,7 +101,7 @@ class FakeHub {
     mutable std::mutex mutex_;
     std::condition_variable changed_; // a request arrived, an answer stalled, or the hub is closing
     std::map<std::string, Repo> repos_;
-    std::map<std::string, Fault> faults_;
+    std::map<std::string, std::deque<Fault>> faults_;
     std::vector<std::string> requests_;
     std::map<std::string, int> requestsFor_;
     std::map<std::string, std::string> lastRange_;
