@@ -252,34 +252,38 @@ TEST_F(ModelManagerTest, ConcurrentEnsureMakesOneAttempt) {
 // A caller that stops leaves at once; the shared download stops only when every caller has.
 TEST_F(ModelManagerTest, StoppedCallersLeaveAndTheLastOneStopsTheDownload) {
     loader->resolveUntilStopped = true;
-    std::stop_source firstStop;
-    std::stop_source secondStop;
-    std::optional<HubError::Kind> first;
-    std::optional<HubError::Kind> second;
-    auto ensure = [&](std::stop_source& stop) {
-        return [&] { return testing::hubFailure([&] { manager.ensureModelsLoaded(stop.get_token()); }); };
-    };
-    std::thread starter([&] { first = ensure(firstStop)(); });
-    loader->waitUntilEntered(1);
-    std::thread joiner([&] { second = ensure(secondStop)(); });
-    while (manager.loadCoordinator().joinedCallers() < 1)
-        std::this_thread::yield();
+    for (bool starterStopsFirst : {false, true}) {
+        std::stop_source stops[2]; // the caller that starts the attempt, the one that joins it
+        std::optional<HubError::Kind> outcomes[2];
+        auto ensure = [&](int caller) {
+            outcomes[caller] =
+                testing::hubFailure([&] { manager.ensureModelsLoaded(stops[caller].get_token()); });
+        };
+        const int attempts = loader->resolveCalls;
+        std::thread starter(ensure, 0);
+        loader->waitUntilEntered(attempts + 1);
+        std::thread joiner(ensure, 1);
+        while (manager.loadCoordinator().joinedCallers() < 1)
+            std::this_thread::yield();
 
-    secondStop.request_stop();
-    joiner.join();
-    EXPECT_EQ(second, HubError::Kind::cancelled);
-    EXPECT_FALSE(loader->resolveStop().stop_requested()) << "the first caller still wants the models";
-
-    firstStop.request_stop();
-    starter.join();
-    EXPECT_EQ(first, HubError::Kind::cancelled);
-    EXPECT_EQ(manager.modelState(), S::unloaded);
+        const int firstToStop = starterStopsFirst ? 0 : 1;
+        stops[firstToStop].request_stop();
+        if (!starterStopsFirst)
+            joiner.join(); // leaves at once
+        EXPECT_FALSE(loader->resolveStop().stop_requested()) << "the other caller still wants the models";
+        stops[1 - firstToStop].request_stop();
+        starter.join();
+        if (starterStopsFirst)
+            joiner.join();
+        EXPECT_EQ(outcomes[0], HubError::Kind::cancelled);
+        EXPECT_EQ(outcomes[1], HubError::Kind::cancelled);
+        EXPECT_EQ(manager.modelState(), S::unloaded);
+    }
 
     loader->resolveUntilStopped = false;
     std::stop_source unused;
     manager.loadModels(unused.get_token());
     EXPECT_EQ(manager.modelState(), S::loaded);
-    EXPECT_FALSE(loader->resolveStop().stop_requested());
     EXPECT_TRUE(loader->resolveStop().stop_possible()) << "a direct step hands its token to the loader";
 }
 
