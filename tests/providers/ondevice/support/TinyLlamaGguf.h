@@ -1,0 +1,20 @@
+#pragma once
+
+#include <filesystem>
+
+namespace velnote::testing {
+
+struct TinyLlamaShape {
+    int contextLength = 256; // the trained context, in tokens
+    int embedding = 16;
+    int heads = 2;
+    int feedForward = 32;
+};
+
+// Writes a one-layer llama GGUF model of `shape` with a byte-level vocabulary (the 256 GPT-2 byte
+// tokens, one merge, "<|bos|>" and "<|endoftext|>"): a few kilobytes that llama.cpp loads in
+// milliseconds. Its weights are zero and its norms one, so every logit is equal and greedy
+// decoding always picks token 0, the byte "!".
+void writeTinyLlamaGguf(const std::filesystem::path& path, const TinyLlamaShape& shape = {});
+
+} // namespace velnote::testing
