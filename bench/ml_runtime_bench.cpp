@@ -159,8 +159,37 @@ void BM_DecoderStep(benchmark::State& state) {
         benchmark::DoNotOptimize(model->predict(inputs));
 }
 
+// A window's first step: the cross-attention keys and values of a new encoder output are
+// computed too (five outputs in turn, one more than the decoder keeps).
+void BM_DecoderFirstStep(benchmark::State& state) {
+    const auto model = Model::load(modelFolder() / "TextDecoder.mlmodelc", basalith::ComputeUnits::all,
+                                   {.threads = static_cast<int>(state.range(0))});
+    const std::int64_t e = kDecoder.kvCacheWidth(), s = kDecoder.kvCacheLength;
+    MultiArray update({1, s}, MultiArrayDataType::int32), padding({1, s}, MultiArrayDataType::float16);
+    update.dataAs<std::int32_t>()[0] = 1;
+    for (std::int64_t i = 1; i < s; ++i)
+        padding.dataAs<basalith::Float16>()[i] = static_cast<basalith::Float16>(-10000.0f);
+    FeatureMap inputs{{"input_ids", MultiArray::from({50258}, 1)},
+                      {"cache_length", MultiArray::from({0}, 1)},
+                      {"key_cache", MultiArray({1, e, 1, s}, MultiArrayDataType::float16)},
+                      {"value_cache", MultiArray({1, e, 1, s}, MultiArrayDataType::float16)},
+                      {"kv_cache_update_mask", update},
+                      {"decoder_key_padding_mask", padding}};
+    std::vector<MultiArray> encoded;
+    for (int i = 0; i < 5; ++i) {
+        encoded.push_back(filled({1, 512, 1, 1500}, MultiArrayDataType::float16));
+        encoded.back().dataAs<basalith::Float16>()[0] = static_cast<basalith::Float16>(i);
+    }
+    std::size_t next = 0;
+    for (auto _ : state) {
+        inputs.insert_or_assign("encoder_output_embeds", encoded[next++ % encoded.size()]);
+        benchmark::DoNotOptimize(model->predict(inputs));
+    }
+}
+
 BENCHMARK(BM_EncoderMatmulBound)->Arg(8)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_EncoderPass)->Arg(8)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_DecoderFirstStep)->Arg(8)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_DecoderStep)
     ->Arg(8)
     ->Arg(4)
