@@ -1,12 +1,15 @@
+#include "platform/ml/Model.h"
+#include "platform/ml/convert/ModelConverter.h"
 #include "platform/ml/convert/WhisperCheckpoint.h"
 #include "support/FetchedModels.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 namespace velnote::platform::ml {
 namespace {
 
-TEST(WhisperCheckpointModelTest, PinnedPackagesHoldCompleteCheckpoints) {
+TEST(WhisperCheckpointModelTest, PinnedPackagesHoldCompleteCheckpointsThatConvertIntoLoadableVariants) {
     struct Expected {
         const char* folder;
         WhisperHyperParameters parameters;
@@ -64,6 +67,12 @@ TEST(WhisperCheckpointModelTest, PinnedPackagesHoldCompleteCheckpoints) {
         EXPECT_EQ(checkpoint.alignmentHeads().size(), e.alignmentHeads);
         // 15 tensors per encoder block and 24 per decoder block, 7 and 4 outside them.
         EXPECT_EQ(checkpoint.tensors().size(), 7u + 15u * p.audioLayerCount + 4u + 24u * p.textLayerCount);
+
+        testing::TempDir dir;
+        convertCheckpoint(checkpoint, dir / "variant");
+        for (const char* model : {kMelSpectrogramFolder, kAudioEncoderFolder, kTextDecoderFolder,
+                                  kTextDecoderContextPrefillFolder})
+            EXPECT_NO_THROW(Model::prewarm(dir / "variant" / model)) << model;
     }
 }
 
