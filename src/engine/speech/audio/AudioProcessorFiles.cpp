@@ -229,7 +229,8 @@ AudioProcessor::resampleAudio(AudioFile& file, double toSampleRate, std::uint32_
     auto readBuffer =
         maxReadFrameSize > 0 ? PcmBuffer::make(file.processingFormat(), maxReadFrameSize) : std::nullopt;
     if (!readBuffer) {
-        Logging::error("Failed to create read buffer of ", maxReadFrameSize, " frames");
+        Logging::error(Logging::Separator{""}, "Failed to create read buffer of ", maxReadFrameSize,
+                       " frames");
         return std::nullopt;
     }
     std::vector<std::vector<float>> output(channelCount);
@@ -246,7 +247,7 @@ AudioProcessor::resampleAudio(AudioFile& file, double toSampleRate, std::uint32_
             try {
                 file.read(*readBuffer, toRead);
             } catch (const AudioFileError& error) {
-                Logging::error("Error reading audio file: ", error.what());
+                Logging::error(Logging::Separator{""}, "Error reading audio file: ", error.what());
                 return std::nullopt;
             }
             if (readBuffer->frameLength() == 0)
@@ -295,7 +296,7 @@ std::optional<PcmBuffer> AudioProcessor::resampleAudio(const PcmBuffer& buffer, 
     try {
         return resampleBuffer(buffer, *converter);
     } catch (const WhisperError& error) {
-        Logging::error("Failed to resample buffer: ", error.message());
+        Logging::error(Logging::Separator{""}, "Failed to resample buffer: ", error.message());
         return std::nullopt;
     }
 }
