@@ -1,8 +1,8 @@
 #pragma once
 
 #include "platform/http/HttpClient.h"
-#include "session/keychain/KeychainHelper.h"
 #include "session/config/ProviderEndpoints.h"
+#include "session/keychain/KeychainHelper.h"
 #include "session/settings/UserDefaults.h"
 
 #include <chrono>
