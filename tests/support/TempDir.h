@@ -13,7 +13,8 @@ class TempDir {
   public:
     TempDir() {
         std::string pattern = (std::filesystem::temp_directory_path() / "velnote-test-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+        if (::mkdtemp(pattern.data()) == nullptr)
+            throw std::runtime_error("mkdtemp failed");
         path_ = pattern;
     }
     ~TempDir() {
@@ -34,7 +35,8 @@ class TempDir {
 class ScopedEnv {
   public:
     ScopedEnv(std::string name, std::optional<std::string> value) : name_(std::move(name)) {
-        if (const char* old = std::getenv(name_.c_str())) previous_ = old;
+        if (const char* old = std::getenv(name_.c_str()))
+            previous_ = old;
         if (value) {
             ::setenv(name_.c_str(), value->c_str(), 1);
         } else {

@@ -13,36 +13,48 @@ constexpr const char* kAppFolderName = "Velnote";
 // The XDG rules: an unset, empty or relative value is ignored.
 std::optional<fs::path> absoluteEnv(const char* name) {
     const char* value = std::getenv(name);
-    if (value == nullptr || *value == '\0') return std::nullopt;
+    if (value == nullptr || *value == '\0')
+        return std::nullopt;
     fs::path path(value);
-    if (!path.is_absolute()) return std::nullopt;
+    if (!path.is_absolute())
+        return std::nullopt;
     return path;
 }
 
 std::optional<fs::path> xdgFolder(const char* variable, const char* homeRelative) {
-    if (auto base = absoluteEnv(variable)) return *base / kAppFolderName;
-    if (auto home = homeDirectory()) return *home / homeRelative / kAppFolderName;
+    if (auto base = absoluteEnv(variable))
+        return *base / kAppFolderName;
+    if (auto home = homeDirectory())
+        return *home / homeRelative / kAppFolderName;
     return std::nullopt;
 }
 
 } // namespace
 
 std::optional<fs::path> homeDirectory() {
-    if (auto home = absoluteEnv("HOME")) return home;
+    if (auto home = absoluteEnv("HOME"))
+        return home;
     if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir && *entry->pw_dir) {
         return fs::path(entry->pw_dir);
     }
     return std::nullopt;
 }
 
-std::optional<fs::path> applicationSupportDirectory() { return xdgFolder("XDG_DATA_HOME", ".local/share"); }
+std::optional<fs::path> applicationSupportDirectory() {
+    return xdgFolder("XDG_DATA_HOME", ".local/share");
+}
 
-std::optional<fs::path> cachesDirectory() { return xdgFolder("XDG_CACHE_HOME", ".cache"); }
+std::optional<fs::path> cachesDirectory() {
+    return xdgFolder("XDG_CACHE_HOME", ".cache");
+}
 
-std::optional<fs::path> configDirectory() { return xdgFolder("XDG_CONFIG_HOME", ".config"); }
+std::optional<fs::path> configDirectory() {
+    return xdgFolder("XDG_CONFIG_HOME", ".config");
+}
 
 fs::path temporaryDirectory() {
-    if (auto tmp = absoluteEnv("TMPDIR")) return *tmp;
+    if (auto tmp = absoluteEnv("TMPDIR"))
+        return *tmp;
     return fs::path("/tmp");
 }
 

@@ -7,7 +7,9 @@
 namespace velnote::platform {
 
 namespace detail {
-inline void formatInto(std::ostringstream& out, std::string_view fmt) { out << fmt; }
+inline void formatInto(std::ostringstream& out, std::string_view fmt) {
+    out << fmt;
+}
 
 template <typename First, typename... Rest>
 void formatInto(std::ostringstream& out, std::string_view fmt, const First& first, const Rest&... rest) {

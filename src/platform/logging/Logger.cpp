@@ -118,11 +118,17 @@ class LogCapture::Sink final : public LogSink {
     std::vector<LogRecord> records_;
 };
 
-LogCapture::LogCapture() : sink_(std::make_shared<Sink>()), previous_(currentLogSink()) { setLogSink(sink_); }
+LogCapture::LogCapture() : sink_(std::make_shared<Sink>()), previous_(currentLogSink()) {
+    setLogSink(sink_);
+}
 
-LogCapture::~LogCapture() { setLogSink(previous_); }
+LogCapture::~LogCapture() {
+    setLogSink(previous_);
+}
 
-std::vector<LogRecord> LogCapture::records() const { return sink_->records(); }
+std::vector<LogRecord> LogCapture::records() const {
+    return sink_->records();
+}
 
 bool LogCapture::contains(std::string_view text) const {
     const auto all = records();

@@ -31,7 +31,8 @@ TEST(LoggerTest, FormatPlaceholdersTable) {
         {format("surplus {}", 1, 2), "surplus 1"},
         {format("{}{}", "a", 'b'), "ab"},
     };
-    for (const auto& c : cases) EXPECT_EQ(c.got, c.expected);
+    for (const auto& c : cases)
+        EXPECT_EQ(c.got, c.expected);
 }
 
 TEST(LoggerTest, CaptureRestoresPreviousSink) {
