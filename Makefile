@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 GEN := -G Ninja
 CTEST_ARGS ?=
 
-.PHONY: deps models run build test test-unit test-tsan bench clean format
+.PHONY: deps models run build test test-unit test-tsan bench clean format check-format
 
 deps:
 	scripts/install-deps
@@ -22,7 +22,9 @@ run: build
 build/test/build.ninja: CMakeLists.txt
 	cmake -S . -B build/test $(GEN) -DCMAKE_BUILD_TYPE=Debug -DVELNOTE_SANITIZE=address
 
+# Fails first on a file clang-format would change (`make format` fixes it).
 test: deps models build/test/build.ninja
+	scripts/check-format
 	cmake --build build/test -j$(JOBS)
 	scripts/test-services ctest --test-dir build/test --output-on-failure -j$(JOBS) $(CTEST_ARGS)
 
@@ -43,7 +45,10 @@ bench: deps
 	for b in build/bench/bench/*_bench; do $$b; done
 
 format:
-	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+	git ls-files --cached --others --exclude-standard '*.cpp' '*.h' | xargs clang-format -i
+
+check-format:
+	scripts/check-format
 
 clean:
 	rm -rf build
