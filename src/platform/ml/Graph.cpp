@@ -63,10 +63,11 @@ double estimatedWork(ggml_cgraph* graph) {
 
 // Each thread joins every node's barrier, so a small graph (a test model, one decoder step) runs
 // faster on fewer threads, and much faster when the machine is busy and a waiting thread may not
-// be scheduled: measured on 8 busy cores, a base-size decoder step took 24 ms on 1 thread and
-// 1.8 s on 4. A decoder step is also bound by memory rather than arithmetic. 30 million
-// operations per thread give a base-size step 4 threads and keep an encoder pass on all of them.
-constexpr double kWorkPerThread = 3e7;
+// be scheduled: on 8 cores loaded with about 20 runnable processes, a base-size decoder step took
+// 24 ms on 1 thread, 45 ms on 2 and 1.8 s on 4. A step is bound by memory rather than arithmetic
+// anyway. 50 million operations per thread give a base-size step 2 threads and keep an encoder
+// pass on all of them.
+constexpr double kWorkPerThread = 5e7;
 
 } // namespace
 
