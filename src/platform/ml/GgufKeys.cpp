@@ -1,6 +1,7 @@
 #include "platform/ml/GgufKeys.h"
 
 #include <limits>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <type_traits>
@@ -20,6 +21,9 @@ class KeyWriter {
     void flag(const char* key, bool value) { gguf_set_val_bool(file_, name(key).c_str(), value); }
     void i32s(const char* key, const std::vector<std::int32_t>& values) {
         gguf_set_arr_data(file_, name(key).c_str(), GGUF_TYPE_INT32, values.data(), values.size());
+    }
+    void f32s(const char* key, const std::vector<float>& values) {
+        gguf_set_arr_data(file_, name(key).c_str(), GGUF_TYPE_FLOAT32, values.data(), values.size());
     }
 
   private:
@@ -105,6 +109,16 @@ class KeyReader {
         default:
             throw std::invalid_argument("model key " + full + " is not a list of integers");
         }
+    }
+
+    std::vector<float> reals(const char* key) const {
+        const std::string full = name(key);
+        const std::int64_t id = find(full);
+        if (gguf_get_kv_type(file_, id) != GGUF_TYPE_ARRAY ||
+            gguf_get_arr_type(file_, id) != GGUF_TYPE_FLOAT32)
+            throw std::invalid_argument("model key " + full + " is not a list of numbers");
+        const auto* data = static_cast<const float*>(gguf_get_arr_data(file_, id));
+        return std::vector<float>(data, data + gguf_get_arr_n(file_, id));
     }
 
     std::vector<std::string> strings(const std::string& full) const {
@@ -227,6 +241,78 @@ void writeKeys(gguf_context* file, const TextDecoderContextPrefillConfig& c) {
     w.flag("multilingual", c.multilingual);
 }
 
+void writeKeys(gguf_context* file, const SpeakerSegmenterConfig& c) {
+    KeyWriter w(file, architectures::kSpeakerSegmenter);
+    w.u32("chunk_samples", c.chunkSamples);
+    w.u32("window_count", c.windowCount);
+    w.u32("window_samples", c.windowSamples);
+    w.u32("frame_count", c.frameCount);
+    w.u32("band_count", c.bandCount);
+    w.u32("hidden_width", c.hiddenWidth);
+    w.u32("block_count", c.blockCount);
+    w.u32("local_speaker_count", c.speakerCount);
+}
+
+void writeKeys(gguf_context* file, const SpeakerEmbedderPreprocessorConfig& c) {
+    KeyWriter w(file, architectures::kSpeakerEmbedderPreprocessor);
+    w.u32("waveform_samples", c.waveformSamples);
+    w.u32("mel_count", c.melCount);
+    w.u32("fft_length", c.fftLength);
+    w.u32("hop_length", c.hopLength);
+}
+
+void writeKeys(gguf_context* file, const SpeakerEmbedderConfig& c) {
+    KeyWriter w(file, architectures::kSpeakerEmbedder);
+    w.u32("mask_rows", c.maskRows);
+    w.u32("mask_frames", c.maskFrames);
+    w.u32("feature_frames", c.featureFrames);
+    w.u32("feature_length", c.featureLength);
+    w.u32("projection_width", c.projectionWidth);
+    w.u32("embedding_length", c.embeddingLength);
+}
+
+void writeKeys(gguf_context* file, const PldaProjectorConfig& c) {
+    KeyWriter w(file, architectures::kPldaProjector);
+    w.u32("embedding_rows", c.rows);
+    w.u32("embedding_length", c.embeddingLength);
+    w.u32("plda_length", c.pldaLength);
+    w.f32s("between_class_covariance", c.betweenClassCovariance);
+}
+
+std::optional<ModelConfig> readSpeakerKeys(const KeyReader& r, const std::string& architecture) {
+    if (architecture == architectures::kSpeakerSegmenter) {
+        return SpeakerSegmenterConfig{.chunkSamples = r.integer("chunk_samples"),
+                                      .windowCount = r.small("window_count"),
+                                      .windowSamples = r.integer("window_samples"),
+                                      .frameCount = r.small("frame_count"),
+                                      .bandCount = r.small("band_count"),
+                                      .hiddenWidth = r.small("hidden_width"),
+                                      .blockCount = r.small("block_count"),
+                                      .speakerCount = r.small("local_speaker_count")};
+    }
+    if (architecture == architectures::kSpeakerEmbedderPreprocessor) {
+        return SpeakerEmbedderPreprocessorConfig{.waveformSamples = r.integer("waveform_samples"),
+                                                 .melCount = r.small("mel_count"),
+                                                 .fftLength = r.small("fft_length"),
+                                                 .hopLength = r.small("hop_length")};
+    }
+    if (architecture == architectures::kSpeakerEmbedder) {
+        return SpeakerEmbedderConfig{.maskRows = r.small("mask_rows"),
+                                     .maskFrames = r.small("mask_frames"),
+                                     .featureFrames = r.small("feature_frames"),
+                                     .featureLength = r.small("feature_length"),
+                                     .projectionWidth = r.small("projection_width"),
+                                     .embeddingLength = r.small("embedding_length")};
+    }
+    if (architecture == architectures::kPldaProjector) {
+        return PldaProjectorConfig{.rows = r.small("embedding_rows"),
+                                   .embeddingLength = r.small("embedding_length"),
+                                   .pldaLength = r.small("plda_length"),
+                                   .betweenClassCovariance = r.reals("between_class_covariance")};
+    }
+    return std::nullopt;
+}
+
 ModelConfig readKeys(const gguf_context* file, const std::string& architecture) {
     const KeyReader r(file, architecture);
     if (architecture == architectures::kMelSpectrogram) {
@@ -252,6 +338,8 @@ ModelConfig readKeys(const gguf_context* file, const std::string& architecture) 
                                                .translateToken = r.small("translate_token"),
                                                .multilingual = r.flag("multilingual")};
     }
+    if (auto speaker = readSpeakerKeys(r, architecture))
+        return *speaker;
     throw std::invalid_argument("unknown model architecture \"" + architecture + "\"");
 }
 

@@ -1,6 +1,7 @@
 #include "platform/ml/Graph.h"
 #include "platform/ml/ModelError.h"
 #include "platform/ml/Network.h"
+#include "platform/ml/SpectralBasis.h"
 
 #include <algorithm>
 #include <cfloat>
@@ -27,25 +28,10 @@ class MelSpectrogramNetwork final : public Network {
         filters_ = constants_.add(GGML_TYPE_F32, {2 * bins, config_.melCount});
         constants_.allocate();
 
-        auto* basis = static_cast<float*>(basis_->data);
-        for (int k = 0; k < bins; ++k) {
-            for (int t = 0; t < n; ++t) {
-                const double window = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * t / n); // periodic Hann
-                const double angle =
-                    2.0 * std::numbers::pi * static_cast<double>((static_cast<std::int64_t>(k) * t) % n) / n;
-                basis[static_cast<std::size_t>(k) * n + t] = static_cast<float>(window * std::cos(angle));
-                basis[static_cast<std::size_t>(k + bins) * n + t] =
-                    static_cast<float>(-window * std::sin(angle));
-            }
-        }
-        const auto* bank = static_cast<const float*>(file_->tensor("mel_filters")->data);
-        auto* filters = static_cast<float*>(filters_->data);
-        for (int m = 0; m < config_.melCount; ++m) {
-            std::copy_n(bank + static_cast<std::size_t>(m) * bins, bins,
-                        filters + static_cast<std::size_t>(m) * 2 * bins);
-            std::copy_n(bank + static_cast<std::size_t>(m) * bins, bins,
-                        filters + static_cast<std::size_t>(m) * 2 * bins + bins);
-        }
+        fillHannDftBasis(static_cast<float*>(basis_->data), n, bins);
+        fillDoubledFilters(static_cast<float*>(filters_->data),
+                           static_cast<const float*>(file_->tensor("mel_filters")->data), config_.melCount,
+                           bins);
     }
 
     FeatureMap predict(const FeatureMap& inputs, int threads) const override {

@@ -65,26 +65,45 @@ FeatureMap checkedInputs(const FeatureMap& inputs, const std::vector<FeatureSpec
     return out;
 }
 
+// The network's outputs as the file declares them: only the declared ones, each in its declared
+// shape (a file may declare another shape of the same size; see allowsDeclaredLayout).
+FeatureMap declaredOutputs(FeatureMap computed, const std::vector<FeatureSpec>& specs) {
+    FeatureMap out;
+    for (const auto& spec : specs) {
+        auto found = computed.find(spec.name);
+        if (found == computed.end())
+            throw ModelError(ModelError::Code::predictionFailed,
+                             "The network gave no output \"" + spec.name + "\"");
+        MultiArray array = std::move(found->second);
+        if (array.shape() != spec.shape) {
+            auto owner = std::make_shared<MultiArray>(array.contiguousCopy());
+            array = MultiArray::view(owner->data(), spec.shape, spec.dataType, {}, owner);
+        }
+        out.emplace(spec.name, std::move(array));
+    }
+    return out;
+}
+
 } // namespace
 
 std::shared_ptr<Model> Model::load(const std::filesystem::path& location, basalith::ComputeUnits computeUnits,
                                    ModelOptions options) {
     auto file = ModelFile::load(location);
-    std::string architecture = architectureName(file->config());
+    ModelConfig config = file->config();
     FeatureSpecs features = file->features();
     std::shared_ptr<const Network> network = makeNetwork(std::move(file));
     const int threads = options.threads > 0 ? options.threads : defaultThreadCount();
     return std::shared_ptr<Model>(
-        new Model(std::move(network), std::move(architecture), std::move(features), computeUnits, threads));
+        new Model(std::move(network), std::move(config), std::move(features), computeUnits, threads));
 }
 
 void Model::prewarm(const std::filesystem::path& location, basalith::ComputeUnits computeUnits) {
     load(location, computeUnits);
 }
 
-Model::Model(std::shared_ptr<const Network> network, std::string architecture, FeatureSpecs features,
+Model::Model(std::shared_ptr<const Network> network, ModelConfig config, FeatureSpecs features,
              basalith::ComputeUnits computeUnits, int threads)
-    : architecture_(std::move(architecture)), features_(std::move(features)),
+    : config_(std::move(config)), architecture_(architectureName(config_)), features_(std::move(features)),
       description_(toModelDescription(features_)), computeUnits_(computeUnits), threads_(threads),
       network_(std::move(network)) {}
 
@@ -99,7 +118,7 @@ FeatureMap Model::predict(const FeatureMap& inputs) const {
         throw ModelError(ModelError::Code::notLoaded, "The " + architecture_ + " model is not loaded");
     const FeatureMap checked = checkedInputs(inputs, features_.inputs);
     try {
-        return network->predict(checked, threads_);
+        return declaredOutputs(network->predict(checked, threads_), features_.outputs);
     } catch (const std::bad_alloc&) {
         throw ModelError(ModelError::Code::predictionFailed,
                          "Not enough memory for a " + architecture_ + " prediction");

@@ -36,11 +36,14 @@ class Model {
     const std::string& architecture() const { return architecture_; }
     const basalith::ModelDescription& description() const { return description_; }
     const FeatureSpecs& features() const { return features_; }
+    // The hyper-parameters the file holds.
+    const ModelConfig& config() const { return config_; }
     basalith::ComputeUnits computeUnits() const { return computeUnits_; }
 
     // One prediction. Every declared input must be present with its declared shape; other element
     // types are converted (float16, float32, int32), any strides are accepted, and inputs the model
-    // does not declare are ignored. Returns every declared output as a new contiguous array.
+    // does not declare are ignored. Returns every declared output as a new contiguous array, in the
+    // shape the file declares.
     // Throws ModelError: notLoaded after unload(), invalidInput naming the input and the fault,
     // predictionFailed when the computation cannot run.
     FeatureMap predict(const FeatureMap& inputs) const;
@@ -50,11 +53,12 @@ class Model {
     bool isLoaded() const;
 
   private:
-    Model(std::shared_ptr<const Network> network, std::string architecture, FeatureSpecs features,
+    Model(std::shared_ptr<const Network> network, ModelConfig config, FeatureSpecs features,
           basalith::ComputeUnits computeUnits, int threads);
 
     std::shared_ptr<const Network> currentNetwork() const;
 
+    const ModelConfig config_;
     const std::string architecture_;
     const FeatureSpecs features_;
     const basalith::ModelDescription description_;

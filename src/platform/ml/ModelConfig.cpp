@@ -1,6 +1,7 @@
 #include "platform/ml/ModelConfig.h"
 
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
 
 namespace velnote::platform::ml {
@@ -85,6 +86,90 @@ void validateOne(const TextDecoderContextPrefillConfig& c) {
     requireRange("transcribe_token", c.transcribeToken, 0, c.decoder.vocabularySize - 1);
     requireRange("translate_token", c.translateToken, 0, c.decoder.vocabularySize - 1);
     requireRange("kv_cache_length", c.decoder.kvCacheLength, c.prefillLength() + 1, kMaxContext);
+}
+
+// The speaker networks' buffers grow with their keys: W × L window samples, F × L / F frame
+// samples, T × D spread mask values. One bound keeps each to a few hundred megabytes.
+constexpr std::int64_t kMaxSpeakerBuffer = std::int64_t{1} << 26;
+constexpr std::int64_t kMaxSpeakers = 64;
+constexpr std::int64_t kMaxRows = 4096;
+
+void requireProduct(const char* what, std::int64_t a, std::int64_t b) {
+    if (a * b > kMaxSpeakerBuffer)
+        throw std::invalid_argument(std::string(what) + " must not exceed " +
+                                    std::to_string(kMaxSpeakerBuffer));
+}
+
+void validateOne(const SpeakerSegmenterConfig& c) {
+    requireRange("chunk_samples", c.chunkSamples, 2, kMaxWindowSamples);
+    requireRange("window_count", c.windowCount, 1, 1024);
+    requireRange("window_samples", c.windowSamples, 2, c.chunkSamples);
+    requireProduct("window_count × window_samples", c.windowCount, c.windowSamples);
+    requireRange("frame_count", c.frameCount, 1, c.windowSamples / 2);
+    requireRange("window_samples / frame_count", c.frameSamples(), 2, kMaxFftLength);
+    requireRange("band_count", c.bandCount, 1, kMaxMelCount);
+    requireRange("hidden_width", c.hiddenWidth, 1, kMaxWidth);
+    requireRange("block_count", c.blockCount, 0, kMaxLayers);
+    requireRange("local_speaker_count", c.speakerCount, 1, kMaxSpeakers);
+}
+
+void validateOne(const SpeakerEmbedderPreprocessorConfig& c) {
+    requireRange("fft_length", c.fftLength, 2, kMaxFftLength);
+    requireRange("hop_length", c.hopLength, (c.fftLength + kMaxOverlap - 1) / kMaxOverlap, c.fftLength);
+    requireRange("mel_count", c.melCount, 1, kMaxMelCount);
+    requireRange("waveform_samples", c.waveformSamples, c.hopLength, kMaxWindowSamples);
+}
+
+void validateOne(const SpeakerEmbedderConfig& c) {
+    requireRange("mask_rows", c.maskRows, 1, kMaxRows);
+    requireRange("mask_frames", c.maskFrames, 1, kMaxContext);
+    requireRange("feature_frames", c.featureFrames, 1, kMaxSpeakerBuffer);
+    requireRange("feature_length", c.featureLength, 1, kMaxWidth);
+    requireProduct("feature_frames × feature_length", c.featureFrames, c.featureLength);
+    requireProduct("feature_frames × mask_rows", c.featureFrames, c.maskRows);
+    requireRange("projection_width", c.projectionWidth, 1, kMaxWidth);
+    requireRange("embedding_length", c.embeddingLength, 1, kMaxWidth);
+}
+
+void validateOne(const PldaProjectorConfig& c) {
+    requireRange("embedding_rows", c.rows, 1, kMaxRows);
+    requireRange("embedding_length", c.embeddingLength, 1, kMaxWidth);
+    requireRange("plda_length", c.pldaLength, 1, kMaxWidth);
+    if (c.betweenClassCovariance.size() != static_cast<std::size_t>(c.pldaLength))
+        throw std::invalid_argument("between_class_covariance must hold plda_length values");
+    for (float v : c.betweenClassCovariance) {
+        if (!std::isfinite(v))
+            throw std::invalid_argument("between_class_covariance holds a value that is not finite");
+    }
+}
+
+FeatureSpecs specsOf(const SpeakerSegmenterConfig& c) {
+    const std::int64_t w = c.windowCount, f = c.frameCount, s = c.speakerCount;
+    return {.inputs = {{"waveform", MultiArrayDataType::float32, {c.chunkSamples}}},
+            .outputs = {{"sliding_window_waveform", MultiArrayDataType::float32, {w, 1, c.windowSamples}},
+                        {"speaker_ids", MultiArrayDataType::float32, {w, f, s}},
+                        {"speaker_activity", MultiArrayDataType::float32, {w, s}},
+                        {"overlapped_speaker_activity", MultiArrayDataType::float32, {w, f}}}};
+}
+
+FeatureSpecs specsOf(const SpeakerEmbedderPreprocessorConfig& c) {
+    return {
+        .inputs = {{"waveforms", MultiArrayDataType::float32, {1, c.waveformSamples}}},
+        .outputs = {{"preprocessor_output_1", MultiArrayDataType::float32, {1, c.frameCount(), c.melCount}}}};
+}
+
+FeatureSpecs specsOf(const SpeakerEmbedderConfig& c) {
+    return {
+        .inputs = {{"speaker_masks", MultiArrayDataType::float16, {1, c.maskRows, c.maskFrames}},
+                   {"preprocessor_output_1",
+                    MultiArrayDataType::float32,
+                    {1, c.featureFrames, c.featureLength}}},
+        .outputs = {{"speaker_embeddings", MultiArrayDataType::float32, {1, c.maskRows, c.embeddingLength}}}};
+}
+
+FeatureSpecs specsOf(const PldaProjectorConfig& c) {
+    return {.inputs = {{"embeddings", MultiArrayDataType::float32, {1, c.rows, c.embeddingLength}}},
+            .outputs = {{"plda_embeddings", MultiArrayDataType::float32, {1, c.rows, c.pldaLength}}}};
 }
 
 FeatureSpecs specsOf(const MelSpectrogramConfig& c) {
@@ -210,6 +295,80 @@ std::vector<TensorSpec> tensorsOf(const TextDecoderContextPrefillConfig& c) {
     return decoderTensors(c.decoder, false);
 }
 
+std::vector<TensorSpec> tensorsOf(const SpeakerSegmenterConfig& c) {
+    std::vector<TensorSpec> out;
+    out.push_back({"band_filters", {c.bandCount, c.frequencyBins()}, StoredType::float32});
+    out.push_back({"conv.weight", {c.hiddenWidth, c.bandCount, 3}, StoredType::float16});
+    out.push_back({"conv.bias", {c.hiddenWidth}, StoredType::float32});
+    for (int block = 0; block < c.blockCount; ++block)
+        addLinear(out, "blocks." + std::to_string(block), c.hiddenWidth, c.hiddenWidth);
+    addLinear(out, "classifier", c.speakerCount, c.hiddenWidth);
+    return out;
+}
+
+std::vector<TensorSpec> tensorsOf(const SpeakerEmbedderPreprocessorConfig& c) {
+    return {{"mel_filters", {c.melCount, c.frequencyBins()}, StoredType::float32}};
+}
+
+std::vector<TensorSpec> tensorsOf(const SpeakerEmbedderConfig& c) {
+    std::vector<TensorSpec> out;
+    addLinear(out, "projection", c.projectionWidth, c.featureLength);
+    addLinear(out, "output", c.embeddingLength, 2 * static_cast<std::int64_t>(c.projectionWidth));
+    return out;
+}
+
+std::vector<TensorSpec> tensorsOf(const PldaProjectorConfig& c) {
+    return {{"transform.weight", {c.embeddingLength, c.embeddingLength}, StoredType::float32},
+            {"transform.bias", {c.embeddingLength}, StoredType::float32},
+            {"projection.weight", {c.pldaLength, c.embeddingLength}, StoredType::float32},
+            {"projection.bias", {c.pldaLength}, StoredType::float32}};
+}
+
+const char* nameOf(const SpeakerSegmenterConfig&) {
+    return architectures::kSpeakerSegmenter;
+}
+const char* nameOf(const SpeakerEmbedderPreprocessorConfig&) {
+    return architectures::kSpeakerEmbedderPreprocessor;
+}
+const char* nameOf(const SpeakerEmbedderConfig&) {
+    return architectures::kSpeakerEmbedder;
+}
+const char* nameOf(const PldaProjectorConfig&) {
+    return architectures::kPldaProjector;
+}
+
+std::string shapeText(const std::vector<std::int64_t>& shape) {
+    std::string text = "[";
+    for (std::size_t i = 0; i < shape.size(); ++i)
+        text += (i ? ", " : "") + std::to_string(shape[i]);
+    return text + "]";
+}
+
+// The element count of a declared shape; std::invalid_argument for no dimensions, a dimension
+// below 1 or a count beyond any buffer.
+std::int64_t declaredCount(const FeatureSpec& spec) {
+    if (spec.shape.empty())
+        throw std::invalid_argument("feature " + spec.name + " declares no shape");
+    std::int64_t count = 1;
+    for (std::int64_t d : spec.shape) {
+        if (d < 1 || d > (std::int64_t{1} << 40) / count)
+            throw std::invalid_argument("feature " + spec.name + " declares the shape " +
+                                        shapeText(spec.shape));
+        count *= d;
+    }
+    return count;
+}
+
+void checkFeature(const FeatureSpec& declared, const FeatureSpec& computed, bool allowDeclaredLayout) {
+    if (declared.dataType != computed.dataType)
+        throw std::invalid_argument("feature " + declared.name + " declares another element type");
+    if (allowDeclaredLayout ? declaredCount(declared) != declaredCount(computed)
+                            : declared.shape != computed.shape)
+        throw std::invalid_argument("feature " + declared.name + " declares the shape " +
+                                    shapeText(declared.shape) + ", its hyper-parameters give " +
+                                    shapeText(computed.shape));
+}
+
 const char* nameOf(const MelSpectrogramConfig&) {
     return architectures::kMelSpectrogram;
 }
@@ -235,6 +394,45 @@ void validate(const ModelConfig& config) {
 
 FeatureSpecs featureSpecs(const ModelConfig& config) {
     return std::visit([](const auto& c) { return specsOf(c); }, config);
+}
+
+std::int64_t SpeakerSegmenterConfig::windowStart(int window) const {
+    if (windowCount < 2)
+        return 0;
+    const double step = static_cast<double>(chunkSamples - windowSamples) / (windowCount - 1);
+    return std::min(chunkSamples - windowSamples, static_cast<std::int64_t>(std::llround(window * step)));
+}
+
+bool allowsDeclaredLayout(const ModelConfig& config) {
+    return !std::holds_alternative<MelSpectrogramConfig>(config) &&
+           !std::holds_alternative<AudioEncoderConfig>(config) &&
+           !std::holds_alternative<TextDecoderConfig>(config) &&
+           !std::holds_alternative<TextDecoderContextPrefillConfig>(config);
+}
+
+void checkDeclaredFeatures(const FeatureSpecs& declared, const FeatureSpecs& computed,
+                           bool allowDeclaredLayout) {
+    if (declared.inputs.size() != computed.inputs.size())
+        throw std::invalid_argument("the declared inputs do not match the hyper-parameters");
+    for (std::size_t i = 0; i < declared.inputs.size(); ++i) {
+        if (declared.inputs[i].name != computed.inputs[i].name)
+            throw std::invalid_argument("the declared inputs do not match the hyper-parameters");
+        checkFeature(declared.inputs[i], computed.inputs[i], allowDeclaredLayout);
+    }
+    if (!allowDeclaredLayout && declared.outputs.size() != computed.outputs.size())
+        throw std::invalid_argument("the declared outputs do not match the hyper-parameters");
+    std::size_t next = 0; // declared outputs keep the computed order, each at most once
+    for (const auto& output : declared.outputs) {
+        while (next < computed.outputs.size() && computed.outputs[next].name != output.name) {
+            if (!allowDeclaredLayout)
+                break;
+            ++next;
+        }
+        if (next == computed.outputs.size() || computed.outputs[next].name != output.name)
+            throw std::invalid_argument("the declared output " + output.name +
+                                        " is not one the network computes");
+        checkFeature(output, computed.outputs[next++], allowDeclaredLayout);
+    }
 }
 
 basalith::ModelDescription toModelDescription(const FeatureSpecs& specs) {

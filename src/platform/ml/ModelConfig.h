@@ -31,6 +31,10 @@ inline constexpr const char* kMelSpectrogram = "mel_spectrogram";
 inline constexpr const char* kAudioEncoder = "audio_encoder";
 inline constexpr const char* kTextDecoder = "text_decoder";
 inline constexpr const char* kTextDecoderContextPrefill = "text_decoder_context_prefill";
+inline constexpr const char* kSpeakerSegmenter = "speaker_segmenter";
+inline constexpr const char* kSpeakerEmbedderPreprocessor = "speaker_embedder_preprocessor";
+inline constexpr const char* kSpeakerEmbedder = "speaker_embedder";
+inline constexpr const char* kPldaProjector = "plda_projector";
 } // namespace architectures
 
 // Log-mel spectrogram of one window of 16 kHz samples. Keys under "mel_spectrogram.".
@@ -90,8 +94,65 @@ struct TextDecoderContextPrefillConfig {
     int prefillLength() const { return multilingual ? 3 : 1; }
 };
 
-using ModelConfig = std::variant<MelSpectrogramConfig, AudioEncoderConfig, TextDecoderConfig,
-                                 TextDecoderContextPrefillConfig>;
+// Local speaker activity in the sliding windows of one chunk of 16 kHz samples: W windows of L
+// samples, the first at 0, the last ending at the chunk's end; each window cut into F frames of
+// L / F samples (the rest unused); per frame log band energies (a Hann-windowed power spectrum
+// through the band filters), a convolution over frames (kernel 3), tanh blocks and a classifier
+// whose positive logits mark the S local speakers active. Keys under "speaker_segmenter.".
+struct SpeakerSegmenterConfig {
+    std::int64_t chunkSamples = 480000;  // "chunk_samples": N
+    int windowCount = 21;                // "window_count": W
+    std::int64_t windowSamples = 160000; // "window_samples": L
+    int frameCount = 589;                // "frame_count": F, frames per window
+    int bandCount = 16;                  // "band_count": B
+    int hiddenWidth = 64;                // "hidden_width": H
+    int blockCount = 1;                  // "block_count": H → H tanh layers after the convolution
+    int speakerCount = 3;                // "local_speaker_count": S
+    std::int64_t frameSamples() const { return windowSamples / frameCount; }
+    int frequencyBins() const { return static_cast<int>(frameSamples() / 2 + 1); }
+    // Sample where window w starts: w × (N − L) / (W − 1), rounded; 0 for a single window.
+    std::int64_t windowStart(int window) const;
+};
+
+// Log-mel features of one chunk: frames of fft_length samples every hop_length (zeros past the
+// end), Hann-windowed power spectrum, mel filters, natural log of at least 1e-10. Keys under
+// "speaker_embedder_preprocessor.".
+struct SpeakerEmbedderPreprocessorConfig {
+    std::int64_t waveformSamples = 480000; // "waveform_samples": N
+    int melCount = 80;                     // "mel_count": M
+    int fftLength = 400;                   // "fft_length"
+    int hopLength = 160;                   // "hop_length"
+    std::int64_t frameCount() const { return waveformSamples / hopLength; }
+    int frequencyBins() const { return fftLength / 2 + 1; }
+};
+
+// One embedding per mask row: the features projected, their mean and standard deviation weighted
+// by the row (mask frames spread evenly over the feature frames), then a linear layer. Keys under
+// "speaker_embedder.".
+struct SpeakerEmbedderConfig {
+    int maskRows = 63;         // "mask_rows": D
+    int maskFrames = 1767;     // "mask_frames": columns of a mask row
+    int featureFrames = 3000;  // "feature_frames": T, the preprocessor's frames
+    int featureLength = 80;    // "feature_length": M, values per feature frame
+    int projectionWidth = 64;  // "projection_width"
+    int embeddingLength = 192; // "embedding_length": E
+};
+
+// PLDA projection of embedder rows: affine, length normalisation (to length sqrt(E)), affine.
+// Keys under "plda_projector.".
+struct PldaProjectorConfig {
+    int rows = 63;             // "embedding_rows": D, rows per prediction
+    int embeddingLength = 192; // "embedding_length": E
+    int pldaLength = 128;      // "plda_length": P
+    // "between_class_covariance": Φ, the diagonal between-speaker covariance in PLDA space, P
+    // finite values (f32 array); the clustering reads it.
+    std::vector<float> betweenClassCovariance;
+};
+
+using ModelConfig =
+    std::variant<MelSpectrogramConfig, AudioEncoderConfig, TextDecoderConfig, TextDecoderContextPrefillConfig,
+                 SpeakerSegmenterConfig, SpeakerEmbedderPreprocessorConfig, SpeakerEmbedderConfig,
+                 PldaProjectorConfig>;
 
 // The GGUF architecture key of a configuration.
 std::string architectureName(const ModelConfig& config);
@@ -114,6 +175,18 @@ struct FeatureSpecs {
 
 // The inputs and outputs a model of this configuration declares.
 FeatureSpecs featureSpecs(const ModelConfig& config);
+
+// Whether a file of this architecture may declare its own layout: leave outputs out, and give a
+// feature another shape with the same number of elements. The speaker networks allow it (their
+// engine reads its geometry from what the file declares); the speech networks do not.
+bool allowsDeclaredLayout(const ModelConfig& config);
+
+// Throws std::invalid_argument unless `declared` is a layout `computed` allows: every input of
+// `computed` in order, any subset of its outputs, each with its element type and, where
+// allowDeclaredLayout, a shape of at least one positive dimension and the same element count;
+// otherwise exactly the computed shape.
+void checkDeclaredFeatures(const FeatureSpecs& declared, const FeatureSpecs& computed,
+                           bool allowDeclaredLayout);
 basalith::ModelDescription toModelDescription(const FeatureSpecs& specs);
 
 enum class StoredType { float32, float16 };

@@ -35,12 +35,6 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
     throw ModelError(ModelError::Code::invalidModel, "Invalid model file " + path.string() + ": " + reason);
 }
 
-bool sameFeatures(const std::vector<FeatureSpec>& a, const std::vector<FeatureSpec>& b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const FeatureSpec& x, const FeatureSpec& y) {
-        return x.name == y.name && x.dataType == y.dataType && x.shape == y.shape;
-    });
-}
-
 ggml_type ggmlType(StoredType type) {
     return type == StoredType::float16 ? GGML_TYPE_F16 : GGML_TYPE_F32;
 }
@@ -108,9 +102,12 @@ std::shared_ptr<const ModelFile> ModelFile::load(const fs::path& location) {
     } catch (const std::invalid_argument& error) {
         invalid(path, error.what());
     }
-    const FeatureSpecs expected = featureSpecs(config);
-    if (!sameFeatures(features.inputs, expected.inputs) || !sameFeatures(features.outputs, expected.outputs))
-        invalid(path, "its declared inputs and outputs do not match its hyper-parameters");
+    try {
+        checkDeclaredFeatures(features, featureSpecs(config), allowsDeclaredLayout(config));
+    } catch (const std::invalid_argument& error) {
+        invalid(path, std::string("its declared inputs and outputs do not match its hyper-parameters: ") +
+                          error.what());
+    }
 
     const std::vector<TensorSpec> specs = tensorSpecs(config);
     std::vector<std::uint64_t> offsets;

@@ -30,4 +30,36 @@ void writeRandomModel(const std::filesystem::path& folder, const ModelConfig& co
 std::vector<WeightTensor> scriptedDecoderWeights(const TextDecoderConfig& config,
                                                  const std::vector<int>& tokensByPosition);
 
+// Hand-set speaker networks that tell two tones apart, for end-to-end tests of the diarization
+// engine without trained weights.
+struct ToneBand {
+    double fromHz = 0;
+    double toHz = 0;
+};
+struct ToneBands {
+    ToneBand low{150.0, 700.0};
+    ToneBand high{1800.0, 4200.0};
+    // Natural log of a band's frame energy above which its speaker is active: far above silence
+    // and the click where a tone starts, far below a tone of amplitude 0.1 or more.
+    float threshold = 4.0f;
+};
+
+// Local speaker 0 is active in the frames with energy in the low band, speaker 1 in those with
+// energy in the high band, any further speaker never. Needs 2 bands, 2 hidden channels and 2
+// speakers; throws std::invalid_argument otherwise.
+std::vector<WeightTensor> toneSegmenterWeights(const SpeakerSegmenterConfig& config,
+                                               const ToneBands& bands = {});
+// The embedding of a mask row is (low − high, high − low, 0, …) of the mean log-mel energy of the
+// two bands over the row's frames: opposite directions for the two tones. Needs 2 projections, 2
+// embedding values and featureLength = the preprocessor's mel count.
+std::vector<WeightTensor> toneEmbedderWeights(const SpeakerEmbedderConfig& config,
+                                              const SpeakerEmbedderPreprocessorConfig& preprocessor,
+                                              const ToneBands& bands = {});
+// Identity transform; the length-normalised embedding in the leading PLDA dimensions.
+std::vector<WeightTensor> tonePldaWeights(const PldaProjectorConfig& config);
+
+// A between-class covariance diagonal of `length` descending positive values, shaped like a
+// trained projection's (for generated PLDA models).
+std::vector<float> betweenClassCovariance(int length);
+
 } // namespace velnote::platform::ml

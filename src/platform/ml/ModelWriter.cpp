@@ -96,6 +96,12 @@ WeightTensor melFilterTensor(const MelSpectrogramConfig& config) {
 }
 
 void writeModel(const fs::path& folder, const ModelConfig& config, const std::vector<WeightTensor>& tensors) {
+    writeModelFile(folder / kModelFileName, config, tensors);
+}
+
+void writeModelFile(const fs::path& target, const ModelConfig& config,
+                    const std::vector<WeightTensor>& tensors,
+                    const std::optional<FeatureSpecs>& declaredFeatures) {
     validate(config);
     const std::vector<TensorSpec> specs = tensorSpecs(config);
     std::map<std::string, const WeightTensor*> byName;
@@ -106,7 +112,7 @@ void writeModel(const fs::path& folder, const ModelConfig& config, const std::ve
 
     gguf_context_ptr file(gguf_init_empty());
     gguf_keys::writeConfig(file.get(), config);
-    gguf_keys::writeFeatures(file.get(), featureSpecs(config));
+    gguf_keys::writeFeatures(file.get(), declaredFeatures.value_or(featureSpecs(config)));
 
     // The file keeps only the tensors' descriptions; their data is appended one tensor at a time.
     ggml_init_params params{ggml_tensor_overhead() * (specs.size() + 1), nullptr, true};
@@ -121,9 +127,9 @@ void writeModel(const fs::path& folder, const ModelConfig& config, const std::ve
         gguf_add_tensor(file.get(), t);
     }
 
-    fs::create_directories(folder);
-    const fs::path target = folder / kModelFileName;
-    const fs::path partial = folder / (std::string(kModelFileName) + ".partial");
+    if (target.has_parent_path())
+        fs::create_directories(target.parent_path());
+    const fs::path partial = fs::path(target).concat(".partial");
     try {
         FilePtr out(std::fopen(partial.c_str(), "wb"));
         check(out != nullptr, "cannot create " + partial.string());

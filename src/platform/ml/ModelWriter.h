@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,13 @@ inline constexpr const char* kModelFileName = "model.gguf";
 // or not at all: it is written beside its final name and renamed into place.
 void writeModel(const std::filesystem::path& folder, const ModelConfig& config,
                 const std::vector<WeightTensor>& tensors);
+
+// writeModel to one file at `target` (its folder is created). `declaredFeatures`, when given,
+// is written as the file's description instead of the one the configuration gives: how tests
+// make files that declare a layout of their own (see allowsDeclaredLayout).
+void writeModelFile(const std::filesystem::path& target, const ModelConfig& config,
+                    const std::vector<WeightTensor>& tensors,
+                    const std::optional<FeatureSpecs>& declaredFeatures = std::nullopt);
 
 // The "mel_filters" tensor of a mel-spectrogram model: slaneyMelFilterBank over 0–8 kHz at 16 kHz.
 WeightTensor melFilterTensor(const MelSpectrogramConfig& config);

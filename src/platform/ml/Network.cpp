@@ -19,6 +19,10 @@ Registry& registry() {
         r->factories[architectures::kAudioEncoder] = makeAudioEncoderNetwork;
         r->factories[architectures::kTextDecoder] = makeTextDecoderNetwork;
         r->factories[architectures::kTextDecoderContextPrefill] = makeContextPrefillNetwork;
+        r->factories[architectures::kSpeakerSegmenter] = makeSpeakerSegmenterNetwork;
+        r->factories[architectures::kSpeakerEmbedderPreprocessor] = makeSpeakerEmbedderPreprocessorNetwork;
+        r->factories[architectures::kSpeakerEmbedder] = makeSpeakerEmbedderNetwork;
+        r->factories[architectures::kPldaProjector] = makePldaProjectorNetwork;
         return r;
     }();
     return *instance;

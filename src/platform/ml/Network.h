@@ -26,7 +26,7 @@ class Network {
 
 using NetworkFactory = std::function<std::unique_ptr<Network>(std::shared_ptr<const ModelFile>)>;
 
-// Networks by GGUF architecture key. The four speech networks are registered on first use;
+// Networks by GGUF architecture key. The speech and speaker networks are registered on first use;
 // further architectures add themselves the same way.
 void registerArchitecture(const std::string& architecture, NetworkFactory factory);
 // Throws ModelError(invalidModel) for a key nobody registered.
@@ -37,5 +37,11 @@ std::unique_ptr<Network> makeMelSpectrogramNetwork(std::shared_ptr<const ModelFi
 std::unique_ptr<Network> makeAudioEncoderNetwork(std::shared_ptr<const ModelFile> file);
 std::unique_ptr<Network> makeTextDecoderNetwork(std::shared_ptr<const ModelFile> file);
 std::unique_ptr<Network> makeContextPrefillNetwork(std::shared_ptr<const ModelFile> file);
+
+// The four speaker networks of the diarization engine (SpeakerNetworks.cpp), registered the same way.
+std::unique_ptr<Network> makeSpeakerSegmenterNetwork(std::shared_ptr<const ModelFile> file);
+std::unique_ptr<Network> makeSpeakerEmbedderPreprocessorNetwork(std::shared_ptr<const ModelFile> file);
+std::unique_ptr<Network> makeSpeakerEmbedderNetwork(std::shared_ptr<const ModelFile> file);
+std::unique_ptr<Network> makePldaProjectorNetwork(std::shared_ptr<const ModelFile> file);
 
 } // namespace velnote::platform::ml
