@@ -22,20 +22,21 @@ class DiarithDiarizer final : public basalith::ModelManager, public Diarizer {
 
     // Without an operation the loader must be a PyannoteModelLoader (std::invalid_argument
     // otherwise); the default operation is bound to it.
-    DiarithDiarizer(std::shared_ptr<basalith::ModelLoader> loader, std::shared_ptr<basalith::ModelDownloader> downloader,
-                    DiarizeOperation diarize = {});
+    DiarithDiarizer(std::shared_ptr<basalith::ModelLoader> loader,
+                    std::shared_ptr<basalith::ModelDownloader> downloader, DiarizeOperation diarize = {});
 
     // A diarizer over a new PyannoteModelLoader with no models, and the given downloader or a new
     // one over the configuration's download settings.
-    static std::shared_ptr<DiarithDiarizer> pyannote(const PyannoteConfig& config, basalith::ModelInfo segmenterModelInfo,
-                                                     basalith::ModelInfo embedderModelInfo,
-                                                     basalith::ModelInfo pldaModelInfo,
-                                                     std::shared_ptr<basalith::ModelDownloader> downloader = nullptr);
+    static std::shared_ptr<DiarithDiarizer>
+    pyannote(const PyannoteConfig& config, basalith::ModelInfo segmenterModelInfo,
+             basalith::ModelInfo embedderModelInfo, basalith::ModelInfo pldaModelInfo,
+             std::shared_ptr<basalith::ModelDownloader> downloader = nullptr);
 
     std::optional<std::filesystem::path> modelFolder() const override { return ModelManager::modelFolder(); }
     basalith::ModelState modelState() const override { return ModelManager::modelState(); }
     void downloadModels() override { ModelManager::downloadModels(); }
-    void downloadModels(const basalith::ProgressCallback& progress, const std::stop_token& stop = {}) override {
+    void downloadModels(const basalith::ProgressCallback& progress,
+                        const std::stop_token& stop = {}) override {
         ModelManager::downloadModels(progress, stop);
     }
     void loadModels() override { ModelManager::loadModels(); }
@@ -65,7 +66,8 @@ class Diarith {
     void ensureModelsLoaded(const std::stop_token& stop = {});
     void unloadModels();
     // 16 kHz mono samples. The callback is called from the pipeline's threads.
-    DiarizationResult diarize(const std::vector<float>& audioArray, const DiarizationOptions* options = nullptr,
+    DiarizationResult diarize(const std::vector<float>& audioArray,
+                              const DiarizationOptions* options = nullptr,
                               const DiarizationProgressCallback& progressCallback = {});
 
     static std::vector<RTTMLine>

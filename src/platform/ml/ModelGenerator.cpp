@@ -182,6 +182,10 @@ std::vector<WeightTensor> toneEmbedderWeights(const SpeakerEmbedderConfig& confi
     });
 }
 
+// Trained projections spread speakers over several units in their leading dimensions; the
+// clustering's priors expect that.
+constexpr float kToneSpread = 4.0f;
+
 std::vector<WeightTensor> tonePldaWeights(const PldaProjectorConfig& config) {
     const int e = config.embeddingLength;
     return handSet(config, [&](const std::string& name, std::vector<float>& v) {
@@ -190,7 +194,7 @@ std::vector<WeightTensor> tonePldaWeights(const PldaProjectorConfig& config) {
                 v[static_cast<std::size_t>(i * e + i)] = 1.0f;
         } else if (name == "projection.weight") { // [P, E]: the embedding in the leading dimensions
             for (int i = 0; i < std::min(e, config.pldaLength); ++i)
-                v[static_cast<std::size_t>(i * e + i)] = 1.0f;
+                v[static_cast<std::size_t>(i * e + i)] = kToneSpread;
         }
     });
 }

@@ -44,9 +44,9 @@ void requireAgreement(const MultiArray& activity, const MultiArray& ids, const M
     const auto& i = ids.shape();
     const auto& o = overlapped.shape();
     if (a[0] != windows || i[0] != windows || o[0] != windows || i[2] != a[1] || o[1] != i[1])
-        throw DiarithError::invalidModelOutput("Segmenter outputs disagree: speaker_activity " + shapeText(a) +
-                                               ", speaker_ids " + shapeText(i) + ", overlapped_speaker_activity " +
-                                               shapeText(o) + ", " + std::to_string(windows) + " windows");
+        throw DiarithError::invalidModelOutput(
+            "Segmenter outputs disagree: speaker_activity " + shapeText(a) + ", speaker_ids " + shapeText(i) +
+            ", overlapped_speaker_activity " + shapeText(o) + ", " + std::to_string(windows) + " windows");
 }
 
 bool isRowMajor(const MultiArray& array) {
@@ -67,7 +67,8 @@ class TimingLine {
         const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start_).count();
         char text[64];
         std::snprintf(text, sizeof text, "%.2f ms", ms);
-        Logging::debug("[Diarith] Embedder model inference for chunk " + std::to_string(chunkIndex_) + " time: " + text);
+        Logging::debug("[Diarith] Embedder model inference for chunk " + std::to_string(chunkIndex_) +
+                       " time: " + text);
     }
     TimingLine(const TimingLine&) = delete;
     TimingLine& operator=(const TimingLine&) = delete;
@@ -109,10 +110,12 @@ float SpeakerEmbedderContext::nonOverlappedFrameRatio(std::int64_t w, std::int64
     return static_cast<float>(alone) / static_cast<float>(frames);
 }
 
-SpeakerEmbedderModel::SpeakerEmbedderModel(std::filesystem::path modelURL, std::filesystem::path preprocessorModelURL,
+SpeakerEmbedderModel::SpeakerEmbedderModel(std::filesystem::path modelURL,
+                                           std::filesystem::path preprocessorModelURL,
                                            std::optional<std::filesystem::path> pldaModelURL,
                                            basalith::ComputeUnits computeUnits)
-    : modelURL_(std::move(modelURL)), computeUnits_(computeUnits), preprocessor_(std::move(preprocessorModelURL)) {
+    : modelURL_(std::move(modelURL)), computeUnits_(computeUnits),
+      preprocessor_(std::move(preprocessorModelURL)) {
     if (pldaModelURL)
         plda_.emplace(std::move(*pldaModelURL));
 }
@@ -160,7 +163,8 @@ std::int64_t SpeakerEmbedderModel::speakerDimensionForMasks() const {
     return 0;
 }
 
-MultiArray SpeakerEmbedderModel::reshapeMultiArray(const MultiArray& array, const std::vector<std::int64_t>& shape) {
+MultiArray SpeakerEmbedderModel::reshapeMultiArray(const MultiArray& array,
+                                                   const std::vector<std::int64_t>& shape) {
     std::int64_t count = 1;
     bool valid = !shape.empty();
     for (std::int64_t d : shape) {
@@ -168,7 +172,8 @@ MultiArray SpeakerEmbedderModel::reshapeMultiArray(const MultiArray& array, cons
         count *= valid ? d : 1;
     }
     if (!valid || count != array.count())
-        throw DiarithError::invalidModelOutput("Cannot reshape " + shapeText(array.shape()) + " to " + shapeText(shape));
+        throw DiarithError::invalidModelOutput("Cannot reshape " + shapeText(array.shape()) + " to " +
+                                               shapeText(shape));
     // Shares the storage (the view keeps a copy of `array`, which shares its buffer); only an array
     // with strides of its own is copied first.
     auto keep = std::make_shared<MultiArray>(isRowMajor(array) ? array : array.contiguousCopy());
@@ -193,7 +198,8 @@ std::vector<std::vector<float>> SpeakerEmbedderModel::floatArrays(const MultiArr
     return out;
 }
 
-std::vector<SpeakerEmbedding> SpeakerEmbedderModel::embed(const SpeakerSegmenterOutput& segmenterOutput) const {
+std::vector<SpeakerEmbedding>
+SpeakerEmbedderModel::embed(const SpeakerSegmenterOutput& segmenterOutput) const {
     Logging::debug("[SpeakerEmbedder] segmenterOutput: " + segmenterOutput.debugDescription());
     Held held{.embedder = model(),
               .preprocessor = preprocessor_.model(),
@@ -213,7 +219,8 @@ std::vector<SpeakerEmbedding> SpeakerEmbedderModel::embed(const SpeakerSegmenter
     if (windowSamples >= waveformSize)
         throw DiarithError::invalidModelOutput(
             "SpeakerEmbedderModel requires a per-chunk preprocessor (expected waveform size " +
-            std::to_string(waveformSize) + " must exceed sliding window size " + std::to_string(windowSamples) + ")");
+            std::to_string(waveformSize) + " must exceed sliding window size " +
+            std::to_string(windowSamples) + ")");
     requireAgreement(activity, ids, overlapped, segmenterOutput.windowsCount());
 
     SpeakerEmbedderContext context{.speakerActivity = activity.toFloatArray(),
@@ -226,30 +233,23 @@ std::vector<SpeakerEmbedding> SpeakerEmbedderModel::embed(const SpeakerSegmenter
                                                 .secondsPerChunk = 30.0f},
                                    .chunkStride = segmenterOutput.chunkStride,
                                    .waveformLength = segmenterOutput.waveformLength};
-    Logging::debug("Processing chunk " + std::to_string(segmenterOutput.chunkIndex * segmenterOutput.chunkStride));
+    Logging::debug("Processing chunk " +
+                   std::to_string(segmenterOutput.chunkIndex * segmenterOutput.chunkStride));
     auto records = processChunk(held, context, segmenterOutput.chunkIndex, segmenterOutput.audioChunk);
     Logging::debug("[SpeakerEmbedder] Chunk " + std::to_string(segmenterOutput.chunkIndex) + " created " +
                    std::to_string(records.size()) + " embeddings");
     return records;
 }
 
-std::vector<SpeakerEmbedding> SpeakerEmbedderModel::processChunk(const Held& held, const SpeakerEmbedderContext& context,
-                                                                 std::int64_t chunkIndex,
-                                                                 const MultiArray& audioChunk) const {
+MultiArray SpeakerEmbedderModel::speakerMasks(const SpeakerEmbedderContext& context, std::int64_t maskRows,
+                                              std::int64_t chunkIndex) {
     const WindowGeometry& g = context.geometry;
-    const std::int64_t w = g.windowsCount, s = g.speakers, f = g.framesPerWindow;
-    const std::int64_t columns = g.framesPerChunk();
-    Logging::debug("[SpeakerEmbedder] Processing single chunk " + std::to_string(chunkIndex) + " with " +
-                   std::to_string(w) + " windows, " + std::to_string(columns) + " frames per chunk");
-    const auto embeddingShape =
-        outputShape(&held.embedder->description(), "speaker_embeddings", 3).value_or(std::vector<std::int64_t>{0, 0, 0});
-    const std::int64_t maskRows = speakerDimensionForMasks();
-    g.check(maskRows, columns, embeddingShape[1]);
-
+    const std::int64_t s = g.speakers, f = g.framesPerWindow, columns = g.framesPerChunk();
+    g.check(maskRows, columns, maskRows);
     MultiArray masks({1, maskRows, columns}, MultiArrayDataType::float16);
     auto* mask = masks.dataAs<basalith::Float16>();
     const auto indices = g.chunkIndices();
-    for (std::int64_t window = 0; window < w; ++window) {
+    for (std::int64_t window = 0; window < g.windowsCount; ++window) {
         const auto active = context.activeSpeakerIndices(window);
         if (active.empty()) {
             Logging::debug("[SpeakerEmbedder] No active speakers for chunk " + std::to_string(chunkIndex) +
@@ -258,20 +258,41 @@ std::vector<SpeakerEmbedding> SpeakerEmbedderModel::processChunk(const Held& hel
         }
         for (std::int64_t speaker : active) {
             const std::int64_t row = window * s + speaker;
+            const auto& columnsOf = indices[static_cast<std::size_t>(window)];
             for (std::int64_t frame = 0; frame < f; ++frame) {
-                const float value = context.speakerId(window, frame, speaker) * (1.0f - context.overlap(window, frame));
-                mask[row * columns + indices[static_cast<std::size_t>(window)][static_cast<std::size_t>(frame)]] =
+                const float value =
+                    context.speakerId(window, frame, speaker) * (1.0f - context.overlap(window, frame));
+                mask[row * columns + columnsOf[static_cast<std::size_t>(frame)]] =
                     static_cast<basalith::Float16>(value);
             }
         }
     }
+    return masks;
+}
+
+std::vector<SpeakerEmbedding> SpeakerEmbedderModel::processChunk(const Held& held,
+                                                                 const SpeakerEmbedderContext& context,
+                                                                 std::int64_t chunkIndex,
+                                                                 const MultiArray& audioChunk) const {
+    const WindowGeometry& g = context.geometry;
+    const std::int64_t w = g.windowsCount, s = g.speakers, f = g.framesPerWindow;
+    const std::int64_t columns = g.framesPerChunk();
+    Logging::debug("[SpeakerEmbedder] Processing single chunk " + std::to_string(chunkIndex) + " with " +
+                   std::to_string(w) + " windows, " + std::to_string(columns) + " frames per chunk");
+    const auto embeddingShape = outputShape(&held.embedder->description(), "speaker_embeddings", 3)
+                                    .value_or(std::vector<std::int64_t>{0, 0, 0});
+    const std::int64_t maskRows = speakerDimensionForMasks();
+    g.check(maskRows, columns, embeddingShape[1]);
+
+    const MultiArray masks = speakerMasks(context, maskRows, chunkIndex);
 
     const MultiArray waveforms = reshapeMultiArray(audioChunk, {1, audioChunk.shape()[0]});
     const auto preprocessed = held.preprocessor->predict({{"waveforms", waveforms}});
     auto features = preprocessed.find("preprocessor_output_1");
     if (features == preprocessed.end())
         throw DiarithError::invalidModelOutput("Missing required pre embedder model output");
-    const auto embedded = held.embedder->predict({{"speaker_masks", masks}, {"preprocessor_output_1", features->second}});
+    const auto embedded =
+        held.embedder->predict({{"speaker_masks", masks}, {"preprocessor_output_1", features->second}});
     auto embeddingArray = embedded.find("speaker_embeddings");
     const MultiArray* embeddingValue = embeddingArray == embedded.end() ? nullptr : &embeddingArray->second;
     const auto rows = floatArrays(embeddingValue);
@@ -289,15 +310,18 @@ std::vector<SpeakerEmbedding> SpeakerEmbedderModel::processChunk(const Held& hel
     const float step = g.windowStep();
     const std::int64_t base = chunkIndex * context.chunkStride;
     for (std::int64_t window = 0; window < w; ++window) {
-        if (window > 0 && !(g.secondsPerWindow + static_cast<float>(window) * step < context.waveformLength + step))
+        if (window > 0 &&
+            !(g.secondsPerWindow + static_cast<float>(window) * step < context.waveformLength + step))
             continue;
         const auto active = context.activeSpeakerIndices(window);
-        const auto windowIndex = base + static_cast<std::int64_t>(std::round(static_cast<float>(window) * step));
+        const auto windowIndex =
+            base + static_cast<std::int64_t>(std::round(static_cast<float>(window) * step));
         for (std::int64_t speaker : active) {
             const auto row = static_cast<std::size_t>(window * s + speaker);
             if (row >= rows.size())
                 throw DiarithError::invalidModelOutput("Invalid model geometry: embedding rows " +
-                                                       std::to_string(rows.size()) + " hold no row " + std::to_string(row));
+                                                       std::to_string(rows.size()) + " hold no row " +
+                                                       std::to_string(row));
             SpeakerEmbedding record;
             record.embedding = rows[row];
             if (row < pldaRows.size())

@@ -41,7 +41,8 @@ struct SpeakerEmbedderContext {
 class SpeakerEmbedderModel {
   public:
     SpeakerEmbedderModel(std::filesystem::path modelURL, std::filesystem::path preprocessorModelURL,
-                         std::optional<std::filesystem::path> pldaModelURL, basalith::ComputeUnits computeUnits);
+                         std::optional<std::filesystem::path> pldaModelURL,
+                         basalith::ComputeUnits computeUnits);
 
     const std::filesystem::path& modelURL() const { return modelURL_; }
     basalith::ComputeUnits computeUnits() const { return computeUnits_; }
@@ -72,6 +73,12 @@ class SpeakerEmbedderModel {
     // differ.
     static basalith::MultiArray reshapeMultiArray(const basalith::MultiArray& array,
                                                   const std::vector<std::int64_t>& shape);
+    // The mask rows of one chunk, [1, maskRows, framesPerChunk] in half floats: row w × S + s holds
+    // speaker s's activity in window w with overlapped frames scaled by (1 − overlap), at the
+    // window's columns of the chunk grid, for the active speakers of each window; all else 0.
+    // Throws DiarithError::invalidModelOutput for a geometry that does not fit.
+    static basalith::MultiArray speakerMasks(const SpeakerEmbedderContext& context, std::int64_t maskRows,
+                                             std::int64_t chunkIndex = 0);
     // Rows [0, r, ·] of a rank-3 array as floats; empty with the error line "[SpeakerEmbedder] No
     // embeddings to convert to float arrays" for a null array, and empty for another rank.
     static std::vector<std::vector<float>> floatArrays(const basalith::MultiArray* array);
@@ -79,7 +86,8 @@ class SpeakerEmbedderModel {
   private:
     struct Held;
     std::vector<SpeakerEmbedding> processChunk(const Held& held, const SpeakerEmbedderContext& context,
-                                               std::int64_t chunkIndex, const basalith::MultiArray& audioChunk) const;
+                                               std::int64_t chunkIndex,
+                                               const basalith::MultiArray& audioChunk) const;
 
     const std::filesystem::path modelURL_;
     const basalith::ComputeUnits computeUnits_;

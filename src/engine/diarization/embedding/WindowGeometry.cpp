@@ -21,12 +21,14 @@ std::string number(float value) {
 } // namespace
 
 float WindowGeometry::windowStep() const {
-    return windowsCount >= 2 ? (secondsPerChunk - secondsPerWindow) / static_cast<float>(windowsCount - 1) : 0.0f;
+    return windowsCount >= 2 ? (secondsPerChunk - secondsPerWindow) / static_cast<float>(windowsCount - 1)
+                             : 0.0f;
 }
 
 std::int64_t WindowGeometry::framesPerChunk() const {
     const float frames = secondsPerChunk * static_cast<float>(framesPerWindow) / secondsPerWindow;
-    if (!std::isfinite(frames) || frames < 0.0f || frames > static_cast<float>(std::numeric_limits<std::int32_t>::max()))
+    if (!std::isfinite(frames) || frames < 0.0f ||
+        frames > static_cast<float>(std::numeric_limits<std::int32_t>::max()))
         return 0;
     return static_cast<std::int64_t>(frames);
 }
@@ -58,20 +60,23 @@ void WindowGeometry::check(std::int64_t maskRows, std::int64_t maskFrames, std::
                 " local speakers");
     const std::int64_t needed = windowsCount * speakers;
     if (maskRows < needed)
-        invalid("mask rows " + std::to_string(maskRows) + " below windows × speakers " + std::to_string(needed));
+        invalid("mask rows " + std::to_string(maskRows) + " below windows × speakers " +
+                std::to_string(needed));
     if (embeddingRows < needed)
         invalid("embedding rows " + std::to_string(embeddingRows) + " below windows × speakers " +
                 std::to_string(needed));
     const std::int64_t columns = framesPerChunk();
     if (maskFrames != columns)
-        invalid("mask frames " + std::to_string(maskFrames) + " differ from framesPerChunk " + std::to_string(columns));
+        invalid("mask frames " + std::to_string(maskFrames) + " differ from framesPerChunk " +
+                std::to_string(columns));
     const auto rows = chunkIndices();
     if (static_cast<std::int64_t>(rows.size()) < windowsCount)
         invalid("chunk indices place " + std::to_string(rows.size()) + " of " + std::to_string(windowsCount) +
                 " windows");
     for (const auto& row : rows) {
         if (!row.empty() && row.back() >= columns)
-            invalid("chunk index " + std::to_string(row.back()) + " beyond framesPerChunk " + std::to_string(columns));
+            invalid("chunk index " + std::to_string(row.back()) + " beyond framesPerChunk " +
+                    std::to_string(columns));
     }
 }
 

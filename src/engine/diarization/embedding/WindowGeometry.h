@@ -8,9 +8,9 @@ namespace diarith {
 // Where the frames of a chunk's sliding windows lie: W windows of F frames, S local speakers, the
 // windows spread evenly over the chunk. All arithmetic in 32-bit floats, as the models give it.
 struct WindowGeometry {
-    std::int64_t windowsCount = 0;   // W
+    std::int64_t windowsCount = 0;    // W
     std::int64_t framesPerWindow = 0; // F
-    std::int64_t speakers = 0;       // S
+    std::int64_t speakers = 0;        // S
     float secondsPerWindow = 0.0f;
     float secondsPerChunk = 30.0f;
 

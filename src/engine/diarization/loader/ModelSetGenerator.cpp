@@ -20,7 +20,8 @@ ml::FeatureSpecs damaged(const ml::ModelConfig& config, ModelDamage damage) {
             drop("speaker_activity");
         if (damage == ModelDamage::segmenterWrongRank)
             specs.outputs[1].shape = {segmenter->windowCount,
-                                      static_cast<std::int64_t>(segmenter->frameCount) * segmenter->speakerCount};
+                                      static_cast<std::int64_t>(segmenter->frameCount) *
+                                          segmenter->speakerCount};
     }
     if (const auto* preprocessor = std::get_if<ml::SpeakerEmbedderPreprocessorConfig>(&config)) {
         if (damage == ModelDamage::noWaveformSize)
@@ -31,8 +32,8 @@ ml::FeatureSpecs damaged(const ml::ModelConfig& config, ModelDamage damage) {
     return specs;
 }
 
-void write(const std::filesystem::path& file, const ml::ModelConfig& config, std::vector<ml::WeightTensor> weights,
-           ModelDamage damage) {
+void write(const std::filesystem::path& file, const ml::ModelConfig& config,
+           std::vector<ml::WeightTensor> weights, ModelDamage damage) {
     ml::writeModelFile(file, config, weights, damaged(config, damage));
 }
 
@@ -43,8 +44,8 @@ ModelSetSizes ModelSetSizes::consistent() const {
     const auto& s = out.segmenter;
     out.embedder.maskRows = s.windowCount * s.speakerCount;
     const float secondsPerWindow = static_cast<float>(s.windowSamples) / 16000.0f;
-    out.embedder.maskFrames =
-        static_cast<int>(static_cast<float>(s.chunkSamples) / 16000.0f * static_cast<float>(s.frameCount) / secondsPerWindow);
+    out.embedder.maskFrames = static_cast<int>(static_cast<float>(s.chunkSamples) / 16000.0f *
+                                               static_cast<float>(s.frameCount) / secondsPerWindow);
     out.embedder.featureFrames = static_cast<int>(out.preprocessor.frameCount());
     out.embedder.featureLength = out.preprocessor.melCount;
     out.preprocessor.waveformSamples = s.chunkSamples;
@@ -79,11 +80,13 @@ void writeModelSet(const std::filesystem::path& repository, GeneratedWeights wei
     const auto folder = [&repository](const basalith::ModelInfo& info) { return info.modelURL(repository); };
     using basalith::ModelUtilities;
     write(ModelUtilities::detectModelURL(folder(segmenterModelInfo()), "SpeakerSegmenter"), sizes.segmenter,
-          tone ? ml::toneSegmenterWeights(sizes.segmenter) : ml::randomWeights(sizes.segmenter, seed), damage);
+          tone ? ml::toneSegmenterWeights(sizes.segmenter) : ml::randomWeights(sizes.segmenter, seed),
+          damage);
     write(ModelUtilities::detectModelURL(folder(embedderModelInfo()), "SpeakerEmbedderPreprocessor"),
           sizes.preprocessor, ml::randomWeights(sizes.preprocessor, seed), damage);
     write(ModelUtilities::detectModelURL(folder(embedderModelInfo()), "SpeakerEmbedder"), sizes.embedder,
-          tone ? ml::toneEmbedderWeights(sizes.embedder, sizes.preprocessor) : ml::randomWeights(sizes.embedder, seed),
+          tone ? ml::toneEmbedderWeights(sizes.embedder, sizes.preprocessor)
+               : ml::randomWeights(sizes.embedder, seed),
           damage);
     write(ModelUtilities::detectModelURL(folder(pldaModelInfo()), "PldaProjector"), sizes.plda,
           tone ? ml::tonePldaWeights(sizes.plda) : ml::randomWeights(sizes.plda, seed), damage);

@@ -44,6 +44,7 @@ enum class ModelDamage {
 // speaker_clusterer/pyannote-v4/W32A32/PldaProjector.gguf. Throws std::invalid_argument for sizes
 // the networks refuse, std::system_error when a file cannot be written.
 void writeModelSet(const std::filesystem::path& repository, GeneratedWeights weights, std::uint32_t seed = 1,
-                   ModelSetSizes sizes = ModelSetSizes{}.consistent(), ModelDamage damage = ModelDamage::none);
+                   ModelSetSizes sizes = ModelSetSizes{}.consistent(),
+                   ModelDamage damage = ModelDamage::none);
 
 } // namespace diarith

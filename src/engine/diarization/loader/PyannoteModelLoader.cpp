@@ -54,7 +54,8 @@ void checkModelGeometry(const SpeakerSegmenterModel& segmenter, const SpeakerEmb
     const auto* embedderDescription = embedderModel ? &embedderModel->description() : nullptr;
     const auto windows = shapeOr(outputShape(segmenterDescription, "sliding_window_waveform", 3), 3);
     const auto ids = shapeOr(outputShape(segmenterDescription, "speaker_ids", 3), 3);
-    const auto masks = anyInputShape(embedderDescription, "speaker_masks").value_or(std::vector<std::int64_t>{});
+    const auto masks =
+        anyInputShape(embedderDescription, "speaker_masks").value_or(std::vector<std::int64_t>{});
     const auto rows = shapeOr(outputShape(embedderDescription, "speaker_embeddings", 3), 3);
     const WindowGeometry geometry{.windowsCount = windows[0],
                                   .framesPerWindow = ids[1],
@@ -67,14 +68,16 @@ void checkModelGeometry(const SpeakerSegmenterModel& segmenter, const SpeakerEmb
     if (waveform) {
         const float l = static_cast<float>(windows[2]), n = static_cast<float>((*waveform)[0]);
         const float offset = l - (n - l) / static_cast<float>(windows[0] - 1);
-        if (!std::isfinite(offset) || std::fabs(offset) >= static_cast<float>(SpeakerSegmenterModel::kChunkSamples))
+        if (!std::isfinite(offset) ||
+            std::fabs(offset) >= static_cast<float>(SpeakerSegmenterModel::kChunkSamples))
             throw DiarithError::invalidModelOutput("Invalid model geometry: stride offset " +
                                                    Logging::toLogText(offset) + " samples");
     }
 }
 
 PyannoteModelLoader::PyannoteModelLoader(PyannoteConfig config, basalith::ModelInfo segmenterModelInfo,
-                                         basalith::ModelInfo embedderModelInfo, basalith::ModelInfo pldaModelInfo)
+                                         basalith::ModelInfo embedderModelInfo,
+                                         basalith::ModelInfo pldaModelInfo)
     : config_(std::move(config)), segmenterModelInfo_(std::move(segmenterModelInfo)),
       embedderModelInfo_(std::move(embedderModelInfo)), pldaModelInfo_(std::move(pldaModelInfo)) {}
 
@@ -88,13 +91,15 @@ std::optional<std::string> PyannoteModelLoader::modelFolder() const {
 }
 
 std::string PyannoteModelLoader::resolveModels(basalith::ModelDownloader& downloader,
-                                               const basalith::ProgressCallback& progress, const std::stop_token& stop) {
+                                               const basalith::ProgressCallback& progress,
+                                               const std::stop_token& stop) {
     if (const auto folder = modelFolder()) {
         Logging::info("[Diarith] Using local models from: " + *folder);
         return *folder;
     }
     const std::vector<std::string> patterns{segmenterModelInfo_.downloadPattern(),
-                                            embedderModelInfo_.downloadPattern(), pldaModelInfo_.downloadPattern()};
+                                            embedderModelInfo_.downloadPattern(),
+                                            pldaModelInfo_.downloadPattern()};
     std::optional<std::filesystem::path> base;
     if (config_.modelDownloadConfig.downloadBase)
         base = *config_.modelDownloadConfig.downloadBase;
@@ -106,8 +111,8 @@ void PyannoteModelLoader::load(const std::string& folder, bool prewarm) {
     const auto embedderFolder = embedderModelInfo_.modelURL(folder);
     const auto pldaFolder = pldaModelInfo_.modelURL(folder);
     auto segmenter = std::make_shared<SpeakerSegmenterModel>(
-        ModelUtilities::detectModelURL(segmenterFolder, "SpeakerSegmenter"), config_.concurrentSegmenterWorkers,
-        config_.fullRedundancy, segmenterModelInfo_.computeUnits);
+        ModelUtilities::detectModelURL(segmenterFolder, "SpeakerSegmenter"),
+        config_.concurrentSegmenterWorkers, config_.fullRedundancy, segmenterModelInfo_.computeUnits);
     auto embedder = std::make_shared<SpeakerEmbedderModel>(
         ModelUtilities::detectModelURL(embedderFolder, "SpeakerEmbedder"),
         ModelUtilities::detectModelURL(embedderFolder, "SpeakerEmbedderPreprocessor"),
@@ -119,7 +124,8 @@ void PyannoteModelLoader::load(const std::string& folder, bool prewarm) {
     checkModelGeometry(*segmenter, *embedder);
     const auto phi = embedder->pldaModel()->betweenClassCovariance();
     if (!phi || phi->size() != 128)
-        throw DiarithError::invalidModelOutput("The PLDA model holds " + std::to_string(phi ? phi->size() : 0) +
+        throw DiarithError::invalidModelOutput("The PLDA model holds " +
+                                               std::to_string(phi ? phi->size() : 0) +
                                                " between-class covariance values, the clustering needs 128");
     auto loaded = std::make_shared<const PyannoteModels>(segmenter, embedder, config_, segmenterModelInfo_,
                                                          embedderModelInfo_, pldaModelInfo_, *phi);

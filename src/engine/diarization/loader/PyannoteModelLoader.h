@@ -20,9 +20,10 @@ class PyannoteDiarizer;
 basalith::ModelInfo segmenterModelInfo(std::optional<std::string> version = std::nullopt,
                                        std::optional<std::string> variant = std::nullopt,
                                        basalith::ComputeUnits computeUnits = basalith::ComputeUnits::cpuOnly);
-basalith::ModelInfo embedderModelInfo(std::optional<std::string> version = std::nullopt,
-                                      std::optional<std::string> variant = std::nullopt,
-                                      basalith::ComputeUnits computeUnits = basalith::ComputeUnits::cpuAndNeuralEngine);
+basalith::ModelInfo
+embedderModelInfo(std::optional<std::string> version = std::nullopt,
+                  std::optional<std::string> variant = std::nullopt,
+                  basalith::ComputeUnits computeUnits = basalith::ComputeUnits::cpuAndNeuralEngine);
 basalith::ModelInfo pldaModelInfo();
 
 // A loaded model set.
@@ -35,13 +36,14 @@ class DiarithModels {
 // The loaded segmentation and embedding models (with the embedder's preprocessor and PLDA
 // projection), shared by every diarization while loaded.
 struct PyannoteModels final : DiarithModels {
-    PyannoteModels(std::shared_ptr<SpeakerSegmenterModel> segmenter, std::shared_ptr<SpeakerEmbedderModel> embedder,
-                   PyannoteConfig config, basalith::ModelInfo segmenterModelInfo,
-                   basalith::ModelInfo embedderModelInfo, basalith::ModelInfo pldaModelInfo,
-                   std::vector<float> betweenClassCovariance)
+    PyannoteModels(std::shared_ptr<SpeakerSegmenterModel> segmenter,
+                   std::shared_ptr<SpeakerEmbedderModel> embedder, PyannoteConfig config,
+                   basalith::ModelInfo segmenterModelInfo, basalith::ModelInfo embedderModelInfo,
+                   basalith::ModelInfo pldaModelInfo, std::vector<float> betweenClassCovariance)
         : segmenter(std::move(segmenter)), embedder(std::move(embedder)), config(std::move(config)),
           segmenterModelInfo(std::move(segmenterModelInfo)), embedderModelInfo(std::move(embedderModelInfo)),
-          pldaModelInfo(std::move(pldaModelInfo)), betweenClassCovariance(std::move(betweenClassCovariance)) {}
+          pldaModelInfo(std::move(pldaModelInfo)), betweenClassCovariance(std::move(betweenClassCovariance)) {
+    }
 
     std::shared_ptr<SpeakerSegmenterModel> segmenter;
     std::shared_ptr<SpeakerEmbedderModel> embedder;
@@ -76,7 +78,8 @@ class PyannoteModelLoader final : public basalith::ModelLoader,
     std::shared_ptr<const PyannoteModels> models() const;
 
     std::optional<std::string> modelFolder() const override;
-    std::string resolveModels(basalith::ModelDownloader& downloader, const basalith::ProgressCallback& progress,
+    std::string resolveModels(basalith::ModelDownloader& downloader,
+                              const basalith::ProgressCallback& progress,
                               const std::stop_token& stop) override;
     // Builds and loads the wrappers from `folder`; with prewarm only proves they load. Throws the
     // runtime's error for a missing or damaged file, DiarithError::invalidModelOutput for a

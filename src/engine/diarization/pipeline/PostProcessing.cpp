@@ -17,7 +17,8 @@ using basalith::Logging;
 class PostProcessingTimer {
   public:
     ~PostProcessingTimer() {
-        const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start_).count();
+        const double ms =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start_).count();
         char text[96];
         std::snprintf(text, sizeof text, "[Diarith] Post processing time: %.2f ms", ms);
         Logging::debug(std::string(text));
@@ -33,7 +34,8 @@ class PostProcessingTimer {
 // 0, overlapping windows averaged, the estimated number of simultaneous speakers switched on at
 // each frame (one with exclusive reconciliation).
 DiarizationResult PyannoteDiarizerActor::postProcess(const std::vector<SpeakerEmbedding>& speakerEmbeddings,
-                                                     std::int64_t originalLength, bool useExclusiveReconciliation) const {
+                                                     std::int64_t originalLength,
+                                                     bool useExclusiveReconciliation) const {
     const PostProcessingTimer timer;
     const SpeakerSegmenterModel& segmenter = *config_.segmenterModel;
     const float reportedFrameRate = segmenter.modelSampleRate();
@@ -41,8 +43,8 @@ DiarizationResult PyannoteDiarizerActor::postProcess(const std::vector<SpeakerEm
         return DiarizationResult({}, reportedFrameRate);
     const float windowsLength = segmenter.windowsLength();
     if (!(windowsLength > 0.0f))
-        throw DiarithError::invalidModelOutput("Invalid model geometry: windowsLength " + Logging::toLogText(windowsLength) +
-                                               " gives no frame grid");
+        throw DiarithError::invalidModelOutput("Invalid model geometry: windowsLength " +
+                                               Logging::toLogText(windowsLength) + " gives no frame grid");
 
     std::int64_t speakerCount = 0;
     for (const auto& e : speakerEmbeddings)
@@ -56,7 +58,8 @@ DiarizationResult PyannoteDiarizerActor::postProcess(const std::vector<SpeakerEm
                    std::to_string(maxChunks) + ", framesPerWindow " + std::to_string(framesPerWindow));
 
     const auto frames = static_cast<std::size_t>(std::max<std::int64_t>(frameCount, 0));
-    std::vector<std::vector<float>> aggregated(static_cast<std::size_t>(speakerCount), std::vector<float>(frames, 0.0f));
+    std::vector<std::vector<float>> aggregated(static_cast<std::size_t>(speakerCount),
+                                               std::vector<float>(frames, 0.0f));
     std::vector<float> coverage(frames, 0.0f);
     std::set<std::int64_t> seenStarts;
     for (const auto& e : speakerEmbeddings) {
@@ -72,7 +75,8 @@ DiarizationResult PyannoteDiarizerActor::postProcess(const std::vector<SpeakerEm
             if (g < 0 || g >= frameCount) {
                 Logging::error("Frame counter index out of range: " + std::to_string(g) + " not in [0, " +
                                std::to_string(frameCount) + "), startOffset: " + std::to_string(start) +
-                               ", index: " + std::to_string(k) + ", windowIndex: " + std::to_string(e.windowIndex));
+                               ", index: " + std::to_string(k) +
+                               ", windowIndex: " + std::to_string(e.windowIndex));
                 continue;
             }
             const auto frame = static_cast<std::size_t>(g);
@@ -84,7 +88,8 @@ DiarizationResult PyannoteDiarizerActor::postProcess(const std::vector<SpeakerEm
         seenStarts.insert(start);
     }
 
-    DiarizationResult::BinaryMatrix binary(static_cast<std::size_t>(speakerCount), std::vector<std::int64_t>(frames, 0));
+    DiarizationResult::BinaryMatrix binary(static_cast<std::size_t>(speakerCount),
+                                           std::vector<std::int64_t>(frames, 0));
     std::vector<std::pair<std::size_t, float>> candidates;
     for (std::size_t g = 0; g < frames; ++g) {
         std::int64_t active = 0;

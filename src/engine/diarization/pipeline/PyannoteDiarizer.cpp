@@ -89,7 +89,8 @@ void PyannoteDiarizerActor::stopPipeline() {
 void PyannoteDiarizerActor::loadModels() {
     auto& segmenter = *config_.segmenterModel;
     auto& embedder = *config_.embedderModel;
-    if (segmenter.modelState() == basalith::ModelState::loaded && embedder.modelState() == basalith::ModelState::loaded) {
+    if (segmenter.modelState() == basalith::ModelState::loaded &&
+        embedder.modelState() == basalith::ModelState::loaded) {
         timings_.modelLoading = modelLoadTime_;
         return;
     }
@@ -103,12 +104,14 @@ void PyannoteDiarizerActor::loadModels() {
     timings_.modelLoading = modelLoadTime_;
 }
 
-std::vector<SeekClip> PyannoteDiarizerActor::prepareSeekClips(std::int64_t contentFrames,
-                                                              const PyannoteDiarizationOptions* options) const {
+std::vector<SeekClip>
+PyannoteDiarizerActor::prepareSeekClips(std::int64_t contentFrames,
+                                        const PyannoteDiarizationOptions* options) const {
     std::vector<std::int64_t> points;
     for (float time : options ? options->clipTimestamps : std::vector<float>{}) {
         const float sample = time * static_cast<float>(kSampleRate);
-        if (!std::isfinite(sample) || std::fabs(sample) > static_cast<float>(std::numeric_limits<std::int32_t>::max()) * 64)
+        if (!std::isfinite(sample) ||
+            std::fabs(sample) > static_cast<float>(std::numeric_limits<std::int32_t>::max()) * 64)
             throw DiarithError::invalidConfiguration("Clip timestamp " + Logging::toLogText(time) +
                                                      " is not a time within the audio");
         points.push_back(std::lround(sample));
@@ -135,26 +138,30 @@ void PyannoteDiarizerActor::reset() {
     timings_ = PyannoteDiarizationTimings{};
 }
 
-void PyannoteDiarizerActor::initialize(const std::vector<float>& audioArray, const PyannoteDiarizationOptions* options,
+void PyannoteDiarizerActor::initialize(const std::vector<float>& audioArray,
+                                       const PyannoteDiarizationOptions* options,
                                        std::function<void(double)> stageProgress) {
     reset();
     timings_.pipelineStart = seconds();
     loadModels();
     audioLength_ = static_cast<std::int64_t>(audioArray.size());
     const auto clips = prepareSeekClips(audioLength_, options);
-    Logging::debug("[PyannoteDiarizer] audioArray: " + std::to_string(audioLength_) + ", seekClips: " + clipsText(clips));
+    Logging::debug("[PyannoteDiarizer] audioArray: " + std::to_string(audioLength_) +
+                   ", seekClips: " + clipsText(clips));
     timings_.numberOfSegmenterWorkers = config_.segmenterModel->concurrentWorkers();
-    pipeline_ = std::jthread([this, &audioArray, clips, stageProgress = std::move(stageProgress)](std::stop_token stop) {
-        try {
-            runPipeline(audioArray, clips, stageProgress, stop);
-        } catch (...) {
-            pipelineError_ = std::current_exception();
-        }
-    });
+    pipeline_ = std::jthread(
+        [this, &audioArray, clips, stageProgress = std::move(stageProgress)](std::stop_token stop) {
+            try {
+                runPipeline(audioArray, clips, stageProgress, stop);
+            } catch (...) {
+                pipelineError_ = std::current_exception();
+            }
+        });
 }
 
 void PyannoteDiarizerActor::runPipeline(const std::vector<float>& audio, const std::vector<SeekClip>& clips,
-                                        const std::function<void(double)>& stageProgress, const std::stop_token& stop) {
+                                        const std::function<void(double)>& stageProgress,
+                                        const std::stop_token& stop) {
     ProgressReporter stage([&stageProgress](const DiarizationProgress& p) {
         if (stageProgress)
             stageProgress(p.fractionCompleted());
@@ -171,12 +178,15 @@ void PyannoteDiarizerActor::runPipeline(const std::vector<float>& audio, const s
         velnote::platform::throwIfCancelled(stop);
         const bool whole = clip.start == 0 && clip.end == static_cast<std::int64_t>(audio.size());
         const std::vector<float> copy =
-            whole ? std::vector<float>{} : std::vector<float>(audio.begin() + clip.start, audio.begin() + clip.end);
+            whole ? std::vector<float>{}
+                  : std::vector<float>(audio.begin() + clip.start, audio.begin() + clip.end);
         const std::vector<float>& slice = whole ? audio : copy;
         const double sliceSeconds = static_cast<double>(slice.size()) / kSampleRate;
         // Windows are numbered from the clip's start; the frame grid starts at the buffer's.
-        const auto clipOffset = static_cast<std::int64_t>(std::llround(static_cast<double>(clip.start) / kSampleRate));
-        const std::int64_t chunkCount = std::max<std::int64_t>(segmenter.maxChunks(static_cast<std::int64_t>(slice.size())), 1);
+        const auto clipOffset =
+            static_cast<std::int64_t>(std::llround(static_cast<double>(clip.start) / kSampleRate));
+        const std::int64_t chunkCount =
+            std::max<std::int64_t>(segmenter.maxChunks(static_cast<std::int64_t>(slice.size())), 1);
         const std::int64_t workers = embedderWorkers(config_.concurrentEmbedderWorkers, sliceSeconds);
         {
             std::lock_guard lock(timingsMutex_);
@@ -198,11 +208,13 @@ void PyannoteDiarizerActor::runPipeline(const std::vector<float>& audio, const s
                         if (!records.empty())
                             clusterer.add(std::move(records)).get();
                     } catch (const std::exception& error) {
-                        Logging::error(std::string("[PyannoteDiarizer] Error processing embeddings: ") + error.what());
+                        Logging::error(std::string("[PyannoteDiarizer] Error processing embeddings: ") +
+                                       error.what());
                         throw;
                     }
                     const std::int64_t n = counter.add((seconds() - t0) * 1000.0);
-                    const double f = (processedSeconds + sliceSeconds * static_cast<double>(n) / static_cast<double>(chunkCount)) /
+                    const double f = (processedSeconds + sliceSeconds * static_cast<double>(n) /
+                                                             static_cast<double>(chunkCount)) /
                                      std::max(totalSeconds, 1.0);
                     stage.raiseTo(f <= 0 ? 0 : static_cast<std::int64_t>(std::min(f, 0.99) * 100.0));
                 }
@@ -225,7 +237,8 @@ void PyannoteDiarizerActor::runPipeline(const std::vector<float>& audio, const s
         stage.set(100);
 }
 
-DiarizationResult PyannoteDiarizerActor::clusterSpeakers(Clusterer& clusterer, const PyannoteDiarizationOptions* options,
+DiarizationResult PyannoteDiarizerActor::clusterSpeakers(Clusterer& clusterer,
+                                                         const PyannoteDiarizationOptions* options,
                                                          const std::function<void(double)>& stageProgress) {
     ProgressReporter stage([&stageProgress](const DiarizationProgress& p) {
         if (stageProgress)
@@ -249,7 +262,8 @@ DiarizationResult PyannoteDiarizerActor::clusterSpeakers(Clusterer& clusterer, c
     timings_.clusteringTime = (seconds() - t0) * 1000.0;
     stage.set(80);
 
-    DiarizationResult diarization = postProcess(clustered.speakerEmbeddings, audioLength_, opts.useExclusiveReconciliation);
+    DiarizationResult diarization =
+        postProcess(clustered.speakerEmbeddings, audioLength_, opts.useExclusiveReconciliation);
     timings_.numberOfSpeakers = diarization.speakerCount();
     timings_.fullPipeline = (seconds() - timings_.pipelineStart) * 1000.0;
     Logging::debug(timings_.debugDescription());
@@ -258,7 +272,8 @@ DiarizationResult PyannoteDiarizerActor::clusterSpeakers(Clusterer& clusterer, c
     return diarization;
 }
 
-DiarizationResult PyannoteDiarizerActor::diarize(const std::vector<float>& audioArray, const DiarizationOptions* options,
+DiarizationResult PyannoteDiarizerActor::diarize(const std::vector<float>& audioArray,
+                                                 const DiarizationOptions* options,
                                                  const DiarizationProgressCallback& progressCallback) {
     std::lock_guard lock(running_);
     const auto* opts = dynamic_cast<const PyannoteDiarizationOptions*>(options);
@@ -283,7 +298,8 @@ DiarizationResult PyannoteDiarizerActor::diarize(const std::vector<float>& audio
 }
 
 PyannoteDiarizer::PyannoteDiarizer(std::shared_ptr<PyannoteModelLoader> loader,
-                                   std::shared_ptr<basalith::ModelDownloader> downloader, DiarizerConfig config)
+                                   std::shared_ptr<basalith::ModelDownloader> downloader,
+                                   DiarizerConfig config)
     : loader_(std::move(loader)), downloader_(std::move(downloader)), actor_(std::move(config)) {}
 
 std::optional<std::filesystem::path> PyannoteDiarizer::modelFolder() const {
@@ -312,7 +328,8 @@ void PyannoteDiarizer::unloadModels() {
     loader_->unload();
 }
 
-DiarizationResult PyannoteDiarizer::diarize(const std::vector<float>& audioArray, const DiarizationOptions* options,
+DiarizationResult PyannoteDiarizer::diarize(const std::vector<float>& audioArray,
+                                            const DiarizationOptions* options,
                                             const DiarizationProgressCallback& progressCallback) {
     return actor_.diarize(audioArray, options, progressCallback);
 }
@@ -326,9 +343,9 @@ std::shared_ptr<PyannoteDiarizer> PyannoteModelLoader::makeDiarizer() {
                           .clusterer = std::make_shared<VBxClustering>(loaded->betweenClassCovariance),
                           .concurrentEmbedderWorkers = config_.concurrentEmbedderWorkers,
                           .models = loaded};
-    return std::make_shared<PyannoteDiarizer>(shared_from_this(),
-                                              std::make_shared<basalith::ModelDownloader>(config_.modelDownloadConfig),
-                                              std::move(config));
+    return std::make_shared<PyannoteDiarizer>(
+        shared_from_this(), std::make_shared<basalith::ModelDownloader>(config_.modelDownloadConfig),
+        std::move(config));
 }
 
 } // namespace diarith

@@ -59,7 +59,8 @@ class PyannoteDiarizerActor {
     // The clips of `options` (pairs of seconds; an odd count ends at the buffer's end), or the
     // whole buffer. Throws DiarithError::invalidConfiguration for a time that is not finite or a
     // clip that is not a range within the buffer.
-    std::vector<SeekClip> prepareSeekClips(std::int64_t contentFrames, const PyannoteDiarizationOptions* options) const;
+    std::vector<SeekClip> prepareSeekClips(std::int64_t contentFrames,
+                                           const PyannoteDiarizationOptions* options) const;
     // Stops and waits for a running embedding pipeline, empties the clusterer, zeroes the report.
     void reset();
     // Loads the models and starts the embedding pipeline over `audioArray`, which must stay alive
@@ -70,8 +71,8 @@ class PyannoteDiarizerActor {
     // Waits for the pipeline (its first error ends the diarization), clusters and post-processes.
     DiarizationResult clusterSpeakers(Clusterer& clusterer, const PyannoteDiarizationOptions* options,
                                       const std::function<void(double)>& stageProgress);
-    DiarizationResult postProcess(const std::vector<SpeakerEmbedding>& speakerEmbeddings, std::int64_t originalLength,
-                                  bool useExclusiveReconciliation) const;
+    DiarizationResult postProcess(const std::vector<SpeakerEmbedding>& speakerEmbeddings,
+                                  std::int64_t originalLength, bool useExclusiveReconciliation) const;
     // Options of any type but PyannoteDiarizationOptions count as absent. The callback sees 0
     // first, 100 last, each value higher than the one before, from the pipeline's threads.
     DiarizationResult diarize(const std::vector<float>& audioArray, const DiarizationOptions* options,
@@ -98,8 +99,8 @@ class PyannoteDiarizerActor {
 // The engine's own diarizer over a model loader: every call works on the loader's loaded set.
 class PyannoteDiarizer final : public Diarizer {
   public:
-    PyannoteDiarizer(std::shared_ptr<PyannoteModelLoader> loader, std::shared_ptr<basalith::ModelDownloader> downloader,
-                     DiarizerConfig config);
+    PyannoteDiarizer(std::shared_ptr<PyannoteModelLoader> loader,
+                     std::shared_ptr<basalith::ModelDownloader> downloader, DiarizerConfig config);
 
     std::optional<std::filesystem::path> modelFolder() const override;
     basalith::ModelState modelState() const override;

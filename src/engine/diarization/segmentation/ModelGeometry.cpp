@@ -3,15 +3,16 @@
 namespace diarith {
 namespace {
 
-std::optional<std::vector<std::int64_t>> shapeIn(const std::map<std::string, basalith::FeatureDescription>& features,
-                                                 const std::string& name) {
+std::optional<std::vector<std::int64_t>>
+shapeIn(const std::map<std::string, basalith::FeatureDescription>& features, const std::string& name) {
     auto found = features.find(name);
     if (found == features.end() || found->second.type != basalith::FeatureDescription::Type::multiArray)
         return std::nullopt;
     return found->second.shape;
 }
 
-std::optional<std::vector<std::int64_t>> ofRank(std::optional<std::vector<std::int64_t>> shape, std::size_t rank) {
+std::optional<std::vector<std::int64_t>> ofRank(std::optional<std::vector<std::int64_t>> shape,
+                                                std::size_t rank) {
     return shape && shape->size() == rank ? shape : std::nullopt;
 }
 

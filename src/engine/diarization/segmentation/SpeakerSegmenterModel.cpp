@@ -56,7 +56,8 @@ std::vector<Chunk> cutChunks(const std::vector<float>& audio, std::int64_t limit
 SpeakerSegmenterModel::SpeakerSegmenterModel(std::filesystem::path modelURL, std::int64_t concurrentWorkers,
                                              bool useFullRedundancy, basalith::ComputeUnits computeUnits)
     : modelURL_(std::move(modelURL)), computeUnits_(computeUnits),
-      concurrentWorkers_(std::max<std::int64_t>(concurrentWorkers, 1)), useFullRedundancy_(useFullRedundancy) {
+      concurrentWorkers_(std::max<std::int64_t>(concurrentWorkers, 1)),
+      useFullRedundancy_(useFullRedundancy) {
     Logging::info("[SpeakerSegmenter] initialized with " + modelURL_.filename().string() + " model");
 }
 
@@ -166,10 +167,9 @@ void SpeakerSegmenterModel::predict(const std::vector<float>& audio, SegmenterOu
                     auto features = held->predict({{"waveform", *input}});
                     Logging::debug(tag + "inference for chunk " + std::to_string(chunk->index) + " took",
                                    std::chrono::duration<double>(Clock::now() - began).count());
-                    outputs.push(SpeakerSegmenterOutput(std::move(features), chunk->index, std::move(*input),
-                                                        chunkStride,
-                                                        static_cast<float>(chunk->samples.size()) / 16000.0f,
-                                                        frameRate));
+                    outputs.push(SpeakerSegmenterOutput(
+                        std::move(features), chunk->index, std::move(*input), chunkStride,
+                        static_cast<float>(chunk->samples.size()) / 16000.0f, frameRate));
                 } catch (const std::exception& error) {
                     Logging::error(tag + "inference for chunk " + std::to_string(chunk->index) +
                                    " encountered an error: " + error.what());
@@ -185,7 +185,8 @@ void SpeakerSegmenterModel::predict(const std::vector<float>& audio, SegmenterOu
         outputs.close();
         throw;
     }
-    Logging::debug(formatMilliseconds("[Diarith] Total segmenter model inference time: %.2f ms", millisecondsSince(start)));
+    Logging::debug(formatMilliseconds("[Diarith] Total segmenter model inference time: %.2f ms",
+                                      millisecondsSince(start)));
     outputs.close();
 }
 

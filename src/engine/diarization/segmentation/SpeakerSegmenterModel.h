@@ -29,8 +29,8 @@ class SpeakerSegmenterModel {
     static constexpr std::int64_t kSampleRate = 16000;
 
     // Writes "[SpeakerSegmenter] initialized with <file name> model" at info level.
-    SpeakerSegmenterModel(std::filesystem::path modelURL, std::int64_t concurrentWorkers, bool useFullRedundancy,
-                          basalith::ComputeUnits computeUnits);
+    SpeakerSegmenterModel(std::filesystem::path modelURL, std::int64_t concurrentWorkers,
+                          bool useFullRedundancy, basalith::ComputeUnits computeUnits);
 
     const std::filesystem::path& modelURL() const { return modelURL_; }
     basalith::ComputeUnits computeUnits() const { return computeUnits_; }

@@ -4,9 +4,10 @@
 
 namespace diarith {
 
-SpeakerSegmenterOutput::SpeakerSegmenterOutput(velnote::platform::ml::FeatureMap features, std::int64_t chunkIndex,
-                                               basalith::MultiArray audioChunk, std::int64_t chunkStride,
-                                               float waveformLength, float modelSampleRate, float audioSampleRate)
+SpeakerSegmenterOutput::SpeakerSegmenterOutput(velnote::platform::ml::FeatureMap features,
+                                               std::int64_t chunkIndex, basalith::MultiArray audioChunk,
+                                               std::int64_t chunkStride, float waveformLength,
+                                               float modelSampleRate, float audioSampleRate)
     : chunkIndex(chunkIndex), audioChunk(std::move(audioChunk)), chunkStride(chunkStride),
       waveformLength(waveformLength), modelSampleRate(modelSampleRate), audioSampleRate(audioSampleRate),
       features_(std::move(features)) {}
@@ -30,14 +31,16 @@ std::int64_t SpeakerSegmenterOutput::windowsCount() const {
 
 float SpeakerSegmenterOutput::secondsPerWindow() const {
     const auto* windows = featureValue("sliding_window_waveform");
-    return windows && windows->shape().size() >= 3 ? static_cast<float>(windows->shape()[2]) / audioSampleRate : 0.0f;
+    return windows && windows->shape().size() >= 3 ? static_cast<float>(windows->shape()[2]) / audioSampleRate
+                                                   : 0.0f;
 }
 
 std::string SpeakerSegmenterOutput::debugDescription() const {
     std::string entries;
     for (const auto& [name, value] : features_)
         entries += (entries.empty() ? "" : ", ") + name + ": " + shapeText(value.shape());
-    return "[SpeakerSegmenterOutput: chunkIndex=" + std::to_string(chunkIndex) + ", features=" + entries + "]";
+    return "[SpeakerSegmenterOutput: chunkIndex=" + std::to_string(chunkIndex) + ", features=" + entries +
+           "]";
 }
 
 } // namespace diarith
