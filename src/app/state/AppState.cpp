@@ -45,6 +45,12 @@ double gainFromSetting(double stored, double min, double max) {
     return stored > 0 ? std::clamp(stored, min, max) : 1.0;
 }
 
+// A slider's gain brought into range; a value that is not a number would reach the audio threads
+// and the settings file as NaN, so it counts as the neutral gain.
+double clampGain(double gain, double min, double max) {
+    return std::isnan(gain) ? 1.0 : std::clamp(gain, min, max);
+}
+
 struct Replacement {
     std::string_view systemText;
     std::string_view key;
@@ -121,6 +127,16 @@ void AppState::setSharedMuteFlags(std::shared_ptr<SharedMuteFlags> flags) {
     sharedMuteFlags_ = std::move(flags);
 }
 
+void AppState::setSharedInputGains(std::shared_ptr<SharedInputGains> gains) {
+    requireMainThread("setSharedInputGains");
+    sharedInputGains_ = std::move(gains);
+}
+
+void AppState::setRecordingAdjustments(std::shared_ptr<RecordingAdjustments> adjustments) {
+    requireMainThread("setRecordingAdjustments");
+    recordingAdjustments_ = std::move(adjustments);
+}
+
 template <class T> void AppState::set(Field<T>& field, T value) {
     requireMainThread("set");
     const bool same = sameValue(field.value, value);
@@ -153,9 +169,6 @@ void AppState::setSessionSnapshots(std::vector<SessionStatusSnapshot> snapshots)
 }
 void AppState::setExpandedSessionID(std::optional<std::filesystem::path> sessionDir) {
     set(expandedSessionID_, std::move(sessionDir));
-}
-void AppState::setCaptureRegion(std::optional<ScreenRect> region) {
-    set(captureRegion_, region);
 }
 void AppState::setRecordingFloatingWindowVisible(bool visible) {
     set(isRecordingFloatingWindowVisible_, visible);
@@ -215,6 +228,79 @@ void AppState::persistSessionMetadataConfig(const SessionConfig& config,
 
 void AppState::waitForSessionMetadataWrites() {
     metadataRewriter_.waitUntilIdle();
+}
+
+// --- Running-session adjustments ---
+
+void AppState::setMicInputGain(double gain) {
+    setGain(micInputGain_, clampGain(gain, kMicGainMin, kMicGainMax), UserDefaultsKey::micInputGain,
+            &SharedInputGains::setMicInputGain, &AudioConfig::micInputGain);
+}
+
+void AppState::setSysInputGain(double gain) {
+    setGain(sysInputGain_, clampGain(gain, kSysGainMin, kSysGainMax), UserDefaultsKey::sysInputGain,
+            &SharedInputGains::setSysInputGain, &AudioConfig::sysInputGain);
+}
+
+void AppState::setGain(Field<double>& field, double clamped, UserDefaultsKey key,
+                       void (SharedInputGains::*live)(double), double AudioConfig::*configField) {
+    set(field, clamped);
+    if (sharedInputGains_) {
+        ((*sharedInputGains_).*live)(clamped);
+    }
+    mutateActiveSessionConfig([&](SessionConfig& config) { config.audio.*configField = clamped; });
+    UserDefaults(settings_).set(key, clamped);
+}
+
+void AppState::toggleMicMuted() {
+    set(micMuted_, !micMuted_.value);
+    if (sharedMuteFlags_) {
+        sharedMuteFlags_->setMicMuted(micMuted_.value);
+    }
+}
+
+void AppState::toggleSysMuted() {
+    set(sysMuted_, !sysMuted_.value);
+    if (sharedMuteFlags_) {
+        sharedMuteFlags_->setSysMuted(sysMuted_.value);
+    }
+}
+
+void AppState::setLiveSummaryEnabled(bool enabled) {
+    set(liveSummaryEnabled_, enabled);
+    mutateActiveSessionConfig([enabled](SessionConfig& config) { config.liveSummary.enabled = enabled; });
+    UserDefaults(settings_).set(UserDefaultsKey::liveSummaryEnabled, enabled);
+    updateLiveSummaryService();
+}
+
+void AppState::setLiveSummaryIntervalMinutes(std::int64_t minutes) {
+    const std::int64_t clamped = clampInterval(minutes);
+    set(liveSummaryIntervalMinutes_, clamped);
+    mutateActiveSessionConfig(
+        [clamped](SessionConfig& config) { config.liveSummary.intervalMinutes = clamped; });
+    UserDefaults(settings_).set(UserDefaultsKey::liveSummaryIntervalMinutes, clamped);
+    updateLiveSummaryService();
+}
+
+void AppState::updateLiveSummaryService() {
+    if (recordingAdjustments_) {
+        recordingAdjustments_->updateLiveSummarySettings(liveSummaryEnabled_.value,
+                                                         liveSummaryIntervalMinutes_.value);
+    }
+}
+
+void AppState::setCaptureRegion(std::optional<ScreenRect> region) {
+    set(captureRegion_, region);
+    if (recordingAdjustments_) {
+        recordingAdjustments_->updateCaptureRegion(region);
+    }
+}
+
+void AppState::changeScreenshotDisplay(std::int64_t displayIndex) {
+    requireMainThread("changeScreenshotDisplay");
+    if (recordingAdjustments_) {
+        recordingAdjustments_->changeScreenshotDisplay(displayIndex);
+    }
 }
 
 // --- Meters ---

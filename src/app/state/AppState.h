@@ -4,10 +4,12 @@
 #include "app/state/AppStateObservers.h"
 #include "app/state/ErrorAlertPresenter.h"
 #include "app/state/LiveActivityInfo.h"
+#include "app/state/RecordingAdjustments.h"
 #include "app/state/RecordingState.h"
 #include "app/state/ScreenRect.h"
 #include "app/state/SectionBuffer.h"
 #include "app/state/SessionMetadataRewriter.h"
+#include "app/state/SharedInputGains.h"
 #include "app/state/SharedMuteFlags.h"
 #include "platform/concurrency/Clock.h"
 #include "platform/concurrency/Executor.h"
@@ -15,6 +17,7 @@
 #include "platform/settings/SettingsStore.h"
 #include "session/config/SessionConfig.h"
 #include "session/folder/SessionStatusSnapshot.h"
+#include "session/settings/UserDefaultsKey.h"
 
 #include <chrono>
 #include <cstdint>
@@ -75,8 +78,14 @@ class AppState {
 
     // Where the alert of presentError() goes; nullptr restores the logging presenter.
     void setErrorAlertPresenter(std::shared_ptr<ErrorAlertPresenter> presenter);
-    // Where resetInputLevels() clears the audio threads' mute flags; nullptr for none.
+    // Where resetInputLevels() and the mute toggles set the audio threads' mute flags; nullptr
+    // for none.
     void setSharedMuteFlags(std::shared_ptr<SharedMuteFlags> flags);
+    // Where the gain setters hand the gains to the audio threads; nullptr for none.
+    void setSharedInputGains(std::shared_ptr<SharedInputGains> gains);
+    // Where the live-summary, region and display changes reach the running recording (the
+    // recording controller); nullptr for none.
+    void setRecordingAdjustments(std::shared_ptr<RecordingAdjustments> adjustments);
 
     // --- Fields ---
 
@@ -140,7 +149,6 @@ class AppState {
 
     // The screen region that limits screenshots of the running recording; none = whole display.
     const std::optional<ScreenRect>& captureRegion() const { return captureRegion_.value; }
-    void setCaptureRegion(std::optional<ScreenRect> region);
 
     bool isRecordingFloatingWindowVisible() const { return isRecordingFloatingWindowVisible_.value; }
     void setRecordingFloatingWindowVisible(bool visible);
@@ -176,7 +184,32 @@ class AppState {
     // does nothing unless the state is `recording` with an active folder and configuration.
     bool mutateActiveSessionConfig(const SessionConfigEdit& edit);
     // Blocks until the rewrites of "session.json" started so far are on disk (before quitting).
+    // Any thread.
     void waitForSessionMetadataWrites();
+
+    // --- Running-session adjustments (the recording window and the per-session settings) ---
+    //
+    // Each publishes the value, hands it to where it takes effect and records it in the settings
+    // and, while recording, in the running session's configuration. The live value, the setting
+    // and the configuration are written again even when the value did not change.
+
+    // Brought into 0.5...20 (not a number gives 1); also "micInputGain" and `audio.micInputGain`.
+    void setMicInputGain(double gain);
+    // Brought into 0.5...3 (not a number gives 1); also "sysInputGain" and `audio.sysInputGain`.
+    void setSysInputGain(double gain);
+    // Flip the published flag and the audio threads' flag; never stored anywhere else.
+    void toggleMicMuted();
+    void toggleSysMuted();
+    // Also "liveSummaryEnabled", `liveSummary.enabled`, and the live summary service.
+    void setLiveSummaryEnabled(bool enabled);
+    // Brought into 1...60; also "liveSummaryIntervalMinutes", `liveSummary.intervalMinutes`, and
+    // the live summary service.
+    void setLiveSummaryIntervalMinutes(std::int64_t minutes);
+    // Publishes the region and hands it to the running screenshot monitor, if any.
+    void setCaptureRegion(std::optional<ScreenRect> region);
+    // Points the running screenshot monitor at another display; the caller records the index in
+    // the configuration first.
+    void changeScreenshotDisplay(std::int64_t displayIndex);
 
     // --- Meters and live sections ---
 
@@ -233,6 +266,11 @@ class AppState {
     void updateLevel(Field<double>& level, Field<std::optional<SteadyTime>>& publishedAt, double value,
                      SteadyTime now);
 
+    // Publishes a gain already in range and hands it to the audio threads, the running session's
+    // configuration and the settings.
+    void setGain(Field<double>& field, double clamped, UserDefaultsKey key,
+                 void (SharedInputGains::*live)(double), double AudioConfig::*configField);
+    void updateLiveSummaryService();
     void applyRuntimeValues(const SessionConfig& config);
     void reloadRuntimeValuesFromDefaults();
     void persistSessionMetadataConfig(const SessionConfig& config, const std::filesystem::path& sessionDir);
@@ -244,6 +282,8 @@ class AppState {
     std::shared_ptr<AppStateObservers> observers_ = std::make_shared<AppStateObservers>();
     std::shared_ptr<ErrorAlertPresenter> alertPresenter_;
     std::shared_ptr<SharedMuteFlags> sharedMuteFlags_;
+    std::shared_ptr<SharedInputGains> sharedInputGains_;
+    std::shared_ptr<RecordingAdjustments> recordingAdjustments_;
     // Lets an alert closed after this object is gone do nothing.
     std::shared_ptr<bool> lifetime_ = std::make_shared<bool>(true);
 

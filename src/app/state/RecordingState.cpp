@@ -9,6 +9,7 @@ std::string RecordingState::menuTitle() const {
     case Phase::idle:
         return L10n::localized("L10n.Recording.startRecording", "Start Recording");
     case Phase::starting:
+        return L10n::localized("L10n.Recording.starting", "Starting...");
     case Phase::stopping:
         return L10n::localized("L10n.Recording.stopping", "Stopping...");
     case Phase::recording:

@@ -24,8 +24,7 @@ class RecordingState {
     // The message of an `error`; empty in every other phase.
     const std::string& errorMessage() const { return message_; }
 
-    // The title of the tray menu's record item, in the interface language. `starting` shows the
-    // stopping text: a start in progress is stopped, not started again, by that item.
+    // The title of the tray menu's record item, in the interface language.
     std::string menuTitle() const;
 
     // Same phase and, for `error`, the same message.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/state/SharedInputGains.h"
+
 #include <mutex>
 
 namespace velnote {
@@ -8,7 +10,7 @@ namespace velnote {
 // stop) to the audio threads, which read them for every buffer. Values are stored exactly as
 // written: the writers clamp where they clamp at all. Thread-safe; each access is one short
 // critical section.
-class RecordingRuntimeSettings {
+class RecordingRuntimeSettings final : public SharedInputGains {
   public:
     // The process's instance, created on first use and never destroyed.
     static RecordingRuntimeSettings& shared();
@@ -16,8 +18,8 @@ class RecordingRuntimeSettings {
     // Linear gain factors; 1.0 until first written.
     double micInputGain() const;
     double sysInputGain() const;
-    void setMicInputGain(double gain);
-    void setSysInputGain(double gain);
+    void setMicInputGain(double gain) override;
+    void setSysInputGain(double gain) override;
     // Both in one critical section.
     void setGains(double micGain, double sysGain);
 
