@@ -54,8 +54,8 @@ bool showItems(const std::vector<std::filesystem::path>& items) {
     }
 }
 
-bool openWithXdgOpen(const std::filesystem::path& folder) {
-    const std::string target = folder.string();
+bool openWithXdgOpen(const std::filesystem::path& item) {
+    const std::string target = item.string();
     char* argv[] = {const_cast<char*>("xdg-open"), const_cast<char*>(target.c_str()), nullptr};
     pid_t pid = 0;
     if (::posix_spawnp(&pid, "xdg-open", nullptr, nullptr, argv, environ) != 0)
@@ -78,6 +78,13 @@ bool FileManagerReveal::revealItems(const std::vector<std::filesystem::path>& it
     if (openWithXdgOpen(folder))
         return true;
     logger().error("cannot show {} in a file manager", first.string());
+    return false;
+}
+
+bool FileManagerReveal::openWithDefaultApplication(const std::filesystem::path& item) {
+    if (openWithXdgOpen(item))
+        return true;
+    logger().error("cannot open {} with its default application", item.string());
     return false;
 }
 

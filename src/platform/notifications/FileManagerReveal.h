@@ -16,6 +16,10 @@ class FileManagerReveal {
     // neither could be asked; never throws.
     static bool revealItems(const std::vector<std::filesystem::path>& items);
 
+    // Opens `item` with the desktop's default application for it (xdg-open). Returns false when
+    // xdg-open cannot be started; never throws.
+    static bool openWithDefaultApplication(const std::filesystem::path& item);
+
     // "file://" URI of an absolute path, with every byte outside the unreserved set and "/"
     // percent-encoded.
     static std::string fileUri(const std::filesystem::path& path);
