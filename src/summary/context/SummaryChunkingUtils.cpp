@@ -3,6 +3,7 @@
 #include "platform/text/Split.h"
 #include "platform/text/Whitespace.h"
 #include "session/VelnoteLogger.h"
+#include "session/config/PromptCatalog.h"
 #include "session/l10n/L10n.h"
 #include "session/settings/UserDictionaryStore.h"
 #include "summary/core/TextPattern.h"
@@ -51,53 +52,9 @@ std::string tableSummaryText(InterfaceLanguage language) {
                   "\n");
 }
 
+// The built-in "minutes" preset of the catalogue, in the interface language asked for.
 std::string defaultMinutesPrompt(InterfaceLanguage language) {
-    if (japanese(language))
-        return joined({"会議の文字起こし（Whisper + ライブ）から Markdown 形式の議事録を作成してください。",
-                       "- Markdown のみ出力。ASCII 罫線（┌┐└┘など）・装飾文字は不可",
-                       "- テーブルは `| ... |` 形式のみ",
-                       "- 矛盾時は Whisper を優先。不明瞭な箇所は（※）で示す",
-                       "",
-                       "# [会議タイトル]",
-                       "",
-                       "| 項目 | 内容 |",
-                       "|------|------|",
-                       "| 日時 | （タイムスタンプ・文脈から推測。不明なら「不明」） |",
-                       "| 参加者 | （SPEAKER_XX と名前の対応があれば反映） |",
-                       "| 所要時間 | （タイムスタンプから算出） |",
-                       "",
-                       "## 概要",
-                       "（2〜3文で会議全体の要旨）",
-                       "",
-                       "## [トピック見出し]",
-                       "（内容を箇条書きで記述）",
-                       "",
-                       "スクリーンショット一覧がある場合: 関連トピック内に `![説明](PLACEHOLDER:ファイル名)` "
-                       "で挿入（同一トピック最大2〜3枚）。末尾に独立セクションは作らない。"},
-                      "\n");
-    return joined(
-        {"Create meeting minutes in Markdown format from the transcript (Whisper + live).",
-         "- Output Markdown only. No ASCII box-drawing characters (┌┐└┘, etc.) or decorative symbols.",
-         "- Tables must use `| ... |` format only.",
-         "- When sources conflict, prioritize Whisper. Mark unclear sections with (※).",
-         "",
-         "# [Meeting Title]",
-         "",
-         "| Item | Details |",
-         "|------|---------|",
-         "| Date/Time | (Infer from timestamps or context; use \"Unknown\" if unavailable) |",
-         "| Participants | (Map SPEAKER_XX to names if correspondence is given) |",
-         "| Duration | (Calculate from timestamps) |",
-         "",
-         "## Overview",
-         "(2–3 sentences summarizing the entire meeting)",
-         "",
-         "## [Topic Heading]",
-         "(List content as bullet points)",
-         "",
-         "If a screenshot list is present: insert `![description](PLACEHOLDER:filename)` within the "
-         "relevant topic section (max 2–3 images per topic). Do not create a standalone section at the end."},
-        "\n");
+    return PromptCatalog::prompt("minutes", japanese(language));
 }
 
 std::string compactIntermediateText(InterfaceLanguage language) {
