@@ -74,7 +74,6 @@ AudioStreamTranscriber::~AudioStreamTranscriber() {
         audioProcessor_->stopRecording();
 }
 
-
 AudioStreamTranscriber::State AudioStreamTranscriber::state() const {
     std::lock_guard lock(snapshotMutex_);
     return snapshot_;
