@@ -117,4 +117,22 @@ bool isValidUtf8(std::string_view text) {
     return true;
 }
 
+std::string replacingInvalidUtf8(std::string_view text) {
+    const icu::StringPiece piece = icuPiece(text);
+    std::string out;
+    out.reserve(text.size());
+    int32_t offset = 0;
+    while (offset < piece.length()) {
+        const int32_t start = offset;
+        UChar32 c = 0;
+        // U8_NEXT steps over the maximal ill-formed subpart, so each bad sequence is one U+FFFD.
+        U8_NEXT(piece.data(), offset, piece.length(), c);
+        if (c < 0)
+            out += "\xEF\xBF\xBD";
+        else
+            out.append(text.data() + start, static_cast<std::size_t>(offset - start));
+    }
+    return out;
+}
+
 } // namespace velnote::platform

@@ -33,4 +33,9 @@ std::string replacingNonAlphanumerics(std::string_view text, std::string_view al
 // sequences, no overlong forms, no surrogates, nothing above U+10FFFF.
 bool isValidUtf8(std::string_view text);
 
+// `text` with each invalid UTF-8 sequence (a stray or truncated one, an overlong form, a
+// surrogate) replaced by one U+FFFD; valid text comes back unchanged. The bytes of an unfinished
+// character at the end become one U+FFFD.
+std::string replacingInvalidUtf8(std::string_view text);
+
 } // namespace velnote::platform

@@ -59,6 +59,18 @@ TEST(CharactersTest, ValidatesUtf8) {
     }
 }
 
+TEST(CharactersTest, ReplacesEachInvalidSequenceByOneReplacementCharacter) {
+    const std::string fffd = "\uFFFD";
+    EXPECT_EQ(replacingInvalidUtf8("こんにちは" + family), "こんにちは" + family);
+    EXPECT_EQ(replacingInvalidUtf8("a\xE3\x81"), "a" + fffd); // unfinished character at the end
+    EXPECT_EQ(replacingInvalidUtf8("\xE3\x81"
+                                   "a"),
+              fffd + "a");                                           // cut short inside the text
+    EXPECT_EQ(replacingInvalidUtf8("\x80\x80"), fffd + fffd);        // two stray bytes
+    EXPECT_EQ(replacingInvalidUtf8("\xC0\xAF!"), fffd + fffd + "!"); // overlong: neither byte can start one
+    EXPECT_EQ(replacingInvalidUtf8(std::string("a\0b", 3)), std::string("a\0b", 3));
+}
+
 TEST(CharactersTest, SplitGivesWholeClustersInOrder) {
     const std::vector<std::string_view> expected = {"a", family, "か\u3099", "\r\n", "\xFF"};
     const std::string text = "a" + family + "か\u3099\r\n\xFF";

@@ -1,16 +1,20 @@
 #pragma once
 
+#include "engine/foundation/ModelDownloadConfig.h"
 #include "engine/foundation/ModelUtilities.h"
 #include "engine/speech/models/ModelSupport.h"
 #include "engine/speech/models/ModelVariant.h"
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace vocalith {
+
+class WhisperTokenizer;
 
 // The foundation's model-file operations and the speech engine's own additions.
 struct ModelUtilities : basalith::ModelUtilities {
@@ -20,6 +24,12 @@ struct ModelUtilities : basalith::ModelUtilities {
 
     // The tokenizer repository of a variant, such as "openai/whisper-base.en".
     static std::string tokenizerNameForVariant(ModelVariant variant);
+
+    // loadTokenizer of tokenizer/TokenizerLoader.h.
+    static std::shared_ptr<WhisperTokenizer>
+    loadTokenizer(ModelVariant variant, const std::optional<std::filesystem::path>& tokenizerFolder,
+                  const std::vector<std::filesystem::path>& additionalSearchPaths, bool useBackgroundSession,
+                  const std::string& endpoint = basalith::kDefaultHubEndpoint);
 
     // The model folder names among a repository's file paths, ordered by variant (tiny first, then
     // by name within a variant). A non-large folder counts only when its name ends in its variant,
