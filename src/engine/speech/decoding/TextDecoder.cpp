@@ -80,6 +80,7 @@ class TextDecoder::Run {
     };
 
     void setUp();
+    float noSpeechProbOfPrefilledStart();
     bool step(std::int64_t index);
     void forcePromptToken(std::int64_t index);
     void updateCache(std::int64_t index, const DecodingCache& cache);
@@ -102,7 +103,7 @@ class TextDecoder::Run {
     std::int64_t prefilledIndex_ = 0;
     std::int64_t initialPromptIndex_ = 0;
     std::int64_t firstSampledIndex_ = 0; // the step whose prediction is the first sampled token
-    std::int64_t noSpeechIndex_ = 0;     // the step whose logits tell the no-speech probability
+    std::int64_t noSpeechIndex_ = 0;     // the step that feeds the start of transcript
     std::int64_t loopBound_ = 0;
     std::size_t tokenLimit_ = 0;
     std::vector<std::shared_ptr<LogitsFiltering>> filters_;
@@ -139,12 +140,34 @@ void TextDecoder::Run::setUp() {
     firstSampledIndex_ = std::max(prefilledIndex_, initialPromptIndex_ - 1);
     const auto start =
         std::find(currentTokens_.begin(), currentTokens_.end(), special_.startOfTranscriptToken);
-    noSpeechIndex_ = std::max<std::int64_t>(
-        start == currentTokens_.end() ? 0 : start - currentTokens_.begin(), prefilledIndex_);
+    noSpeechIndex_ = start == currentTokens_.end() ? 0 : start - currentTokens_.begin();
+    if (noSpeechIndex_ < prefilledIndex_)
+        noSpeechProb_ = noSpeechProbOfPrefilledStart();
     Logging::debug("Running main loop for a maximum of", loopBound_, "iterations, starting at index",
                    prefilledIndex_);
     decoder_.earlyStopActor_->set(false, windowId_);
     registered_ = true;
+}
+
+// The no-speech probability is the model's answer right after the start of transcript. A cache
+// prefilled past it has skipped that step, so the step is run once more on masks of its own; its
+// cache updates are dropped and the inputs stay as they are.
+float TextDecoder::Run::noSpeechProbOfPrefilledStart() {
+    using basalith::MultiArrayDataType;
+    const std::int64_t positions = inputs_.kvCacheUpdateMask.shape().back();
+    auto update = MultiArray::create({1, positions}, MultiArrayDataType::int32, std::int32_t{0});
+    auto padding =
+        MultiArray::create({1, positions}, MultiArrayDataType::float16, Float16(DecodingInputs::kMasked));
+    update.dataAs<std::int32_t>()[noSpeechIndex_] = 1;
+    for (std::int64_t i = 0; i <= noSpeechIndex_; ++i)
+        padding.dataAs<Float16>()[i] = Float16(0);
+    const auto predictionStart = clock_.now();
+    const auto output = decoder_.predictLogits({MultiArray::from({special_.startOfTranscriptToken}, 1),
+                                                MultiArray::from({noSpeechIndex_}, 1), inputs_.keyCache,
+                                                inputs_.valueCache, update, encoderOutput_, padding},
+                                               stop_);
+    totals_.predictions += seconds(clock_.now() - predictionStart);
+    return output && output->logits ? probabilityOf(*output->logits, special_.noSpeechToken) : 0.0f;
 }
 
 DecodingResult TextDecoder::Run::decode() {
@@ -190,7 +213,7 @@ bool TextDecoder::Run::step(std::int64_t index) {
     Totals thisStep;
     thisStep.predictions = seconds(clock_.now() - predictionStart);
     MultiArray logits = *output->logits;
-    if (index == noSpeechIndex_)
+    if (index == noSpeechIndex_ && index >= prefilledIndex_)
         noSpeechProb_ = probabilityOf(logits, special_.noSpeechToken);
 
     const auto nonPredictionStart = clock_.now();

@@ -130,9 +130,17 @@ TEST_F(TextDecoderTest, NoSpeechProbabilityComesFromTheStartOfTranscriptStep) {
     // Later steps do not count.
     decoder->adjust = noSpeechAt(4);
     EXPECT_LT(decode(*decoder).noSpeechProb, 0.01f);
-    // A cache prefilled past the start of transcript: the first step counts.
+    // A cache prefilled past the start of transcript: that step is run once more on its own,
+    // before the first decoding step, and leaves the inputs as they were.
+    decoder = makeDecoder();
+    decoder->adjust = noSpeechAt(0);
+    const auto prefilled = decode(*decoder, {}, {}, 3);
+    EXPECT_NEAR(prefilled.noSpeechProb, expected, 1e-3);
+    EXPECT_EQ(decoder->fed(), (std::vector<std::int64_t>{V::startOfTranscript, V::timeBegin, hello, world,
+                                                         stop, V::timestamp(1)}));
+    EXPECT_EQ(prefilled.tokens, silent.tokens);
     decoder->adjust = noSpeechAt(3);
-    EXPECT_NEAR(decode(*decoder, {}, {}, 3).noSpeechProb, expected, 1e-3);
+    EXPECT_LT(decode(*decoder, {}, {}, 3).noSpeechProb, 0.01f);
 }
 
 TEST_F(TextDecoderTest, AWindowNeverGrowsBeyondItsCache) {
