@@ -59,14 +59,6 @@ ProcessingQueue::ProcessingQueue(Dependencies d)
       processor_(SessionProcessor::Dependencies{&clock_, std::move(d.transcribe), std::move(d.summary),
                                                 std::move(d.acquireLock), timing_.lockRetryDelay},
                  SessionProcessor::Callbacks{
-                     [this](const fs::path& dir) {
-                         executor_.post([this, dir] {
-                             // A run that pause() or stopProcessing() let go is already dealt with: pause
-                             // put the folder back in front, a stop must not start it again.
-                             if (isRunning(dir) && !isPending(dir))
-                                 pendingDirs_.push_back(dir);
-                         });
-                     },
                      [this] { executor_.post([this] { pushSnapshots(SnapshotPush::throttled); }); },
                      [this](const fs::path& dir) {
                          executor_.post([this, dir] {
@@ -212,7 +204,12 @@ ResolvedDirectory ProcessingQueue::resolveUserDir() const {
 }
 
 bool ProcessingQueue::isPending(const fs::path& sessionDir) const {
-    return std::find(pendingDirs_.begin(), pendingDirs_.end(), sessionDir) != pendingDirs_.end();
+    return pendingSet_.contains(sessionDir);
+}
+
+void ProcessingQueue::appendPending(const fs::path& sessionDir) {
+    if (pendingSet_.insert(sessionDir).second)
+        pendingDirs_.push_back(sessionDir);
 }
 
 bool ProcessingQueue::isRunning(const fs::path& sessionDir) const {
@@ -222,12 +219,17 @@ bool ProcessingQueue::isRunning(const fs::path& sessionDir) const {
 
 void ProcessingQueue::erasePending(const fs::path& sessionDir) {
     assertOnExecutor();
-    std::erase(pendingDirs_, sessionDir);
+    dropPending(sessionDir);
     scheduleSnapshotUpdate();
 }
 
+void ProcessingQueue::dropPending(const fs::path& sessionDir) {
+    if (pendingSet_.erase(sessionDir) > 0)
+        std::erase(pendingDirs_, sessionDir);
+}
+
 void ProcessingQueue::insertAtFrontUnlessPending(const fs::path& sessionDir) {
-    if (!isPending(sessionDir))
+    if (pendingSet_.insert(sessionDir).second)
         pendingDirs_.insert(pendingDirs_.begin(), sessionDir);
 }
 
@@ -265,7 +267,7 @@ void ProcessingQueue::enqueueOnExecutor(const fs::path& sessionDir) {
         log().error("failed to read session metadata for enqueue check: {}: {}", nameOf(sessionDir),
                     error.what());
     }
-    pendingDirs_.push_back(sessionDir);
+    appendPending(sessionDir);
     drain();
 }
 
@@ -303,7 +305,9 @@ void ProcessingQueue::drain() {
 void ProcessingQueue::drainPending(const std::optional<fs::path>& bypassPauseFor) {
     if (shuttingDown_)
         return;
-    if (runningTasks_.empty()) {
+    // A cancelled run still holds its session until it ends: starting another beside it would run
+    // two sessions at once.
+    if (runningTasks_.empty() && windingDown_.empty()) {
         if (auto next = takeNextStartable(bypassPauseFor))
             startProcessing(*next);
     }
@@ -325,6 +329,7 @@ std::optional<fs::path> ProcessingQueue::takeNextStartable(const std::optional<f
         return std::nullopt;
     fs::path dir = *next;
     pendingDirs_.erase(next);
+    pendingSet_.erase(dir);
     return dir;
 }
 
@@ -346,13 +351,26 @@ void ProcessingQueue::startProcessing(const fs::path& sessionDir) {
         ++liveTasks_;
     }
     executor.post([this, id, sessionDir, stop] {
-        processor_.process(sessionDir, stop);
-        executor_.post([this, id] { finishTask(id); });
+        const bool lockTaken = processor_.process(sessionDir, stop);
+        executor_.post([this, id, lockTaken] {
+            if (!lockTaken)
+                requeueAfterLockGivenUp(id);
+            finishTask(id);
+        });
         std::lock_guard lock(liveTasksMutex_);
         --liveTasks_;
         liveTasksEnded_.notify_all();
     });
     publishRunningCount();
+}
+
+void ProcessingQueue::requeueAfterLockGivenUp(TaskId id) {
+    // Only a run still current goes to the back: a run that pause() or stopProcessing() let go is
+    // already dealt with (pause put the folder back in front, a stop must not start it again), even
+    // when a newer run of the same folder holds the running list now.
+    auto found = runningTasks_.find(id);
+    if (found != runningTasks_.end())
+        appendPending(found->second.sessionDir);
 }
 
 void ProcessingQueue::finishTask(TaskId id) {
@@ -401,7 +419,7 @@ void ProcessingQueue::scanForPending(const fs::path& baseDir, ScanScope scope) {
     for (const auto& dir :
          SessionDiscovery::listSessionFolders(baseDir, "failed to list base directory for scan")) {
         if (discovery_.shouldEnqueuePendingSession(dir, scope, isPending(dir), isProcessing(dir)))
-            pendingDirs_.push_back(dir);
+            appendPending(dir);
     }
 }
 
@@ -433,7 +451,7 @@ void ProcessingQueue::performDirectoryChangeScan() {
     for (const auto& dir :
          SessionDiscovery::listSessionFolders(*baseDir_, "failed to list base directory on change")) {
         if (discovery_.shouldEnqueueOnChange(dir, isPending(dir), isProcessing(dir)))
-            pendingDirs_.push_back(dir);
+            appendPending(dir);
     }
     drain();
 }
@@ -480,7 +498,7 @@ void ProcessingQueue::stopProcessingOnExecutor(const fs::path& sessionDir,
     found->second.stop.request_stop();
     found->second.whenFinished.push_back([this, sessionDir, done] {
         SessionRetryFiles::markStopped(sessionDir);
-        std::erase(pendingDirs_, sessionDir); // queued again while winding down: stays stopped
+        dropPending(sessionDir); // queued again while winding down: stays stopped
         pushSnapshots(SnapshotPush::forced);
         drain();
         done->set_value();

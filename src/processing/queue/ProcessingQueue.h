@@ -23,6 +23,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <stop_token>
 #include <vector>
 
@@ -190,7 +191,10 @@ class ProcessingQueue {
     void pushSnapshots(SnapshotPush push);
     bool isPending(const std::filesystem::path& sessionDir) const;
     bool isRunning(const std::filesystem::path& sessionDir) const;
+    void appendPending(const std::filesystem::path& sessionDir);
     void insertAtFrontUnlessPending(const std::filesystem::path& sessionDir);
+    void dropPending(const std::filesystem::path& sessionDir);
+    void requeueAfterLockGivenUp(TaskId id);
 
     platform::TimerScheduler& timers_;
     platform::Clock& clock_;
@@ -207,6 +211,7 @@ class ProcessingQueue {
 
     // Only on executor_:
     std::vector<std::filesystem::path> pendingDirs_;
+    std::set<std::filesystem::path> pendingSet_; // the same folders, for the scans' look-ups
     std::map<TaskId, RunningTask> runningTasks_; // the session being processed; at most one entry
     std::map<TaskId, RunningTask> windingDown_;  // cancelled and let go, not yet ended
     TaskId nextTaskId_ = 1;

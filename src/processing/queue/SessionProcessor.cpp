@@ -76,12 +76,11 @@ SessionProcessor::SessionProcessor(Dependencies dependencies, Callbacks callback
     }
 }
 
-void SessionProcessor::process(const fs::path& sessionDir, std::stop_token stop) const {
+bool SessionProcessor::process(const fs::path& sessionDir, std::stop_token stop) const {
     const std::string name = nameOf(sessionDir);
     if (!acquireStartLock(sessionDir, stop)) {
         log().notice("lock acquire failed after retries (race), skip: {}", name);
-        call(callbacks_.lockGivenUp, sessionDir);
-        return;
+        return false;
     }
     log().info("processing start: {}", name);
     try {
@@ -101,6 +100,7 @@ void SessionProcessor::process(const fs::path& sessionDir, std::stop_token stop)
         handleProcessingFailure(sessionDir, std::runtime_error("unknown error"));
         finish(sessionDir);
     }
+    return true;
 }
 
 bool SessionProcessor::acquireStartLock(const fs::path& sessionDir, const std::stop_token& stop) const {

@@ -53,8 +53,6 @@ class SessionProcessor {
     // What a run reports to its queue. Each is called on the run's thread, must not block, and may
     // be empty.
     struct Callbacks {
-        // The lock stayed taken: put the folder back at the end of the pending list.
-        std::function<void(const std::filesystem::path& sessionDir)> lockGivenUp;
         // Steps changed: publish the status snapshots (unforced).
         std::function<void()> pushSnapshots;
         // The run ended with success or failure: post the completion notification.
@@ -67,7 +65,8 @@ class SessionProcessor {
 
     // Processes `sessionDir`; `stop` cancels it at the lock waits, before transcription, before
     // the summary and inside the services. Never throws. Thread-safe; may run concurrently.
-    void process(const std::filesystem::path& sessionDir, std::stop_token stop) const;
+    // False when it gave up waiting for the lock (taken elsewhere, or cancelled during the wait).
+    bool process(const std::filesystem::path& sessionDir, std::stop_token stop) const;
 
   private:
     bool acquireStartLock(const std::filesystem::path& sessionDir, const std::stop_token& stop) const;

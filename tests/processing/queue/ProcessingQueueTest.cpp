@@ -7,6 +7,7 @@
 #include "support/QueueTestSupport.h"
 #include "support/TempDir.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <latch>
 #include <set>
@@ -204,8 +205,8 @@ TEST_F(ProcessingQueueTest, ProcessesOneSessionAtATimeUnderConcurrentEnqueues) {
     EXPECT_EQ(notified_.size(), std::size_t(kSessions)) << "one completion per session";
 }
 
-// A paused run whose back-end does not stop at once is still ending when the same folder is
-// started again; its end must not take the new run off the running list.
+// A cancelled run whose back-end does not stop at once still holds its session: nothing starts,
+// not even the same folder again, until it has ended.
 TEST_F(ProcessingQueueTest, ARunStillWindingDownNeverLetsASecondSessionStart) {
     const auto a = session("A"), b = session("B");
     services_.script("transcribe:A", {true, false, std::nullopt, std::nullopt});
@@ -215,21 +216,59 @@ TEST_F(ProcessingQueueTest, ARunStillWindingDownNeverLetsASecondSessionStart) {
     ASSERT_TRUE(services_.waitForCalls("transcribe:A"));
     queue().pause();
     queue().resume().get();
-    ASSERT_TRUE(lock_.waitForAttempts("A", 3)) << "the new run of A waits for the old run's lock";
-    EXPECT_EQ(running(), (std::vector<fs::path>{a}));
+    EXPECT_TRUE(running().empty()) << "the paused run is still winding down";
+    EXPECT_EQ(pending(), (std::vector<fs::path>{a, b}));
+    const auto attempts = lock_.attempts("A");
+    EXPECT_EQ(
+        std::count_if(attempts.begin(), attempts.end(), [](const auto& at) { return at.step == "start"; }), 1)
+        << "no second run of A waits for the lock";
 
     services_.release("transcribe:A");
-    ASSERT_TRUE(waitForForcedPushes(1)) << "the old run has ended";
-    EXPECT_EQ(running(), (std::vector<fs::path>{a}));
-    EXPECT_EQ(pending(), (std::vector<fs::path>{b}));
-    EXPECT_EQ(services_.calls("transcribe:B"), 0);
-    EXPECT_EQ(publishedCount(), 1);
-
-    clock_.advance(1s); // the new run of A takes the lock now
     ASSERT_TRUE(services_.waitForEnd("summary:B"));
     EXPECT_EQ(services_.calls("transcribe:A"), 1) << "the old run finished the transcription";
     EXPECT_EQ(services_.calls("summary:A"), 1);
     EXPECT_EQ(services_.maxBusy(), 1);
+}
+
+TEST_F(ProcessingQueueTest, AStoppedRunStillWindingDownBlocksTheNextStart) {
+    const auto a = session("A"), b = session("B");
+    services_.script("transcribe:A", {true, false, std::nullopt, std::nullopt});
+    start();
+    queue().enqueue(a);
+    ASSERT_TRUE(services_.waitForCalls("transcribe:A"));
+    auto stopped = queue().stopProcessing(a);
+    queue().enqueue(b).get();
+    EXPECT_TRUE(running().empty());
+    EXPECT_EQ(pending(), (std::vector<fs::path>{b}));
+    EXPECT_EQ(services_.calls("transcribe:B"), 0);
+
+    services_.release("transcribe:A");
+    stopped.get();
+    ASSERT_TRUE(services_.waitForEnd("summary:B"));
+    EXPECT_EQ(services_.maxBusy(), 1);
+    EXPECT_TRUE(testing::readSession(a).manuallyStopped);
+}
+
+// The paused run gives up its lock wait only after the folder was queued again; its give-up must
+// not queue the folder a second time.
+TEST_F(ProcessingQueueTest, ALockWaitGivenUpAfterPauseLeavesTheFolderPendingOrRunningNotBoth) {
+    const auto a = session("A");
+    ASSERT_TRUE(SessionLock::acquire(a, "elsewhere", clock_));
+    lock_.hold("A");
+    start();
+    queue().enqueue(a);
+    ASSERT_TRUE(lock_.waitForHeldAttempts(1));
+    queue().pause();
+    queue().resume().get();
+    lock_.letGo();
+    ASSERT_TRUE(waitForForcedPushes(1)) << "the paused run has ended";
+    const auto pendingNow = pending();
+    const auto runningNow = running();
+    EXPECT_EQ(runningNow, (std::vector<fs::path>{a}));
+    EXPECT_TRUE(pendingNow.empty()) << "pending and running at once";
+    SessionLock::release(a);
+    clock_.advance(1s);
+    ASSERT_TRUE(services_.waitForEnd("summary:A"));
 }
 
 TEST_F(ProcessingQueueTest, TheFolderBeingRecordedIsNeverStarted) {

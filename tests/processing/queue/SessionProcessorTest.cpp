@@ -21,10 +21,16 @@ class SessionProcessorTest : public ::testing::Test {
             std::lock_guard lock(mutex_);
             events_.push_back(std::move(event));
         };
-        return {[record](const fs::path& dir) { record("givenUp:" + dir.filename().string()); },
-                [record] { record("snapshots"); },
+        return {[record] { record("snapshots"); },
                 [record](const fs::path& dir) { record("notify:" + dir.filename().string()); },
                 [record](const fs::path& path) { record("summaryWritten:" + path.filename().string()); }};
+    }
+    // Runs the processor and records a lock wait given up as "givenUp:<folder>".
+    void process(const fs::path& dir, std::stop_token stop = {}) {
+        if (!processor_.process(dir, std::move(stop))) {
+            std::lock_guard lock(mutex_);
+            events_.push_back("givenUp:" + dir.filename().string());
+        }
     }
     std::vector<std::string> events() {
         std::lock_guard lock(mutex_);
@@ -132,7 +138,7 @@ TEST_F(SessionProcessorTest, RunsOnlyTheStepsTheFileStillAsksFor) {
         const fs::path dir = session(c.name, c.edit);
         fs::create_directories(dir / "intermediate");
         services_.script(std::string("transcribe:") + c.name, c.transcription);
-        processor_.process(dir, {});
+        process(dir, {});
 
         std::vector<std::string> calls;
         for (const auto& call : services_.allCalls())
@@ -160,7 +166,7 @@ TEST_F(SessionProcessorTest, AFailedStepKeepsItsErrorTextAndCountsOneMoreRetry) 
         m.steps.transcription = {StepStatus::failed, {}, {}, "before", 2};
     });
     services_.script("transcribe:failing", {false, true, "network down", std::nullopt});
-    processor_.process(dir, {});
+    process(dir, {});
 
     const auto meta = testing::readSession(dir);
     EXPECT_EQ(meta.steps.transcription, (StepState{.status = StepStatus::failed,
@@ -178,7 +184,7 @@ TEST_F(SessionProcessorTest, AFailedStepKeepsItsErrorTextAndCountsOneMoreRetry) 
     const fs::path broken = dir_ / "broken";
     fs::create_directories(broken);
     platform::writeFileAtomically(broken / "session.json", "{");
-    processor_.process(broken, {});
+    process(broken, {});
     EXPECT_EQ(events().back(), "notify:broken");
     EXPECT_FALSE(fs::exists(SessionLock::fileIn(broken)));
 }
@@ -189,7 +195,7 @@ TEST_F(SessionProcessorTest, TriesTheStartLockThreeTimesOneSecondApartThenGivesU
     ASSERT_TRUE(SessionLock::acquire(dir, "elsewhere", clock_)); // another holder
     const auto t0 = clock_.now();
 
-    std::thread run([&] { processor_.process(dir, {}); });
+    std::thread run([&] { process(dir, {}); });
     for (std::size_t attempt = 1; attempt <= 3; ++attempt) {
         ASSERT_TRUE(lock_.waitForAttempts("busy", attempt));
         clock_.advance(attempt < 3 ? 1s : 999ms);
@@ -211,7 +217,7 @@ TEST_F(SessionProcessorTest, TriesTheStartLockThreeTimesOneSecondApartThenGivesU
     EXPECT_TRUE(fs::exists(SessionLock::fileIn(dir))) << "the other holder's lock stays";
 
     // Freed before the third attempt: that attempt takes it and the session is processed.
-    std::thread second([&] { processor_.process(dir, {}); });
+    std::thread second([&] { process(dir, {}); });
     ASSERT_TRUE(lock_.waitForAttempts("busy", 4));
     clock_.advance(1s);
     ASSERT_TRUE(lock_.waitForAttempts("busy", 5));
@@ -228,7 +234,7 @@ TEST_F(SessionProcessorTest, CancellationResetsInterruptedStepsWithoutANotificat
     });
     services_.script("transcribe:paused", {true, true, std::nullopt, std::nullopt});
     std::stop_source stop;
-    std::thread run([&] { processor_.process(dir, stop.get_token()); });
+    std::thread run([&] { process(dir, stop.get_token()); });
     ASSERT_TRUE(services_.waitForCalls("transcribe:paused"));
     EXPECT_EQ(testing::readSession(dir).steps.transcription.status, StepStatus::running);
     stop.request_stop();
@@ -244,7 +250,7 @@ TEST_F(SessionProcessorTest, CancellationResetsInterruptedStepsWithoutANotificat
     // Cancelled while waiting between lock attempts: gives up at once, without the clock moving.
     ASSERT_TRUE(SessionLock::acquire(dir, "elsewhere", clock_));
     std::stop_source stopWaiting;
-    std::thread waiting([&] { processor_.process(dir, stopWaiting.get_token()); });
+    std::thread waiting([&] { process(dir, stopWaiting.get_token()); });
     ASSERT_TRUE(lock_.waitForAttempts("paused", 2)); // the first run's attempt and this one
     stopWaiting.request_stop();
     waiting.join();
@@ -254,7 +260,7 @@ TEST_F(SessionProcessorTest, CancellationResetsInterruptedStepsWithoutANotificat
 TEST_F(SessionProcessorTest, ALockLostBetweenStepsAbandonsTheRunAsItStands) {
     const fs::path dir = session("stolen");
     lock_.refuse("transcription");
-    processor_.process(dir, {});
+    process(dir, {});
     EXPECT_TRUE(log_.contains("lock lost during processing, aborting: stolen"));
     EXPECT_EQ(testing::readSession(dir).steps.transcription.status, StepStatus::running);
     EXPECT_EQ(services_.calls("transcribe:stolen"), 0);

@@ -256,7 +256,12 @@ class RecordingLock {
         return [this](const std::filesystem::path& dir, std::string_view step) {
             bool refused = false;
             {
-                std::lock_guard lock(mutex_);
+                std::unique_lock lock(mutex_);
+                if (heldFolder_ == dir.filename().string()) {
+                    ++heldAttempts_;
+                    cv_.notify_all();
+                    cv_.wait(lock, [&] { return !heldFolder_; });
+                }
                 refused = refuseStep_ && *refuseStep_ == step;
             }
             const bool taken = !refused && SessionLock::acquire(dir, step, clock_);
@@ -269,6 +274,19 @@ class RecordingLock {
     void refuse(std::string step) {
         std::lock_guard lock(mutex_);
         refuseStep_ = std::move(step);
+    }
+    // Attempts for `folder` wait, before trying, until letGo().
+    void hold(std::string folder) {
+        std::lock_guard lock(mutex_);
+        heldFolder_ = std::move(folder);
+    }
+    void letGo() {
+        std::lock_guard lock(mutex_);
+        heldFolder_.reset();
+        cv_.notify_all();
+    }
+    bool waitForHeldAttempts(std::size_t count) {
+        return waitUntil(mutex_, cv_, [&] { return heldAttempts_ >= count; });
     }
     bool waitForAttempts(const std::string& folder, std::size_t count) {
         return waitUntil(mutex_, cv_, [&] { return forLocked(folder).size() >= count; });
@@ -292,6 +310,8 @@ class RecordingLock {
     std::condition_variable cv_;
     std::vector<Attempt> attempts_;
     std::optional<std::string> refuseStep_;
+    std::optional<std::string> heldFolder_;
+    std::size_t heldAttempts_ = 0;
 };
 
 } // namespace velnote::testing
