@@ -5,6 +5,7 @@
 #include "capture/controls/RecordingRuntimeSettings.h"
 #include "capture/recording/MicrophoneCapture.h"
 #include "capture/recording/SystemAudioCapture.h"
+#include "context/ocr/OCRService.h"
 #include "platform/concurrency/SystemClock.h"
 #include "platform/fs/Files.h"
 #include "platform/notifications/FileManagerReveal.h"
@@ -72,7 +73,10 @@ AudioCaptureManager::AudioCaptureManager(Dependencies d)
       openFile_(std::move(d.openFile)), captureDependencies_(std::move(d.capture)),
       adjustments_(std::make_shared<Adjustments>(*this)), services_(std::move(d.services)) {
     if (!freezeConfig_) {
-        freezeConfig_ = [&settings = settings_] { return SessionConfig::fromUserDefaults(settings, {}); };
+        freezeConfig_ = [&settings = settings_] {
+            return SessionConfig::fromUserDefaults(settings,
+                                                   OCRService::supportedVisionRecognitionLanguages());
+        };
     }
     if (!workingSessionsDir_) {
         workingSessionsDir_ = [] { return WorkingSessionsFolder::resolve(); };
@@ -315,9 +319,9 @@ void AudioCaptureManager::failStart(const StartCompletion& done) {
         sessionStartedAt_.reset();
         sessionStartedSteady_.reset();
         appState_.setRecordingStartedAt(std::nullopt);
-        appState_.setRecordingState(RecordingState::idle());
         stopAfterStart_ = false;
         sequence_ = Sequence::none;
+        appState_.setRecordingState(RecordingState::idle());
         appState_.presentError(
             L10n::localized("L10n.Recording.recordingPreparationFailed", "Failed to prepare recording"),
             true);
@@ -465,12 +469,13 @@ void AudioCaptureManager::endStop(StopMode mode, const SessionConfig& settingsNo
     gains_.setGains(settingsNow.audio.micInputGain, settingsNow.audio.sysInputGain);
     appState_.setRecordingStartedAt(std::nullopt);
     appState_.resetInputLevels();
+    // Before `idle` shows: whoever sees it may start the next recording at once.
+    sequence_ = Sequence::none;
     if (mode == StopMode::normal) {
-        appState_.setRecordingState(RecordingState::idle());
         appState_.setStatusMessage(
             L10n::localized("L10n.Recording.processingWait", "Waiting for processing..."));
+        appState_.setRecordingState(RecordingState::idle());
     }
-    sequence_ = Sequence::none;
 }
 
 void AudioCaptureManager::finishSequence() {

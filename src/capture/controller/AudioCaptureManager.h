@@ -73,7 +73,8 @@ class AudioCaptureManager final : public RecordingController {
         const platform::Clock* clock = nullptr;             // folder names, durations, retention
         RecordingRuntimeSettings* gains = nullptr;          // RecordingRuntimeSettings::shared()
         std::shared_ptr<RecordingQueue> queue;              // ProcessingQueue::shared()
-        // The settings frozen for a new recording. SessionConfig::fromUserDefaults(settings, {}).
+        // The settings frozen for a new recording. SessionConfig::fromUserDefaults over `settings`
+        // and the installed text-recognition languages.
         std::function<SessionConfig()> freezeConfig;
         // Where recordings are made. WorkingSessionsFolder::resolve().
         std::function<std::filesystem::path()> workingSessionsDir;

@@ -201,6 +201,31 @@ TEST_F(AudioCaptureManagerServiceTest, TwoStartsWithinOneSecondGetTheirOwnFolder
     EXPECT_TRUE(calls_.contains(std::string("queue enqueue ") + kName + "-2"));
 }
 
+// The stop lets go of the old recording before it shows `idle`, so a start made at that moment
+// keeps its own session (folder, configuration, captures) while the stop finishes.
+TEST_F(AudioCaptureManagerServiceTest, AStartTheMomentAStopShowsIdleKeepsItsOwnSession) {
+    start();
+    std::optional<fs::path> second;
+    bool secondStarted = false;
+    auto token = state_.observe(AppStateField::recordingState, [&](AppStateField) {
+        if (state_.recordingState() == RecordingState::idle() && !secondStarted) {
+            secondStarted = true;
+            clock_.advance(1s);
+            manager().startRecording([&](std::optional<fs::path> dir) { second = dir; });
+        }
+    });
+    stop();
+    ASSERT_TRUE(pumpUntil([&] { return second.has_value(); }));
+    EXPECT_EQ(second->filename(), "2025-01-31T09-15-01Z");
+    EXPECT_EQ(state_.recordingState(), RecordingState::recording());
+    EXPECT_EQ(state_.activeSessionDir(), second);
+    EXPECT_EQ(manager().sessionDir(), second);
+    EXPECT_EQ(streamsOnServer(), 2u);
+    const Lines calls = calls_.take();
+    EXPECT_TRUE(inOrder(
+        calls, {std::string("queue enqueue ") + kName, "queue pause", "queue active 2025-01-31T09-15-01Z"}));
+}
+
 TEST_F(AudioCaptureManagerServiceTest, QuitDuringAStartFinishesTheStartThenStops) {
     std::optional<fs::path> started;
     bool startDone = false;
