@@ -89,10 +89,13 @@ class ContextPrefillNetwork final : public Network {
         for (std::size_t i = 0; i < order.size(); ++i)
             order[i] = static_cast<std::int32_t>(i);
         Graph::set(positions, order.data());
-        auto* mask = static_cast<ggml_fp16_t*>(causal->data);
-        for (std::int64_t query = 0; query < count; ++query) {
-            for (std::int64_t key = 0; key < count; ++key)
-                mask[query * count + key] = ggml_fp32_to_fp16(key <= query ? 0.0f : -INFINITY);
+        // With one layer no output depends on the attention, so the graph
+        // leaves the mask unallocated and there is nothing to fill.
+        if (auto* mask = static_cast<ggml_fp16_t*>(causal->data)) {
+            for (std::int64_t query = 0; query < count; ++query) {
+                for (std::int64_t key = 0; key < count; ++key)
+                    mask[query * count + key] = ggml_fp32_to_fp16(key <= query ? 0.0f : -INFINITY);
+            }
         }
         graph.compute(threads);
 

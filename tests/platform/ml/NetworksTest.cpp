@@ -229,6 +229,16 @@ TEST_F(NetworksTest, ContextPrefillIsTheDecodersCacheOfThePromptStartWithoutAudi
     }
 }
 
+TEST_F(NetworksTest, AOneLayerContextPrefillGivesItsCache) {
+    TextDecoderContextPrefillConfig c = testing::tinyPrefill();
+    c.decoder.layerCount = 1;
+    c.decoder.alignmentHeads.clear();
+    writeModel(dir_ / "Prefill1.mlmodelc", c, randomWeights(c.decoder, 5));
+    const auto out = Model::load(dir_ / "Prefill1.mlmodelc")
+                         ->predict({{"task", ints({1}, {1})}, {"language", ints({1}, {4})}});
+    EXPECT_EQ(out.at("key_cache_prefill").shape(), (std::vector<std::int64_t>{1, 12, 1, 3}));
+}
+
 TEST_F(NetworksTest, ScriptedDecoderEmitsItsScriptWhateverItHears) {
     TextDecoderConfig c = testing::tinyDecoder();
     c.width = 24;
