@@ -240,6 +240,16 @@ TEST(DiarizationEndToEnd, ARequestedSpeakerCountIsHonoured) {
     EXPECT_EQ(engine.diarize(alternatingTones(), &options).speakerCount(), 1);
 }
 
+TEST(DiarizationEndToEnd, AClipLaterInTheAudioKeepsItsPlace) {
+    Diarith engine(localConfig(modelSet(GeneratedWeights::tone), std::nullopt, 2, true));
+    PyannoteDiarizationOptions options;
+    options.clipTimestamps = {12.0f};
+    const auto result = engine.diarize(tones({{Tone::low, 12}, {Tone::high, 20}}), &options);
+    ASSERT_EQ(result.segments().size(), 1u);
+    EXPECT_NEAR(result.segments()[0].startTime(), 12.0, 0.3);
+    EXPECT_NEAR(result.segments()[0].endTime(), 32.0, 0.3);
+}
+
 TEST(DiarizationEndToEnd, RandomModelsRunTheWholePipeline) {
     Diarith engine(localConfig(modelSet(GeneratedWeights::random), std::nullopt, 2, true));
     const auto result = engine.diarize(alternatingTones());
