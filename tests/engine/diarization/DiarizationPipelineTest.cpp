@@ -206,6 +206,21 @@ TEST(Diarith, TwoConcurrentDiarizationsOnAFreshEngineLoadOnce) {
     EXPECT_EQ(manager->modelState(), basalith::ModelState::unloaded);
 }
 
+TEST(Diarith, UnloadingDuringADiarizationFreesNoModelInUse) {
+    Diarith engine(localConfig(modelSet(GeneratedWeights::tone), std::nullopt, 2, true));
+    const auto audio = alternatingTones();
+    std::thread running([&] {
+        try {
+            engine.diarize(audio); // finishes on the models it holds, or reports that they are gone
+        } catch (const DiarithError&) {
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    engine.unloadModels();
+    running.join();
+    EXPECT_EQ(engine.diarize(audio).speakerCount(), 2); // loads again
+}
+
 TEST(Diarith, AConfigurationWithoutPipelineOrDiarizerIsRefused) {
     const DiarithConfig plain(std::nullopt, false, false, basalith::Logging::LogLevel::none, false, nullptr);
     try {
