@@ -109,10 +109,10 @@ void AudioChunkSequence::openNext() {
     const float previousPeak = std::exchange(chunkPeak_, 0.0f);
     previous.reset();
 
-    std::error_code dirError;
-    fs::create_directories(audioDir(), dirError);
-    if (dirError) {
-        VelnoteLogger::audio().error(texts_.dirFailed, dirError.message());
+    try {
+        platform::createDirectories(audioDir());
+    } catch (const std::system_error& dirError) {
+        VelnoteLogger::audio().error(texts_.dirFailed, dirError.code().message());
     }
     std::int64_t number = std::max(nextNumber_, highestNumberOnDisk() + 1);
     fs::path path;
@@ -140,7 +140,7 @@ std::unique_ptr<AudioChunkSequence::File> AudioChunkSequence::createFile(std::in
     int openError = 0;
     for (int attempt = 0;; ++attempt) {
         path = audioDir() / AudioChunkNames::chunkFileName(texts_.chunkPrefix, number);
-        descriptor = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        descriptor = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         openError = errno;
         if (descriptor >= 0 || openError != EEXIST || attempt + 1 == kMaxExclusiveAttempts) {
             break;

@@ -1,6 +1,7 @@
 #include "platform/fs/AppFolders.h"
 
 #include <cstdlib>
+#include <string>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -29,6 +30,14 @@ std::optional<fs::path> xdgFolder(const char* variable, const char* homeRelative
     return std::nullopt;
 }
 
+fs::path required(std::optional<fs::path> folder, const char* variable) {
+    if (!folder) {
+        throw NoHomeFolderError(std::string("No home folder to keep the application's data in: set HOME or ") +
+                                variable);
+    }
+    return std::move(*folder);
+}
+
 } // namespace
 
 std::optional<fs::path> homeDirectory() {
@@ -51,6 +60,14 @@ std::optional<fs::path> cachesDirectory() {
 std::optional<fs::path> configDirectory() {
     return xdgFolder("XDG_CONFIG_HOME", ".config");
 }
+
+fs::path requiredApplicationSupportDirectory() {
+    return required(applicationSupportDirectory(), "XDG_DATA_HOME");
+}
+
+fs::path requiredCachesDirectory() { return required(cachesDirectory(), "XDG_CACHE_HOME"); }
+
+fs::path requiredConfigDirectory() { return required(configDirectory(), "XDG_CONFIG_HOME"); }
 
 fs::path temporaryDirectory() {
     if (auto tmp = absoluteEnv("TMPDIR"))

@@ -1,9 +1,11 @@
 #include "platform/fs/Files.h"
 
+#include "platform/fs/FileDescriptor.h"
+#include "platform/fs/OpenFolder.h"
+
 #include <cerrno>
-#include <dirent.h>
 #include <fcntl.h>
-#include <memory>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -11,27 +13,6 @@
 namespace velnote::platform {
 namespace fs = std::filesystem;
 namespace {
-
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-    // Closes now so that a failed close is reported, not ignored.
-    int close() {
-        const int rc = ::close(fd_);
-        fd_ = -1;
-        return rc;
-    }
-
-  private:
-    int fd_;
-};
 
 [[noreturn]] void throwErrno(const std::string& what, const fs::path& path) {
     throw std::system_error(errno, std::generic_category(), what + " " + path.string());
@@ -49,10 +30,48 @@ void writeAll(int fd, std::string_view bytes, const fs::path& path) {
     }
 }
 
-void syncFolder(const fs::path& folder) {
+constexpr std::string_view kTemporaryMarker = ".tmp-";
+constexpr std::size_t kTemporarySuffixLength = 6; // mkstemp's "XXXXXX"
+// A live write locks its temporary file just after creating it; in that instant the file is
+// unlocked but new. Anything this much older than a fresh write and unlocked is left by a
+// write that died.
+constexpr std::chrono::seconds kStaleTemporaryAge(5);
+
+// ".<name>.tmp-XXXXXX", as writeFileAtomically names its temporary files.
+bool isTemporaryName(std::string_view name) {
+    const std::size_t marker = name.rfind(kTemporaryMarker);
+    return name.size() > 1 && name.front() == '.' && marker != std::string_view::npos && marker > 1 &&
+           name.size() - marker == kTemporaryMarker.size() + kTemporarySuffixLength;
+}
+
+std::chrono::nanoseconds modifiedAt(const struct stat& st) {
+    return std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec);
+}
+
+// Best effort: what cannot be examined, locked or removed stays. `now` is the modification time
+// of the file just written, so the file system's clock is compared with itself.
+void removeStaleTemporaries(const fs::path& folder, int folderFd, std::chrono::nanoseconds now) {
+    for (const fs::path& entry : listDirectory(folder, HiddenEntries::include)) {
+        const std::string name = entry.filename().string();
+        if (!isTemporaryName(name))
+            continue;
+        FileDescriptor file(::openat(folderFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat st {};
+        if (file.get() < 0 || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        if (now - modifiedAt(st) < kStaleTemporaryAge || ::flock(file.get(), LOCK_EX | LOCK_NB) != 0)
+            continue;
+        ::unlinkat(folderFd, name.c_str(), 0);
+    }
+}
+
+// Syncs the folder (best effort: the rename itself is done) and sweeps it.
+void finishFolder(const fs::path& folder, std::chrono::nanoseconds now) {
     FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0)
-        ::fsync(dir.get()); // best effort: the rename itself is done
+    if (dir.get() < 0)
+        return;
+    ::fsync(dir.get());
+    removeStaleTemporaries(folder, dir.get(), now);
 }
 
 FileTime fromTimespec(int64_t seconds, uint32_t nanoseconds) {
@@ -72,19 +91,21 @@ std::optional<struct statx> statxOf(const fs::path& path, unsigned mask) {
 
 void writeFileAtomically(const fs::path& path, std::string_view bytes, const AtomicWriteOptions& options) {
     const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
-    std::string pattern = (folder / ("." + path.filename().string() + ".tmp-XXXXXX")).string();
+    std::string pattern = (folder / ("." + path.filename().string() + std::string(kTemporaryMarker) + "XXXXXX")).string();
     FileDescriptor fd(::mkstemp(pattern.data()));
     if (fd.get() < 0)
         throwErrno("create temporary file for", path);
     const fs::path temporary = pattern;
+    struct stat written {};
     try {
+        // Held until the rename, so that no other write's sweep takes this file for a leftover.
+        // Best effort: where the file system has no locks, the sweep's age rule still holds.
+        ::flock(fd.get(), LOCK_EX);
         if (::fchmod(fd.get(), options.mode) != 0)
             throwErrno("chmod", temporary);
         writeAll(fd.get(), bytes, temporary);
-        if (::fsync(fd.get()) != 0)
+        if (::fsync(fd.get()) != 0 || ::fstat(fd.get(), &written) != 0)
             throwErrno("fsync", temporary);
-        if (fd.close() != 0)
-            throwErrno("close", temporary);
         if (options.beforeRename)
             options.beforeRename(temporary);
         if (::rename(temporary.c_str(), path.c_str()) != 0)
@@ -94,11 +115,13 @@ void writeFileAtomically(const fs::path& path, std::string_view bytes, const Ato
         fs::remove(temporary, ignored);
         throw;
     }
-    syncFolder(folder);
+    // The data is synced: a late close failure cannot lose it.
+    fd.close();
+    finishFolder(folder, modifiedAt(written));
 }
 
 void appendToFile(const fs::path& path, std::string_view bytes) {
-    FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+    FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
     if (fd.get() < 0)
         throwErrno("open for append", path);
     writeAll(fd.get(), bytes, path);
@@ -140,30 +163,15 @@ std::vector<fs::path> listDirectory(const fs::path& folder, HiddenEntries hidden
 }
 
 std::vector<fs::path> listDirectory(const fs::path& folder, HiddenEntries hidden, std::error_code& error) {
-    error.clear();
     std::vector<fs::path> entries;
-    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
-    if (!dir) {
+    FileDescriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() < 0) {
         error.assign(errno, std::generic_category());
         return entries;
     }
-    for (;;) {
-        errno = 0;
-        const dirent* entry = ::readdir(dir.get());
-        if (entry == nullptr) {
-            if (errno != 0) {
-                error.assign(errno, std::generic_category());
-                entries.clear();
-            }
-            return entries;
-        }
-        const std::string_view name = entry->d_name;
-        if (name == "." || name == "..")
-            continue;
-        if (hidden == HiddenEntries::skip && name.front() == '.')
-            continue;
+    for (const std::string& name : OpenFolder(std::move(fd)).entryNames(hidden, error))
         entries.push_back(folder / name);
-    }
+    return entries;
 }
 
 std::optional<FileTime> creationDate(const fs::path& path) {
@@ -184,9 +192,17 @@ std::optional<FileTime> modificationDate(const fs::path& path) {
 
 void createDirectories(const fs::path& folder) {
     std::error_code ec;
-    fs::create_directories(folder, ec);
-    if (ec)
-        throw std::system_error(ec, "create folder " + folder.string());
+    if (fs::is_directory(folder, ec))
+        return;
+    // Level by level, so that every folder made here is 0700; the umask can only take bits away.
+    fs::path partial;
+    for (const fs::path& part : folder) {
+        partial /= part;
+        if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST)
+            throw fs::filesystem_error("create folder", partial, std::error_code(errno, std::generic_category()));
+    }
+    if (!fs::is_directory(folder, ec))
+        throw fs::filesystem_error("create folder", folder, std::make_error_code(std::errc::not_a_directory));
 }
 
 } // namespace velnote::platform

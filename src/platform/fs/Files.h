@@ -12,21 +12,26 @@
 
 namespace velnote::platform {
 
+// Everything the application writes is the user's own (recordings, transcripts, summaries,
+// settings): files are made 0600 and folders 0700 unless a caller asks otherwise.
 struct AtomicWriteOptions {
-    mode_t mode = 0644; // permissions of the new file, exactly (the umask is not applied)
+    mode_t mode = 0600; // permissions of the new file, exactly (the umask is not applied)
     // Test seam: called after the temporary file is written and synced, just
     // before it replaces the target. Throwing here aborts the write.
     std::function<void(const std::filesystem::path& temporary)> beforeRename;
 };
 
-// Writes `bytes` to a temporary file beside `path`, syncs it and renames it over
-// `path`, so readers see either the old file or the whole new one. The folder
-// must exist. Throws std::system_error; the temporary file is removed on failure.
+// Writes `bytes` to a temporary file beside `path` (".<name>.tmp-XXXXXX"), syncs
+// it and renames it over `path`, so readers see either the old file or the whole
+// new one. The folder must exist. Throws std::system_error; the temporary file
+// is removed on failure. Afterwards, temporary files in the folder that writes
+// which died before their rename left behind are removed (a write in progress
+// holds a lock on its own).
 void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
                          const AtomicWriteOptions& options = {});
 
 // Appends `bytes` (for example one JSON line with its "\n") in a single write.
-// Creates the file when missing. Throws std::system_error.
+// Creates the file when missing (mode 0600). Throws std::system_error.
 void appendToFile(const std::filesystem::path& path, std::string_view bytes);
 
 // Whole file as bytes. Throws std::system_error (ENOENT when missing).
@@ -53,7 +58,8 @@ using FileTime = std::chrono::system_clock::time_point;
 std::optional<FileTime> creationDate(const std::filesystem::path& path);
 std::optional<FileTime> modificationDate(const std::filesystem::path& path);
 
-// Creates the folder and its parents. Throws std::system_error.
+// Creates the folder and its parents; each folder it creates is 0700 whatever the
+// umask, and existing ones keep their mode. Throws std::filesystem::filesystem_error.
 void createDirectories(const std::filesystem::path& folder);
 
 } // namespace velnote::platform

@@ -69,8 +69,13 @@ std::optional<sys_seconds> parseIsoDate(std::string_view text) {
     const year_month_day date{year(*y), month(static_cast<unsigned>(*mo)), day(static_cast<unsigned>(*d))};
     if (!date.ok() || *h > 23 || *mi > 59 || *s > 59)
         return std::nullopt;
-    const sys_seconds local = sys_days(date) + hours(*h) + minutes(*mi) + seconds(*s);
-    return local - *offset;
+    const sys_seconds utc = sys_days(date) + hours(*h) + minutes(*mi) + seconds(*s) - *offset;
+    // formatIsoDate would write such a year with five digits or a sign, which this parser refuses:
+    // the file would not read back.
+    const year utcYear = year_month_day(floor<days>(utc)).year();
+    if (utcYear < year(0) || utcYear > year(9999))
+        return std::nullopt;
+    return utc;
 }
 
 } // namespace velnote::platform

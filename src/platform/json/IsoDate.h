@@ -25,7 +25,8 @@ template <class Duration> std::string formatIsoDate(std::chrono::sys_time<Durati
 // offset, which is converted to UTC. Returns std::nullopt for anything else:
 // fractional seconds, a date that does not exist (Feb 30), hours past 23,
 // seconds past 59 (no leap seconds), offsets past 23:59, lowercase "t"/"z",
-// offsets without the colon, surrounding white space or trailing characters.
+// offsets without the colon, surrounding white space or trailing characters,
+// and offsets that move the time out of the years 0000-9999 in UTC.
 std::optional<std::chrono::sys_seconds> parseIsoDate(std::string_view text);
 
 } // namespace velnote::platform

@@ -29,15 +29,6 @@ std::string toCompactJson(const Json& value) {
     return value.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
-Json parseJson(std::string_view text) {
-    try {
-        return Json::parse(text);
-    } catch (const Json::exception& e) {
-        // Also out_of_range: a number beyond a double ("1e999").
-        throw JsonDecodeError("", std::string("invalid JSON: ") + e.what());
-    }
-}
-
 Json parseJson(std::string_view text, std::size_t maxDepth) {
     // The callback sees the depth of every value as it opens; stopping at the first one too
     // deep keeps a hostile file from building (or destroying) an enormous nested tree.
@@ -49,9 +40,12 @@ Json parseJson(std::string_view text, std::size_t maxDepth) {
                                   "invalid JSON: nested deeper than " + std::to_string(maxDepth) + " levels");
         return true;
     };
+    if (const auto nul = text.find('\0'); nul != std::string_view::npos)
+        throw JsonDecodeError("", "invalid JSON: NUL byte at offset " + std::to_string(nul));
     try {
         return Json::parse(text, limitDepth);
     } catch (const Json::exception& e) {
+        // Also out_of_range: a number beyond a double ("1e999").
         throw JsonDecodeError("", std::string("invalid JSON: ") + e.what());
     }
 }

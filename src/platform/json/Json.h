@@ -20,6 +20,7 @@
 // path names every step, e.g. "config.summary.provider" or "segments[3].text".
 // Unknown keys are ignored.
 
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <map>
@@ -60,12 +61,16 @@ class JsonDecodeError : public std::runtime_error {
 std::string toPrettyJson(const Json& value);
 // One line without spaces and without a trailing newline. Invalid UTF-8 as above.
 std::string toCompactJson(const Json& value);
-// Throws JsonDecodeError (path "") when `text` is not one complete JSON value, or holds a
-// number outside the double range (1e999).
-Json parseJson(std::string_view text);
-// The same for text from an untrusted file: also throws when arrays and objects nest deeper
-// than `maxDepth` levels (the outermost value is level 1).
-Json parseJson(std::string_view text, std::size_t maxDepth);
+// How deeply arrays and objects may nest in what parseJson reads: far deeper than anything the
+// application writes, and shallow enough that code walking the value recursively (copies, dumps,
+// the settings decoder) cannot run out of stack.
+inline constexpr std::size_t kJsonDepthLimit = 64;
+
+// Throws JsonDecodeError (path "") when `text` is not one complete JSON value, holds a number
+// outside the double range (1e999), holds a NUL byte anywhere (the parser would stop there and
+// drop what follows), or nests arrays and objects deeper than `maxDepth` levels (the outermost
+// value is level 1).
+Json parseJson(std::string_view text, std::size_t maxDepth = kJsonDepthLimit);
 
 template <class T> T decode(const Json& value);
 
@@ -126,7 +131,13 @@ template <class T> T decode(const Json& value) {
     } else if constexpr (std::is_floating_point_v<T>) {
         if (!value.is_number())
             detail::throwWrongType(value, "a number");
-        return value.get<T>();
+        const double number = value.get<double>();
+        // Narrowing a double beyond the target's range is undefined behaviour.
+        if constexpr (sizeof(T) < sizeof(double)) {
+            if (std::isfinite(number) && std::abs(number) > static_cast<double>(std::numeric_limits<T>::max()))
+                throw JsonDecodeError("", "number out of range: " + value.dump());
+        }
+        return static_cast<T>(number);
     } else if constexpr (std::is_same_v<T, std::string>) {
         if (!value.is_string())
             detail::throwWrongType(value, "a string");

@@ -13,6 +13,8 @@ namespace velnote::platform {
 // S account A` finds them too; values are stored as text/plain UTF-8 in the
 // default collection. Without a session bus or keyring daemon every operation
 // fails (reads report `unreadable`), it never blocks on a prompt of its own.
+// An item in a locked collection is there but cannot be read: reads report it
+// `unreadable` and add and update fail, rather than take it for a missing one.
 class SecretServiceStore final : public SecretStore {
   public:
     // The process-wide instance.

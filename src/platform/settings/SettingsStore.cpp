@@ -114,10 +114,7 @@ SettingsStore& SettingsStore::standard() {
 }
 
 fs::path SettingsStore::standardPath() {
-    if (auto folder = configDirectory())
-        return *folder / "settings.json";
-    logger().error("no config or home folder; settings go to the temporary folder");
-    return temporaryDirectory() / "Velnote" / "settings.json";
+    return requiredConfigDirectory() / "settings.json";
 }
 
 void SettingsStore::registerDefaults(const SettingsDictionary& defaults) {

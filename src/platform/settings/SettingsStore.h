@@ -36,11 +36,12 @@ class SettingsStore {
     SettingsStore& operator=(const SettingsStore&) = delete;
     ~SettingsStore();
 
-    // The process-wide store at standardPath(), created on first use.
+    // The process-wide store at standardPath(), created on first use. Throws
+    // NoHomeFolderError as standardPath does (and again at the next call).
     static SettingsStore& standard();
     // $XDG_CONFIG_HOME/Velnote/settings.json, else ~/.config/Velnote/settings.json
-    // (an unset, empty or relative XDG_CONFIG_HOME is ignored); with neither a
-    // config folder nor a home folder, Velnote/settings.json in the temporary folder.
+    // (an unset, empty or relative XDG_CONFIG_HOME is ignored). Throws
+    // NoHomeFolderError when there is neither.
     static std::filesystem::path standardPath();
 
     // Adds `defaults` to the registration domain, replacing earlier defaults of

@@ -1,6 +1,7 @@
 #include "processing/sessions/SessionMediaCleanup.h"
 
 #include "platform/fs/Files.h"
+#include "platform/fs/OpenFolder.h"
 #include "platform/text/Regex.h"
 #include "session/VelnoteLogger.h"
 
@@ -55,26 +56,70 @@ std::string normalTarget(std::string target) {
     return percentDecoded(target);
 }
 
+std::string missingOr(const std::error_code& error, const char* missing) {
+    return error == std::errc::no_such_file_or_directory ? std::string(missing) : error.message();
+}
+
+// Everything through descriptors: the session folder opened once, the media folder opened inside
+// it without following a link, so a folder swapped for a link midway cannot lead the deletion out.
+void cleanupSubdirectory(const platform::OpenFolder& session, const std::string& subdirName,
+                         const fs::path& sessionDir, const std::set<std::string>& referencedPaths) {
+    const auto& log = VelnoteLogger::processing();
+    std::error_code error;
+    const auto subdir = session.openFolder(subdirName, error);
+    if (error == std::errc::no_such_file_or_directory)
+        return;
+    if (error == std::errc::too_many_symbolic_link_levels || error == std::errc::not_a_directory) {
+        log.error("media folder is a symbolic link, left alone: {}", (sessionDir / subdirName).string());
+        return;
+    }
+    if (!subdir) {
+        log.error("failed to list {}: {}", subdirName, error.message());
+        return;
+    }
+
+    const auto names = subdir->entryNames(platform::HiddenEntries::skip, error);
+    if (error) {
+        log.error("failed to list {}: {}", subdirName, error.message());
+        return;
+    }
+    for (const auto& fileName : names) {
+        if (referencedPaths.count(subdirName + "/" + fileName))
+            continue;
+        if (subdir->removeAll(fileName, error); error) {
+            log.error("failed to remove media file: {}: {}", fileName, error.message());
+        }
+    }
+
+    const bool empty = subdir->entryNames(platform::HiddenEntries::include, error).empty();
+    if (error) {
+        log.error("failed to check if {} is empty: {}", subdirName, error.message());
+    } else if (empty && (session.removeEmptyFolder(subdirName, error), error)) {
+        log.error("failed to remove empty {}: {}", subdirName, error.message());
+    }
+}
+
 } // namespace
 
 void SessionMediaCleanup::deleteSessionMediaFiles(const fs::path& sessionDir) {
     const auto& log = VelnoteLogger::processing();
     const auto name = sessionDir.filename().string();
     std::error_code error;
-    const auto audio = sessionDir / "audio";
-    if (!fs::exists(audio, error)) {
-        log.error("failed to remove audio directory: {}: {}", name, "no such directory");
-    } else if (fs::remove_all(audio, error); error) {
-        log.error("failed to remove audio directory: {}: {}", name, error.message());
+    const auto session = platform::OpenFolder::open(sessionDir, error);
+    if (!session) {
+        log.error("failed to open session directory: {}: {}", name, error.message());
+        return;
+    }
+    if (session->removeAll("audio", error); error) {
+        log.error("failed to remove audio directory: {}: {}", name, missingOr(error, "no such directory"));
     }
 
     const auto referenced = collectMarkdownReferencedImagePaths(sessionDir);
-    cleanupSessionMediaSubdirectory("screencaptures", sessionDir, referenced);
-    cleanupSessionMediaSubdirectory("manualcaptures", sessionDir, referenced);
+    cleanupSubdirectory(*session, "screencaptures", sessionDir, referenced);
+    cleanupSubdirectory(*session, "manualcaptures", sessionDir, referenced);
 
-    if (!fs::remove(sessionDir / "ocr_context.txt", error)) {
-        log.error("failed to remove ocr_context.txt: {}: {}", name,
-                  error ? error.message() : std::string("no such file"));
+    if (session->removeFile("ocr_context.txt", error); error) {
+        log.error("failed to remove ocr_context.txt: {}: {}", name, missingOr(error, "no such file"));
     }
 }
 
@@ -120,37 +165,12 @@ std::set<std::string> SessionMediaCleanup::collectMarkdownReferencedImagePaths(c
 void SessionMediaCleanup::cleanupSessionMediaSubdirectory(const std::string& subdirName,
                                                           const fs::path& sessionDir,
                                                           const std::set<std::string>& referencedPaths) {
-    const auto& log = VelnoteLogger::processing();
-    const auto subdir = sessionDir / subdirName;
     std::error_code error;
-    const auto status = fs::symlink_status(subdir, error);
-    if (!fs::exists(status))
-        return;
-    // A link would lead the deletion out of the session folder.
-    if (fs::is_symlink(status)) {
-        log.error("media folder is a symbolic link, left alone: {}", subdir.string());
-        return;
-    }
-
-    const auto entries = platform::listDirectory(subdir, platform::HiddenEntries::skip, error);
-    if (error) {
-        log.error("failed to list {}: {}", subdirName, error.message());
-        return;
-    }
-    for (const auto& entry : entries) {
-        const auto fileName = entry.filename().string();
-        if (referencedPaths.count(subdirName + "/" + fileName))
-            continue;
-        if (fs::remove_all(entry, error); error) {
-            log.error("failed to remove media file: {}: {}", fileName, error.message());
-        }
-    }
-
-    const bool empty = platform::listDirectory(subdir, platform::HiddenEntries::include, error).empty();
-    if (error) {
-        log.error("failed to check if {} is empty: {}", subdirName, error.message());
-    } else if (empty && !fs::remove(subdir, error) && error) {
-        log.error("failed to remove empty {}: {}", subdirName, error.message());
+    if (const auto session = platform::OpenFolder::open(sessionDir, error)) {
+        cleanupSubdirectory(*session, subdirName, sessionDir, referencedPaths);
+    } else {
+        VelnoteLogger::processing().error("failed to open session directory: {}: {}",
+                                          sessionDir.filename().string(), error.message());
     }
 }
 

@@ -83,8 +83,7 @@ LlamaOnDeviceModel::LlamaOnDeviceModel(Options options) : options_(std::move(opt
 LlamaOnDeviceModel::~LlamaOnDeviceModel() = default;
 
 std::filesystem::path LlamaOnDeviceModel::defaultModelPath() {
-    return platform::applicationSupportDirectory().value_or(platform::temporaryDirectory() / "Velnote") /
-           "Models" / "on-device.gguf";
+    return platform::requiredApplicationSupportDirectory() / "Models" / "on-device.gguf";
 }
 
 llama_model* LlamaOnDeviceModel::loadedModel(std::string& failure) {

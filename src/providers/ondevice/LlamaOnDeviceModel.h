@@ -29,7 +29,8 @@ class LlamaOnDeviceModel : public OnDeviceLanguageModel {
     explicit LlamaOnDeviceModel(Options options);
     ~LlamaOnDeviceModel() override;
 
-    // "on-device.gguf" in the "Models" folder of the application's data folder.
+    // "on-device.gguf" in the "Models" folder of the application's data folder. Throws
+    // platform::NoHomeFolderError when there is none.
     static std::filesystem::path defaultModelPath();
 
     OnDeviceModelAvailability availability() override;

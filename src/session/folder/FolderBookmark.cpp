@@ -44,6 +44,9 @@ FolderBookmark::Resolution FolderBookmark::resolve(const platform::SettingsData&
     try {
         const Json j = platform::parseJson(std::string(data.begin(), data.end()));
         path = platform::required<std::string>(j, "path");
+        // The system calls would read the path only up to the NUL: another folder.
+        if (path.native().find('\0') != std::string::npos)
+            throw platform::JsonDecodeError("path", "NUL byte in the path");
         recorded.device = platform::required<std::uint64_t>(j, "device");
         recorded.inode = platform::required<std::uint64_t>(j, "inode");
     } catch (const platform::JsonDecodeError& e) {

@@ -24,7 +24,8 @@ class FolderBookmark {
     // Throws std::system_error when `folder` cannot be examined.
     static platform::SettingsData create(const std::filesystem::path& folder);
 
-    // Throws std::invalid_argument when `data` is not bookmark data and
+    // Throws std::invalid_argument when `data` is not bookmark data (also a
+    // path with a NUL byte, or JSON bad in any way parseJson refuses) and
     // std::system_error when nothing can be examined at its path any more.
     static Resolution resolve(const platform::SettingsData& data);
 };

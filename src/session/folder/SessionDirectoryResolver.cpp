@@ -35,11 +35,8 @@ void report(const std::string& message) {
         reporter(message);
 }
 
-// The folder under Application Support, else under the temporary folder.
 fs::path appFolder(const char* name) {
-    if (const auto support = platform::applicationSupportDirectory())
-        return *support / name;
-    return platform::temporaryDirectory() / "Velnote" / name;
+    return platform::requiredApplicationSupportDirectory() / name;
 }
 
 // Linux keeps no sandbox grant to start; the nearest honest test is whether

@@ -2,11 +2,11 @@
 
 // Where session folders live and what they are called.
 //
-// Working sessions: <Application Support>/WorkingSessions (the temporary
-// folder's Velnote/WorkingSessions when there is no Application Support).
+// Working sessions: <Application Support>/WorkingSessions.
 // Saved sessions: the folder the user chose (settings "audioDir" and
-// "audioDirBookmark"), else <Application Support>/Sessions, else the temporary
-// folder's Velnote/Sessions. There is no cloud container on Linux.
+// "audioDirBookmark"), else <Application Support>/Sessions. There is no cloud
+// container on Linux. Without an Application Support folder (no home folder)
+// the default folders throw platform::NoHomeFolderError.
 //
 // Every operation computes paths only and creates nothing; all are
 // synchronous, keep no state between calls and may run on any thread.
@@ -51,7 +51,7 @@ class SessionDirectoryResolver {
     // The user's chosen folder when its bookmark resolves and the folder is
     // accessible (a stale bookmark is refreshed); otherwise the default folder.
     // A chosen folder that failed is forgotten (both settings keys removed)
-    // and reported once. Never throws.
+    // and reported once. Throws only NoHomeFolderError, for the default folder.
     static ResolvedDirectory
     resolveUserDir(platform::SettingsStore& defaults = platform::SettingsStore::standard());
 

@@ -69,7 +69,7 @@ fs::path SessionLock::fileIn(const fs::path& sessionDir) {
 }
 
 bool SessionLock::acquire(const fs::path& sessionDir, std::string_view step, const platform::Clock& clock) {
-    const int fd = ::open(fileIn(sessionDir).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    const int fd = ::open(fileIn(sessionDir).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0)
         return false;
     std::string bytes;

@@ -38,7 +38,7 @@ class SessionLock {
     // `sessionDir` / "session.lock".
     static std::filesystem::path fileIn(const std::filesystem::path& sessionDir);
 
-    // Creates "session.lock" exclusively (mode 0644) with this process's id,
+    // Creates "session.lock" exclusively (mode 0600) with this process's id,
     // `clock.wallNow()` and `step`. True when this call created the file; false
     // when it exists or cannot be created (folder missing, no permission).
     static bool acquire(const std::filesystem::path& sessionDir, std::string_view step,

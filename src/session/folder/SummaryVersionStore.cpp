@@ -93,7 +93,7 @@ void SummaryVersionStore::archiveCurrent(const fs::path& sessionDir, const platf
     if (!entryExists(summary))
         return;
     const fs::path versions = sessionDir / kVersions;
-    fs::create_directories(versions);
+    platform::createDirectories(versions);
     const fs::path target = uniqueURL(versions / (archiveStamp(clock.wallNow()) + ".md"));
     fs::copy_file(summary, target, fs::copy_options::none);
 

@@ -1,18 +1,18 @@
 #include "session/l10n/L10nCatalog.h"
 
 #include "platform/fs/Files.h"
+#include "platform/json/Json.h"
 #include "session/VelnoteLogger.h"
 
 #include <cctype>
 #include <cstdlib>
-#include <nlohmann/json.hpp>
 #include <system_error>
 
 namespace velnote {
 namespace {
 
 namespace fs = std::filesystem;
-using Json = nlohmann::json;
+using platform::Json;
 
 constexpr const char* kFileName = "Localizable.xcstrings";
 
@@ -126,8 +126,8 @@ L10nCatalog L10nCatalog::load(const std::optional<fs::path>& file, Locale locale
 L10nCatalog::Table L10nCatalog::parse(std::string_view bytes) {
     Json root;
     try {
-        root = Json::parse(bytes);
-    } catch (const Json::exception& e) {
+        root = platform::parseJson(bytes);
+    } catch (const platform::JsonDecodeError& e) {
         logLoadFailure(e.what());
         return {};
     }

@@ -67,9 +67,7 @@ std::optional<std::vector<FileInfo>> sizedEntries(const fs::path& folder, std::e
 } // namespace
 
 fs::path SpeechResultCache::cacheDirectoryURL() {
-    const auto caches = platform::cachesDirectory();
-    const fs::path base = caches ? *caches : platform::temporaryDirectory() / "Velnote";
-    return base / "TranscriptionCaches";
+    return platform::requiredCachesDirectory() / "TranscriptionCaches";
 }
 
 SpeechResultCache::SpeechResultCache() : SpeechResultCache(cacheDirectoryURL()) {}
@@ -107,10 +105,11 @@ void SpeechResultCache::saveCachedJson(const platform::Json& results, const fs::
                                        const std::optional<std::string>& language) const {
     const fs::path target = folder_ / entryFileName(chunk, model, language);
     const std::string chunkName = chunk.filename().string();
-    std::error_code error;
-    fs::create_directories(folder_, error);
-    if (error)
-        log().error("WhisperTranscriptionService: failed to create cache dir: {}", error.message());
+    try {
+        platform::createDirectories(folder_);
+    } catch (const std::system_error& failure) {
+        log().error("WhisperTranscriptionService: failed to create cache dir: {}", failure.code().message());
+    }
     try {
         platform::writeFileAtomically(target, platform::toCompactJson(results));
     } catch (const std::exception& failure) {

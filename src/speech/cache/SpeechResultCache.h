@@ -29,11 +29,11 @@ namespace velnote {
 // enforceCacheSizeLimit, which may run from any thread.
 class SpeechResultCache {
   public:
-    // Caches/Velnote/TranscriptionCaches ($XDG_CACHE_HOME/Velnote/...), else
-    // Velnote/TranscriptionCaches in the temporary folder.
+    // Caches/Velnote/TranscriptionCaches ($XDG_CACHE_HOME/Velnote/...). Throws
+    // platform::NoHomeFolderError when there is no caches folder.
     static std::filesystem::path cacheDirectoryURL();
 
-    // The cache in cacheDirectoryURL().
+    // The cache in cacheDirectoryURL(); throws as that does.
     SpeechResultCache();
     // A cache in `folder` (tests). The folder is created on the first write.
     explicit SpeechResultCache(std::filesystem::path folder);

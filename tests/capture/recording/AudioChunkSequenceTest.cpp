@@ -9,6 +9,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <vector>
 
 namespace velnote {
@@ -110,6 +111,17 @@ TEST_F(AudioChunkSequenceTest, MutedAudioIsWrittenAsSilenceAndDoesNotKeepAChunk)
     const auto wav = read("mic_0001.wav");
     EXPECT_NEAR(wav.samples[499], 16384, 1);
     EXPECT_EQ(wav.samples[500], 0);
+}
+
+TEST_F(AudioChunkSequenceTest, RecordingsArePrivateWhateverTheUmask) {
+    const mode_t previous = ::umask(0);
+    auto chunks = sequence(1000);
+    chunks->write(steady(500, 0.5f), false);
+    chunks->close();
+    ::umask(previous);
+    EXPECT_EQ(fs::status(dir_ / "audio").permissions(), fs::perms::owner_all);
+    EXPECT_EQ(fs::status(dir_ / "audio" / "mic_0000.wav").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
 }
 
 TEST_F(AudioChunkSequenceTest, ClosingRightAfterARolloverLeavesTheEmptyNextChunk) {

@@ -3,6 +3,7 @@
 #include "platform/fs/AppFolders.h"
 #include "platform/fs/FileUrl.h"
 #include "support/TempDir.h"
+#include "support/WithoutHome.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -59,6 +60,79 @@ TEST(FilesTest, ProcessDyingBeforeRenameLeavesOldFileWhole) {
     int status = 0;
     ::waitpid(child, &status, 0);
     EXPECT_EQ(readFile(file), "old and whole");
+}
+
+mode_t modeOf(const fs::path& path) {
+    struct stat st {};
+    EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 07777;
+}
+
+std::vector<fs::path> temporariesIn(const fs::path& folder) {
+    std::vector<fs::path> found;
+    for (const auto& entry : listDirectory(folder))
+        if (entry.filename().string().find(".tmp-") != std::string::npos)
+            found.push_back(entry);
+    return found;
+}
+
+void backdate(const fs::path& path, std::chrono::seconds by) {
+    const fs::file_time_type modified = fs::last_write_time(path);
+    fs::last_write_time(path, modified - by);
+}
+
+TEST(FilesTest, NewFilesAndFoldersArePrivateWhateverTheUmask) {
+    TempDir dir;
+    const mode_t previous = ::umask(0);
+    writeFileAtomically(dir / "settings.json", "{}");
+    appendToFile(dir / "log.jsonl", "{}\n");
+    fs::create_directory(dir / "shared");
+    fs::permissions(dir / "shared", fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+    createDirectories(dir / "shared/session/audio");
+    ::umask(previous);
+
+    EXPECT_EQ(modeOf(dir / "settings.json"), 0600u);
+    EXPECT_EQ(modeOf(dir / "log.jsonl"), 0600u);
+    EXPECT_EQ(modeOf(dir / "shared/session"), 0700u);
+    EXPECT_EQ(modeOf(dir / "shared/session/audio"), 0700u);
+    EXPECT_EQ(modeOf(dir / "shared"), 0750u) << "a folder that existed keeps its mode";
+    EXPECT_NO_THROW(createDirectories(dir / "shared/session"));
+    writeFileAtomically(dir / "file", "x");
+    EXPECT_THROW(createDirectories(dir / "file/below"), std::system_error);
+}
+
+TEST(FilesTest, TemporaryLeftByADeadWriteIsRemovedWhenTheFolderIsNextWritten) {
+    TempDir dir;
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        AtomicWriteOptions options;
+        options.beforeRename = [](const fs::path&) { ::_exit(0); };
+        writeFileAtomically(dir / "session.json", "never seen", options);
+        ::_exit(1);
+    }
+    ::waitpid(child, nullptr, 0);
+    const auto left = temporariesIn(dir.path());
+    ASSERT_EQ(left.size(), 1u);
+
+    writeFileAtomically(dir / "other.json", "1");
+    EXPECT_EQ(temporariesIn(dir.path()), left) << "a temporary file this new may belong to a write starting";
+    backdate(left[0], std::chrono::seconds(60));
+    writeFileAtomically(dir / "other.json", "2");
+    EXPECT_TRUE(temporariesIn(dir.path()).empty());
+}
+
+TEST(FilesTest, TemporaryOfAWriteInProgressIsKeptHoweverOld) {
+    TempDir dir;
+    AtomicWriteOptions slow;
+    slow.beforeRename = [&](const fs::path& temporary) {
+        backdate(temporary, std::chrono::hours(1));
+        writeFileAtomically(dir / "other.json", "written meanwhile");
+        EXPECT_TRUE(fs::exists(temporary));
+    };
+    writeFileAtomically(dir / "session.json", "slow but whole", slow);
+    EXPECT_EQ(readFile(dir / "session.json"), "slow but whole");
+    EXPECT_EQ(listDirectory(dir.path()).size(), 2u);
 }
 
 TEST(FilesTest, WriteIntoMissingFolderThrows) {
@@ -141,6 +215,30 @@ TEST(AppFoldersTest, XdgVariablesAndFallbacks) {
     EXPECT_EQ(configDirectory(), fs::path("/home/tester/.config/Velnote"));
     ScopedEnv tmp("TMPDIR", std::nullopt);
     EXPECT_EQ(temporaryDirectory(), fs::path("/tmp"));
+}
+
+TEST(AppFoldersTest, RequiredFoldersFailClearlyWithoutAHome) {
+    const auto outcome = testing::checkWithoutHome([] {
+        const auto failsNaming = [](const auto& folder, std::string_view variable) {
+            try {
+                folder();
+            } catch (const NoHomeFolderError& e) {
+                const std::string message = e.what();
+                return message.find("HOME") != std::string::npos &&
+                       message.find(variable) != std::string::npos;
+            }
+            return false;
+        };
+        return !homeDirectory() && !applicationSupportDirectory() &&
+               failsNaming(requiredApplicationSupportDirectory, "XDG_DATA_HOME") &&
+               failsNaming(requiredCachesDirectory, "XDG_CACHE_HOME") &&
+               failsNaming(requiredConfigDirectory, "XDG_CONFIG_HOME");
+    });
+    if (!outcome)
+        GTEST_SKIP() << "needs root to run as a user without a home folder";
+    EXPECT_TRUE(*outcome);
+    ScopedEnv data("XDG_DATA_HOME", "/xdg/data");
+    EXPECT_EQ(requiredApplicationSupportDirectory(), fs::path("/xdg/data/Velnote"));
 }
 
 TEST(FileUrlTest, PercentEncodesAllButUnreservedAndSlash) {

@@ -183,5 +183,30 @@ TEST(JsonParseTest, DepthLimitCountsTheOutermostValueAsOne) {
     EXPECT_THROW(parseJson("[1e999]", 4), JsonDecodeError);
 }
 
+TEST(JsonParseTest, DefaultDepthLimitKeepsEveryReaderFromDeepNesting) {
+    const auto nested = [](std::size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); };
+    EXPECT_NO_THROW(parseJson(nested(kJsonDepthLimit)));
+    EXPECT_THROW(parseJson(nested(kJsonDepthLimit + 1)), JsonDecodeError);
+    EXPECT_THROW(parseJson(R"({"a":)" + nested(5000) + "}"), JsonDecodeError);
+}
+
+TEST(JsonParseTest, RefusesNulBytesInsteadOfStoppingAtThem) {
+    // The parser reads a NUL as the end of input: "{}" and the rest silently dropped.
+    for (const std::string& text : {std::string("{}\0{\"a\":1}", 10), std::string("{\"a\":1}\0", 8),
+                                   std::string("[1,\0 2]", 7)}) {
+        EXPECT_THROW(parseJson(text), JsonDecodeError);
+        EXPECT_THROW(parseJson(text, 4), JsonDecodeError);
+    }
+    // An escaped NUL is an ordinary character of a string.
+    EXPECT_EQ(parseJson(R"(["a\u0000b"])")[0], std::string("a\0b", 3));
+}
+
+TEST(JsonDecodeTest, FloatRefusesNumbersBeyondItsRange) {
+    EXPECT_THROW(decode<float>(parseJson("1e300")), JsonDecodeError);
+    EXPECT_THROW(decode<float>(parseJson("-1e39")), JsonDecodeError);
+    EXPECT_EQ(decode<float>(parseJson("1e38")), 1e38f);
+    EXPECT_EQ(decode<double>(parseJson("1e300")), 1e300);
+}
+
 } // namespace
 } // namespace velnote::platform

@@ -1,5 +1,7 @@
 #include "platform/keychain/SecretServiceStore.h"
 
+#include "support/TestKeyring.h"
+
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <random>
@@ -65,6 +67,26 @@ TEST_F(SecretServiceStoreServiceTest, ReportsAValueThatIsNotUtf8AsUnreadable) {
     EXPECT_EQ(read.status, SecretReadStatus::unreadable);
     EXPECT_EQ(read.value, "");
     EXPECT_EQ(store_.add(key_, "sk").status, SecretWriteStatus::duplicate);
+}
+
+// The keyring passes over a locked item as if it were not there; it is there, and writing "no key"
+// over it would lose the user's key once the collection is unlocked again.
+TEST_F(SecretServiceStoreServiceTest, AnItemInALockedCollectionIsUnreadableNotMissing) {
+    testing::TestKeyring keyring;
+    keyring.store(key_.service, key_.account, "sk-locked");
+    keyring.lock();
+
+    const SecretRead read = store_.read(key_);
+    EXPECT_EQ(read.status, SecretReadStatus::unreadable);
+    EXPECT_EQ(read.value, "");
+    EXPECT_NE(read.failure.message.find("locked"), std::string::npos) << read.failure.message;
+    EXPECT_EQ(store_.add(key_, "sk-new").status, SecretWriteStatus::failed);
+    EXPECT_EQ(store_.update(key_, "sk-new").status, SecretWriteStatus::failed);
+    EXPECT_EQ(store_.read(other_()).status, SecretReadStatus::notFound) << "other accounts read as before";
+
+    keyring.unlock();
+    EXPECT_EQ(testing::TestKeyring::values(key_.service, key_.account), std::vector<std::string>{"sk-locked"})
+        << "no second item was written beside the locked one";
 }
 
 } // namespace

@@ -2,6 +2,9 @@
 
 #include "platform/fs/Files.h"
 #include "platform/json/Json.h"
+#include "platform/fs/AppFolders.h"
+#include "support/BadJson.h"
+#include "support/WithoutHome.h"
 
 #include <atomic>
 #include <cmath>
@@ -200,8 +203,18 @@ TEST_F(SettingsStoreTest, FailedWriteKeepsTheValueInMemory) {
     EXPECT_EQ(store.integer("a"), 1);
 }
 
+// {"a": {"array": [{"array": [ ... ]}]}} with `depth` arrays: the decoder recurses once per level.
+std::string nestedSettingsArrays(std::size_t depth) {
+    std::string text = R"({"a":)";
+    for (std::size_t i = 0; i < depth; ++i)
+        text += R"({"array":[)";
+    for (std::size_t i = 0; i < depth; ++i)
+        text += "]}";
+    return text + "}";
+}
+
 TEST_F(SettingsStoreTest, CorruptFileStartsEmptyAndIsKeptAsideBeforeTheNextWrite) {
-    const char* corruptContents[] = {
+    std::vector<std::string> corruptContents = {
         "{not json",
         "[]",
         R"({"a":{"integer":2.5}})",
@@ -209,9 +222,13 @@ TEST_F(SettingsStoreTest, CorruptFileStartsEmptyAndIsKeptAsideBeforeTheNextWrite
         R"({"a":{"data":"AB!="}})",
         R"({"a":{"string":"x","bool":true}})",
         R"({"a":{"dictionary":{"b":{"date":"2025-01-31T09:15:00.5Z"}}}})",
+        nestedSettingsArrays(3000),
     };
-    for (const char* contents : corruptContents) {
-        SCOPED_TRACE(contents);
+    const Json valid = parseJson(R"({"a":{"date":"2025-01-31T09:15:00Z"},"n":{"double":1.5}})");
+    for (const auto& bad : testing::badJsonVariants(valid, {.number = "/n/double", .date = "/a/date"}))
+        corruptContents.push_back(bad.text);
+    for (const std::string& contents : corruptContents) {
+        SCOPED_TRACE(contents.substr(0, 80));
         fs::remove_all(path_.parent_path());
         fs::create_directories(path_.parent_path());
         writeFileAtomically(path_, contents);
@@ -308,6 +325,20 @@ TEST(SettingsStorePathTest, FollowsXdgConfigHome) {
     ::setenv("XDG_CONFIG_HOME", "", 1);
     ::setenv("HOME", "/home/someone", 1);
     EXPECT_EQ(SettingsStore::standardPath(), fs::path("/home/someone/.config/Velnote/settings.json"));
+}
+
+TEST(SettingsStorePathTest, NoHomeFolderIsAClearErrorNotTheSharedTemporaryFolder) {
+    const auto outcome = testing::checkWithoutHome([] {
+        try {
+            SettingsStore::standardPath();
+        } catch (const NoHomeFolderError& e) {
+            return std::string(e.what()).find("XDG_CONFIG_HOME") != std::string::npos;
+        }
+        return false;
+    });
+    if (!outcome)
+        GTEST_SKIP() << "needs root to run as a user without a home folder";
+    EXPECT_TRUE(*outcome);
 }
 
 } // namespace

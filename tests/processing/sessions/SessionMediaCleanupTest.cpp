@@ -4,7 +4,11 @@
 #include "support/SessionFolderFixture.h"
 #include "support/TempDir.h"
 
+#include <atomic>
+#include <cstdio>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace velnote {
 namespace {
@@ -115,6 +119,32 @@ TEST(SessionMediaCleanupLinkTest, AMediaFolderThatIsALinkLeavesItsTargetAlone) {
     SessionMediaCleanup::deleteSessionMediaFiles(dir);
 
     EXPECT_TRUE(std::filesystem::exists(temp / "elsewhere/photo.jpg"));
+}
+
+// "screencaptures" swapped for a link to another folder and back, as fast as the kernel allows,
+// while the cleanup runs: whichever it finds first, it must never delete through the link.
+TEST(SessionMediaCleanupLinkTest, AMediaFolderSwappedForALinkMidwayLeavesItsTargetAlone) {
+    namespace fs = std::filesystem;
+    testing::TempDir temp;
+    const auto dir = temp / "2025-01-31T09-15-00Z";
+    testing::writeText(temp / "elsewhere/photo.jpg", "x");
+    testing::writeText(dir / "summary.md", "# Notes\n");
+    testing::writeText(dir / "screencaptures/.keep", "x"); // keeps the real folder through every round
+    fs::create_directory_symlink(temp / "elsewhere", dir / "swapped");
+    const fs::path real = dir / "screencaptures";
+    const fs::path link = dir / "swapped";
+
+    std::atomic<bool> stop = false;
+    std::thread swapper([&] {
+        while (!stop)
+            ::renameat2(AT_FDCWD, real.c_str(), AT_FDCWD, link.c_str(), RENAME_EXCHANGE);
+    });
+    for (int round = 0; round < 3000 && fs::exists(temp / "elsewhere/photo.jpg"); ++round)
+        SessionMediaCleanup::cleanupSessionMediaSubdirectory("screencaptures", dir, {});
+    stop = true;
+    swapper.join();
+
+    EXPECT_TRUE(fs::exists(temp / "elsewhere/photo.jpg"));
 }
 
 } // namespace

@@ -2,7 +2,9 @@
 
 #include "platform/logging/Logger.h"
 #include "session/folder/FolderBookmark.h"
+#include "platform/fs/AppFolders.h"
 #include "support/TempDir.h"
+#include "support/WithoutHome.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
@@ -142,6 +144,24 @@ TEST_F(SessionDirectoryResolverTest, FileProtectionMakesFoldersOwnerOnly) {
     platform::LogCapture capture;
     Resolver::applyFileProtection(dir_ / "missing");
     EXPECT_TRUE(capture.contains("Failed to apply file protection to missing"));
+}
+
+TEST(SessionDirectoryResolverHomeTest, NoHomeFolderIsAClearErrorNotTheSharedTemporaryFolder) {
+    const auto outcome = testing::checkWithoutHome([] {
+        const auto throwsNoHome = [](const auto& resolve) {
+            try {
+                resolve();
+            } catch (const platform::NoHomeFolderError&) {
+                return true;
+            }
+            return false;
+        };
+        return throwsNoHome([] { Resolver::resolveWorkingDir(); }) &&
+               throwsNoHome([] { Resolver::resolveFallbackDir(); });
+    });
+    if (!outcome)
+        GTEST_SKIP() << "needs root to run as a user without a home folder";
+    EXPECT_TRUE(*outcome);
 }
 
 TEST(SessionDirNameTest, UtcStartTimeWithDashes) {

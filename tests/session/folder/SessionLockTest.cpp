@@ -4,6 +4,7 @@
 #include "platform/fs/Files.h"
 #include "platform/logging/Logger.h"
 #include "session/folder/SessionMetadataStore.h"
+#include "support/BadJson.h"
 #include "support/SessionSamples.h"
 #include "support/TempDir.h"
 
@@ -33,6 +34,8 @@ class SessionLockTest : public ::testing::Test {
 
     testing::TempDir dir_;
 };
+
+constexpr ManualClock::Duration kGraceBeyond = 12s;
 
 pid_t exitedProcessId() {
     const pid_t child = ::fork();
@@ -111,6 +114,19 @@ TEST_F(SessionLockTest, UndecodableLockIsStaleOnlyAfterTheGracePeriod) {
             EXPECT_EQ(capture.contains("failed to decode lock file: " + dir_.path().filename().string()),
                       c.stale);
         }
+    }
+}
+
+// The lock of a live owner (this process), spoiled: read as undecodable (stale after the grace
+// period), never as the owner's lock nor as an exception out of the queue's start-up repair.
+TEST_F(SessionLockTest, BadInputIsUndecodableNotTheOwnersLock) {
+    const Json valid = platform::parseJson(lockWithPid(::getpid()));
+    for (const auto& bad : testing::badJsonVariants(valid, {.number = "/pid", .date = "/acquiredAt"})) {
+        SCOPED_TRACE(bad.name);
+        writeLock(bad.text);
+        platform::LogCapture capture;
+        EXPECT_TRUE(SessionLock::isStale(dir_.path(), clockAtAge(kGraceBeyond)));
+        EXPECT_TRUE(capture.contains("failed to decode lock file"));
     }
 }
 

@@ -3,6 +3,7 @@
 #include "platform/concurrency/ManualClock.h"
 #include "platform/flavor/BuildFlavor.h"
 #include "platform/fs/Files.h"
+#include "support/BadJson.h"
 #include "support/SessionSamples.h"
 #include "support/TempDir.h"
 
@@ -281,6 +282,21 @@ TEST_F(SessionMetadataRebuildTest, UndecodableFileIsKeptBesideTheRebuiltOne) {
         EXPECT_EQ(m.recordingDuration, 60.0);
         EXPECT_EQ(m.config, testing::sampleConfig());
         EXPECT_EQ(m.createdAt, sys_seconds(std::chrono::floor<std::chrono::seconds>(clock_.wallNow())));
+    }
+}
+
+TEST_F(SessionMetadataRebuildTest, BadInputIsKeptAndRebuiltNotThrown) {
+    const platform::Json valid = platform::parseJson(testing::sampleMetadataJson());
+    for (const auto& bad : testing::badJsonVariants(valid, {.number = "/version", .date = "/createdAt"})) {
+        SCOPED_TRACE(bad.name);
+        for (const auto& entry : platform::listDirectory(dir_.path()))
+            fs::remove(entry);
+        platform::writeFileAtomically(file(), bad.text);
+        EXPECT_THROW(SessionMetadataStore::read(dir_.path()), platform::JsonDecodeError);
+        const auto kept = recordStop();
+        ASSERT_TRUE(kept);
+        EXPECT_EQ(platform::readFile(*kept), bad.text);
+        EXPECT_EQ(SessionMetadataStore::read(dir_.path()).recordingDuration, 60.0);
     }
 }
 

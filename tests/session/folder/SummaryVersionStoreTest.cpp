@@ -5,6 +5,7 @@
 #include "platform/logging/Logger.h"
 #include "session/config/SummaryProvider.h"
 #include "session/l10n/L10n.h"
+#include "support/BadJson.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -143,6 +144,19 @@ TEST_F(SummaryVersionStoreTest, ConfigWithoutARequiredKeyGivesNoRunConfig) {
     ASSERT_EQ(all.size(), 1u);
     EXPECT_EQ(all[0].runConfig, std::nullopt);
     EXPECT_EQ(all[0].label(), L10n::localized("L10n.SummaryVersion.latest", "最新"));
+}
+
+TEST_F(SummaryVersionStoreTest, BadConfigInputGivesNoRunConfig) {
+    write("summary.md", "current");
+    for (const auto& bad : testing::badJsonVariants(platform::Json(openAI_))) {
+        SCOPED_TRACE(bad.name);
+        write("summary_config.json", bad.text);
+        platform::LogCapture capture;
+        const auto all = SummaryVersionStore::allVersions(dir_.path());
+        ASSERT_EQ(all.size(), 1u);
+        EXPECT_EQ(all[0].runConfig, std::nullopt);
+        EXPECT_TRUE(capture.contains("SummaryVersionStore: failed to decode config summary_config.json"));
+    }
 }
 
 TEST(SummaryVersionLabelTest, BracketNamesProviderAndModel) {

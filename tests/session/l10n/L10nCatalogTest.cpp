@@ -2,6 +2,8 @@
 
 #include "platform/fs/Files.h"
 #include "platform/logging/Logger.h"
+#include "platform/json/Json.h"
+#include "support/BadJson.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -139,6 +141,16 @@ TEST(L10nCatalogTest, UsesOnlyTheLocalizedStringsMemberWhenThereIsOne) {
     })");
     EXPECT_EQ(flat.size(), 1u);
     EXPECT_TRUE(flat.count("L10n.A.outer"));
+}
+
+TEST(L10nCatalogTest, BadInputGivesAnEmptyTable) {
+    const auto valid = platform::parseJson(R"({"L10n.A.b": {"localizedValues": {"en": {"stringValue": "b"}}}})");
+    ASSERT_EQ(L10nCatalog::parse(valid.dump()).size(), 1u);
+    for (const auto& bad : testing::badJsonVariants(valid)) {
+        platform::LogCapture log;
+        EXPECT_TRUE(L10nCatalog::parse(bad.text).empty()) << bad.name;
+        EXPECT_TRUE(log.contains("L10n: failed to load Localizable.xcstrings: ")) << bad.name;
+    }
 }
 
 TEST(L10nCatalogTest, LoadFailuresAreLoggedAndGiveAnEmptyTable) {

@@ -2,6 +2,7 @@
 
 #include "platform/logging/Logger.h"
 #include "session/settings/UserDictionaryStore.h"
+#include "support/BadJson.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -70,14 +71,17 @@ TEST_F(ListStoreTest, SavedFilterListIsCompactJsonDataAndLoadsBack) {
 }
 
 TEST_F(ListStoreTest, UndecodableFilterListGivesTheDefaultsAndIsKept) {
-    const char* stored[] = {
+    std::vector<std::string> stored = {
         R"([{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","phrase":"a"}])",                   // no isEnabled
         R"([{"id":"not-a-uuid","phrase":"a","isEnabled":true}])",                            // bad id
         R"([{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","phrase":"a","isEnabled":"yes"}])", // not a bool
         R"({"phrase":"a"})",                                                                 // not an array
         "not json",
     };
-    for (const char* text : stored) {
+    const auto valid = platform::parseJson(R"([{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","phrase":"a","isEnabled":true}])");
+    for (const auto& bad : testing::badJsonVariants(valid, {.number = "/0/overflow", .nested = "/0/nested"}))
+        stored.push_back(bad.text);
+    for (const std::string& text : stored) {
         platform::LogCapture log;
         store_.set(HallucinationFilterStore::settingsKey, bytes(text));
         EXPECT_EQ(phrasesOf(HallucinationFilterStore::loadEntries(store_)),

@@ -2,11 +2,15 @@
 
 #include "platform/fs/Files.h"
 #include "platform/logging/Logger.h"
+#include "platform/fs/AppFolders.h"
+#include "support/BadJson.h"
 #include "support/TempDir.h"
+#include "support/WithoutHome.h"
 
 #include <algorithm>
 #include <chrono>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace velnote {
 namespace {
@@ -94,9 +98,13 @@ TEST_F(SpeechResultCacheTest, MissWriteReadAndUndecodableEntry) {
     EXPECT_EQ(cache_.loadCachedResults<FakeResult>(mic, "M", std::nullopt), std::vector<FakeResult>{})
         << "an empty array is a valid entry";
 
-    for (const char* bad : {"not json", R"({"text":"x"})", R"([{"text":"x"}])"}) {
-        platform::writeFileAtomically(cache_.folder() / "S_mic_0001.M.auto.transcription.json", bad);
-        EXPECT_FALSE(cache_.loadCachedResults<FakeResult>(mic, "M", std::nullopt)) << bad;
+    std::vector<std::string> bad = {"not json", R"({"text":"x"})", R"([{"text":"x"}])"};
+    for (const auto& variant : testing::badJsonVariants(platform::Json(results),
+                                                        {.number = "/0/seekTime", .nested = "/0/nested"}))
+        bad.push_back(variant.text);
+    for (const std::string& text : bad) {
+        platform::writeFileAtomically(cache_.folder() / "S_mic_0001.M.auto.transcription.json", text);
+        EXPECT_FALSE(cache_.loadCachedResults<FakeResult>(mic, "M", std::nullopt)) << text.substr(0, 80);
     }
     EXPECT_TRUE(log_.contains("WhisperTranscriptionService: failed to decode cache for S_mic_0001.M.auto"));
     cache_.saveCachedResults(results, mic, "M", std::nullopt);
@@ -154,6 +162,34 @@ TEST(SpeechResultCacheFolderTest, LivesInTheCachesFolder) {
     testing::ScopedEnv cache("XDG_CACHE_HOME", dir.path().string());
     EXPECT_EQ(SpeechResultCache::cacheDirectoryURL(), dir.path() / "Velnote" / "TranscriptionCaches");
     EXPECT_EQ(SpeechResultCache().folder(), dir.path() / "Velnote" / "TranscriptionCaches");
+}
+
+// Transcripts are the user's words: other users may not list the cache or read its entries,
+// whatever the umask.
+TEST(SpeechResultCacheFolderTest, FolderAndEntriesArePrivate) {
+    testing::TempDir dir;
+    const SpeechResultCache cache(dir.path() / "Velnote" / "TranscriptionCaches");
+    const mode_t previous = ::umask(0);
+    cache.saveCachedJson(platform::Json::array(), dir.path() / "S" / "audio" / "mic_0001.wav", "M", std::nullopt);
+    ::umask(previous);
+    for (const fs::path& path : {dir.path() / "Velnote", cache.folder()})
+        EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_all) << path;
+    for (const auto& entry : fs::directory_iterator(cache.folder()))
+        EXPECT_EQ(entry.status().permissions(), fs::perms::owner_read | fs::perms::owner_write);
+}
+
+TEST(SpeechResultCacheFolderTest, NoHomeFolderIsAClearErrorNotTheSharedTemporaryFolder) {
+    const auto outcome = testing::checkWithoutHome([] {
+        try {
+            SpeechResultCache::cacheDirectoryURL();
+        } catch (const platform::NoHomeFolderError&) {
+            return true;
+        }
+        return false;
+    });
+    if (!outcome)
+        GTEST_SKIP() << "needs root to run as a user without a home folder";
+    EXPECT_TRUE(*outcome);
 }
 
 } // namespace
