@@ -51,8 +51,10 @@ inline std::vector<BadJson> badJsonVariants(const nlohmann::json& valid, const B
         {"NUL then text", valid.dump() + std::string("\0{\"more\":1}", 11)},
     };
     if (!fields.date.empty()) {
-        variants.push_back({"date past 9999", detail::withRawValue(valid, fields.date, "\"9999-12-31T23:30:00-01:00\"")});
-        variants.push_back({"date before 0000", detail::withRawValue(valid, fields.date, "\"0000-01-01T00:30:00+01:00\"")});
+        variants.push_back(
+            {"date past 9999", detail::withRawValue(valid, fields.date, "\"9999-12-31T23:30:00-01:00\"")});
+        variants.push_back(
+            {"date before 0000", detail::withRawValue(valid, fields.date, "\"0000-01-01T00:30:00+01:00\"")});
     }
     return variants;
 }

@@ -51,8 +51,9 @@ class TestKeyring {
 
     // Stores `value` under the generic schema's "service" and "account" in this collection.
     void store(const std::string& service, const std::string& account, const std::string& value) const {
-        const std::string command = "printf %s '" + value + "' | secret-tool store --label=test --collection=" +
-                                    collection_ + " service '" + service + "' account '" + account + "'";
+        const std::string command = "printf %s '" + value +
+                                    "' | secret-tool store --label=test --collection=" + collection_ +
+                                    " service '" + service + "' account '" + account + "'";
         if (std::system(command.c_str()) != 0)
             throw std::runtime_error("cannot store a test item");
     }
@@ -105,10 +106,9 @@ class TestKeyring {
 
     GVariant* call(const char* interface, const char* method, GVariant* arguments, const char* replyType) {
         GError* error = nullptr;
-        GVariant* reply =
-            g_dbus_connection_call_sync(bus_.get(), kBusName, "/org/freedesktop/secrets", interface, method,
-                                        arguments, G_VARIANT_TYPE(replyType), G_DBUS_CALL_FLAGS_NONE, -1,
-                                        nullptr, &error);
+        GVariant* reply = g_dbus_connection_call_sync(bus_.get(), kBusName, "/org/freedesktop/secrets",
+                                                      interface, method, arguments, G_VARIANT_TYPE(replyType),
+                                                      G_DBUS_CALL_FLAGS_NONE, -1, nullptr, &error);
         check(error, std::string("call ") + method);
         return reply;
     }
@@ -116,15 +116,16 @@ class TestKeyring {
     // The password as a secret of a "plain" session opened on this connection: it travels as it is,
     // on the private test bus.
     GVariant* password() {
-        Variant opened(call(kService, "OpenSession", g_variant_new("(sv)", "plain", g_variant_new_string("")),
-                            "(vo)"));
+        Variant opened(
+            call(kService, "OpenSession", g_variant_new("(sv)", "plain", g_variant_new_string("")), "(vo)"));
         GVariant* output = nullptr;
         const gchar* session = nullptr;
         g_variant_get(opened.get(), "(v&o)", &output, &session);
         const Variant unused(output);
-        return g_variant_new("(o@ay@ays)", session, g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, "", 0, 1),
-                             g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, kPassword.data(), kPassword.size(), 1),
-                             "text/plain");
+        return g_variant_new(
+            "(o@ay@ays)", session, g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, "", 0, 1),
+            g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, kPassword.data(), kPassword.size(), 1),
+            "text/plain");
     }
 
     std::unique_ptr<GDBusConnection, Unref> bus_;

@@ -1,8 +1,8 @@
 #include "platform/fs/AppFolders.h"
 
 #include <cstdlib>
-#include <string>
 #include <pwd.h>
+#include <string>
 #include <unistd.h>
 
 namespace velnote::platform {
@@ -32,8 +32,8 @@ std::optional<fs::path> xdgFolder(const char* variable, const char* homeRelative
 
 fs::path required(std::optional<fs::path> folder, const char* variable) {
     if (!folder) {
-        throw NoHomeFolderError(std::string("No home folder to keep the application's data in: set HOME or ") +
-                                variable);
+        throw NoHomeFolderError(
+            std::string("No home folder to keep the application's data in: set HOME or ") + variable);
     }
     return std::move(*folder);
 }
@@ -65,9 +65,13 @@ fs::path requiredApplicationSupportDirectory() {
     return required(applicationSupportDirectory(), "XDG_DATA_HOME");
 }
 
-fs::path requiredCachesDirectory() { return required(cachesDirectory(), "XDG_CACHE_HOME"); }
+fs::path requiredCachesDirectory() {
+    return required(cachesDirectory(), "XDG_CACHE_HOME");
+}
 
-fs::path requiredConfigDirectory() { return required(configDirectory(), "XDG_CONFIG_HOME"); }
+fs::path requiredConfigDirectory() {
+    return required(configDirectory(), "XDG_CONFIG_HOME");
+}
 
 fs::path temporaryDirectory() {
     if (auto tmp = absoluteEnv("TMPDIR"))

@@ -91,7 +91,8 @@ std::optional<struct statx> statxOf(const fs::path& path, unsigned mask) {
 
 void writeFileAtomically(const fs::path& path, std::string_view bytes, const AtomicWriteOptions& options) {
     const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
-    std::string pattern = (folder / ("." + path.filename().string() + std::string(kTemporaryMarker) + "XXXXXX")).string();
+    std::string pattern =
+        (folder / ("." + path.filename().string() + std::string(kTemporaryMarker) + "XXXXXX")).string();
     FileDescriptor fd(::mkstemp(pattern.data()));
     if (fd.get() < 0)
         throwErrno("create temporary file for", path);
@@ -199,7 +200,8 @@ void createDirectories(const fs::path& folder) {
     for (const fs::path& part : folder) {
         partial /= part;
         if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST)
-            throw fs::filesystem_error("create folder", partial, std::error_code(errno, std::generic_category()));
+            throw fs::filesystem_error("create folder", partial,
+                                       std::error_code(errno, std::generic_category()));
     }
     if (!fs::is_directory(folder, ec))
         throw fs::filesystem_error("create folder", folder, std::make_error_code(std::errc::not_a_directory));

@@ -134,7 +134,8 @@ template <class T> T decode(const Json& value) {
         const double number = value.get<double>();
         // Narrowing a double beyond the target's range is undefined behaviour.
         if constexpr (sizeof(T) < sizeof(double)) {
-            if (std::isfinite(number) && std::abs(number) > static_cast<double>(std::numeric_limits<T>::max()))
+            if (std::isfinite(number) &&
+                std::abs(number) > static_cast<double>(std::numeric_limits<T>::max()))
                 throw JsonDecodeError("", "number out of range: " + value.dump());
         }
         return static_cast<T>(number);

@@ -192,8 +192,8 @@ TEST(JsonParseTest, DefaultDepthLimitKeepsEveryReaderFromDeepNesting) {
 
 TEST(JsonParseTest, RefusesNulBytesInsteadOfStoppingAtThem) {
     // The parser reads a NUL as the end of input: "{}" and the rest silently dropped.
-    for (const std::string& text : {std::string("{}\0{\"a\":1}", 10), std::string("{\"a\":1}\0", 8),
-                                   std::string("[1,\0 2]", 7)}) {
+    for (const std::string& text :
+         {std::string("{}\0{\"a\":1}", 10), std::string("{\"a\":1}\0", 8), std::string("[1,\0 2]", 7)}) {
         EXPECT_THROW(parseJson(text), JsonDecodeError);
         EXPECT_THROW(parseJson(text, 4), JsonDecodeError);
     }

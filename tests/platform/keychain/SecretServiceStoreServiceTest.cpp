@@ -1,5 +1,4 @@
 #include "platform/keychain/SecretServiceStore.h"
-
 #include "support/TestKeyring.h"
 
 #include <cstdlib>

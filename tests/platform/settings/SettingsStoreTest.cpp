@@ -1,8 +1,8 @@
 #include "platform/settings/SettingsStore.h"
 
+#include "platform/fs/AppFolders.h"
 #include "platform/fs/Files.h"
 #include "platform/json/Json.h"
-#include "platform/fs/AppFolders.h"
 #include "support/BadJson.h"
 #include "support/WithoutHome.h"
 

@@ -1,8 +1,8 @@
 #include "session/folder/SessionDirectoryResolver.h"
 
+#include "platform/fs/AppFolders.h"
 #include "platform/logging/Logger.h"
 #include "session/folder/FolderBookmark.h"
-#include "platform/fs/AppFolders.h"
 #include "support/TempDir.h"
 #include "support/WithoutHome.h"
 

@@ -1,8 +1,8 @@
 #include "session/l10n/L10nCatalog.h"
 
 #include "platform/fs/Files.h"
-#include "platform/logging/Logger.h"
 #include "platform/json/Json.h"
+#include "platform/logging/Logger.h"
 #include "support/BadJson.h"
 #include "support/TempDir.h"
 
@@ -144,7 +144,8 @@ TEST(L10nCatalogTest, UsesOnlyTheLocalizedStringsMemberWhenThereIsOne) {
 }
 
 TEST(L10nCatalogTest, BadInputGivesAnEmptyTable) {
-    const auto valid = platform::parseJson(R"({"L10n.A.b": {"localizedValues": {"en": {"stringValue": "b"}}}})");
+    const auto valid =
+        platform::parseJson(R"({"L10n.A.b": {"localizedValues": {"en": {"stringValue": "b"}}}})");
     ASSERT_EQ(L10nCatalog::parse(valid.dump()).size(), 1u);
     for (const auto& bad : testing::badJsonVariants(valid)) {
         platform::LogCapture log;

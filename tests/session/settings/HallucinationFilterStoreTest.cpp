@@ -78,7 +78,8 @@ TEST_F(ListStoreTest, UndecodableFilterListGivesTheDefaultsAndIsKept) {
         R"({"phrase":"a"})",                                                                 // not an array
         "not json",
     };
-    const auto valid = platform::parseJson(R"([{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","phrase":"a","isEnabled":true}])");
+    const auto valid = platform::parseJson(
+        R"([{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","phrase":"a","isEnabled":true}])");
     for (const auto& bad : testing::badJsonVariants(valid, {.number = "/0/overflow", .nested = "/0/nested"}))
         stored.push_back(bad.text);
     for (const std::string& text : stored) {

@@ -1,6 +1,5 @@
-#include "session/settings/UserDefaultsBacking.h"
-
 #include "session/VelnoteLogger.h"
+#include "session/settings/UserDefaultsBacking.h"
 #include "support/TempDir.h"
 #include "support/TestKeyring.h"
 

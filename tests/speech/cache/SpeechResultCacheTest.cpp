@@ -1,8 +1,8 @@
 #include "speech/cache/SpeechResultCache.h"
 
+#include "platform/fs/AppFolders.h"
 #include "platform/fs/Files.h"
 #include "platform/logging/Logger.h"
-#include "platform/fs/AppFolders.h"
 #include "support/BadJson.h"
 #include "support/TempDir.h"
 #include "support/WithoutHome.h"
@@ -99,8 +99,8 @@ TEST_F(SpeechResultCacheTest, MissWriteReadAndUndecodableEntry) {
         << "an empty array is a valid entry";
 
     std::vector<std::string> bad = {"not json", R"({"text":"x"})", R"([{"text":"x"}])"};
-    for (const auto& variant : testing::badJsonVariants(platform::Json(results),
-                                                        {.number = "/0/seekTime", .nested = "/0/nested"}))
+    for (const auto& variant :
+         testing::badJsonVariants(platform::Json(results), {.number = "/0/seekTime", .nested = "/0/nested"}))
         bad.push_back(variant.text);
     for (const std::string& text : bad) {
         platform::writeFileAtomically(cache_.folder() / "S_mic_0001.M.auto.transcription.json", text);
@@ -170,7 +170,8 @@ TEST(SpeechResultCacheFolderTest, FolderAndEntriesArePrivate) {
     testing::TempDir dir;
     const SpeechResultCache cache(dir.path() / "Velnote" / "TranscriptionCaches");
     const mode_t previous = ::umask(0);
-    cache.saveCachedJson(platform::Json::array(), dir.path() / "S" / "audio" / "mic_0001.wav", "M", std::nullopt);
+    cache.saveCachedJson(platform::Json::array(), dir.path() / "S" / "audio" / "mic_0001.wav", "M",
+                         std::nullopt);
     ::umask(previous);
     for (const fs::path& path : {dir.path() / "Velnote", cache.folder()})
         EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_all) << path;
