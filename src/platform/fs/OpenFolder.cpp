@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <string_view>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace velnote::platform {
@@ -73,9 +74,8 @@ std::vector<std::string> OpenFolder::entryNames(HiddenEntries hidden, std::error
 
 void OpenFolder::removeAll(const std::string& name, std::error_code& error) const {
     error.clear();
-    if (::unlinkat(fd_.get(), name.c_str(), 0) == 0)
-        return;
-    if (errno == ENOENT) {
+    struct stat st {};
+    if (::fstatat(fd_.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         error = lastError();
         return;
     }

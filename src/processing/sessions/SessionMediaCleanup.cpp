@@ -70,7 +70,8 @@ void cleanupSubdirectory(const platform::OpenFolder& session, const std::string&
     if (error == std::errc::no_such_file_or_directory)
         return;
     if (error == std::errc::too_many_symbolic_link_levels || error == std::errc::not_a_directory) {
-        log.error("media folder is a symbolic link, left alone: {}", (sessionDir / subdirName).string());
+        log.error("media folder is a symbolic link or not a folder, left alone: {}",
+                  (sessionDir / subdirName).string());
         return;
     }
     if (!subdir) {
