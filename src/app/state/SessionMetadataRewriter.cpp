@@ -48,13 +48,7 @@ void SessionMetadataRewriter::drain(const std::shared_ptr<Queue>& queue) {
 
 void SessionMetadataRewriter::rewriteNow(const SessionConfig& config, const std::filesystem::path& sessionDir,
                                          const platform::Clock& clock) {
-    const auto reset = [&config](SessionMetadata& metadata) {
-        metadata.config = config;
-        metadata.steps.diarization = StepState::fresh(
-            config.transcription.diarizationEnabled ? StepStatus::pending : StepStatus::skipped);
-        metadata.steps.summary =
-            StepState::fresh(config.summary.provider.empty() ? StepStatus::skipped : StepStatus::pending);
-    };
+    const auto reset = [&config](SessionMetadata& metadata) { metadata.applyConfig(config); };
     try {
         SessionMetadataStore::updateOrRebuild(sessionDir, config, reset, clock);
     } catch (const std::exception& e) {

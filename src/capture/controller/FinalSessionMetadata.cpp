@@ -13,11 +13,7 @@ void FinalSessionMetadata::write(const std::filesystem::path& sessionDir, const 
         if (durationSeconds) {
             metadata.recordingDuration = durationSeconds;
         }
-        metadata.config = config;
-        metadata.steps.diarization = StepState::fresh(
-            config.transcription.diarizationEnabled ? StepStatus::pending : StepStatus::skipped);
-        metadata.steps.summary =
-            StepState::fresh(config.summary.provider.empty() ? StepStatus::skipped : StepStatus::pending);
+        metadata.applyConfig(config);
     };
     try {
         SessionMetadataStore::updateOrRebuild(sessionDir, config, finish, clock);

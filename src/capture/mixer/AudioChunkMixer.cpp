@@ -3,7 +3,7 @@
 #include "capture/mixer/AudioChunkNames.h"
 #include "capture/mixer/AudioFileError.h"
 #include "capture/mixer/MixError.h"
-#include "session/Uuid.h"
+#include "platform/text/Uuid.h"
 #include "session/VelnoteLogger.h"
 
 #include <algorithm>
@@ -105,7 +105,7 @@ void removeUnusable(const fs::path& path) {
 // temporary file does not outlive a failure.
 void writeMixedChunk(std::vector<float> samples, const fs::path& target) {
     const fs::path temporary = target.parent_path() / (std::string(AudioChunkNames::mixTemporaryPrefix) +
-                                                       Uuid::random().toString() + ".wav");
+                                                       platform::Uuid::random().toString() + ".wav");
     try {
         writeSamples(std::move(samples), temporary);
         fs::rename(temporary, target);

@@ -29,7 +29,7 @@ void CaptureBufferProcessor::process(std::vector<float> interleaved, const platf
     try {
         if (!resampler_ || !(resampler_->input() == format)) {
             resampler_.reset();
-            resampler_ = std::make_unique<StreamResampler>(format);
+            resampler_ = std::make_unique<platform::StreamResampler>(format);
         }
         converted = resampler_->process(std::move(interleaved));
     } catch (const std::exception& e) {
@@ -37,7 +37,7 @@ void CaptureBufferProcessor::process(std::vector<float> interleaved, const platf
         if (!conversionFailureLogged_) {
             conversionFailureLogged_ = true;
             VelnoteLogger::audio().error(texts_.convertFailed, describe(format) + " (" + e.what() + ")",
-                                         describe(StreamResampler::kWorkingFormat));
+                                         describe(platform::StreamResampler::kWorkingFormat));
         }
         return;
     }
@@ -83,7 +83,7 @@ void CaptureBufferProcessor::handle(std::vector<float> samples) {
     }
     // Muted audio goes nowhere: not to the live transcription (and on to a summary provider).
     if (!muted && feed_) {
-        feed_(samples, StreamResampler::kWorkingFormat);
+        feed_(samples, platform::StreamResampler::kWorkingFormat);
     }
     chunks_->write(samples, muted);
 }

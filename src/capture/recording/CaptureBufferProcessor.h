@@ -5,8 +5,8 @@
 #include "capture/recording/AudioChunkSequence.h"
 #include "capture/recording/CaptureChannel.h"
 #include "capture/recording/InputLevelMeter.h"
-#include "capture/recording/StreamResampler.h"
 #include "platform/audio/AudioFormat.h"
+#include "platform/audio/StreamResampler.h"
 
 #include <functional>
 #include <memory>
@@ -52,7 +52,7 @@ class CaptureBufferProcessor {
     LevelHandler publishLevel_;
     Feed feed_;
     InputLevelMeter meter_;
-    std::unique_ptr<StreamResampler> resampler_;
+    std::unique_ptr<platform::StreamResampler> resampler_;
     bool conversionFailureLogged_ = false;
 };
 

@@ -23,6 +23,26 @@ CaptureServices::CaptureServices(const CaptureDependencies& d)
       restartDelay(d.restartDelay), reconnectInterval(d.reconnectInterval), chunks(d.chunks),
       server(d.server) {}
 
+std::unique_ptr<AudioChunkSequence>
+CaptureServices::chunkSequence(const std::filesystem::path& sessionDir, CaptureChannel channel,
+                               std::int64_t startChunkIndex, const ChunkCompletedHandler& onCompleted) const {
+    return std::make_unique<AudioChunkSequence>(
+        sessionDir, channel, startChunkIndex, chunks,
+        [this](const std::string& message) { presentError(message); },
+        [this, &onCompleted](const std::filesystem::path& chunk, std::int64_t number) {
+            if (onCompleted) {
+                completionExecutor.post([handler = onCompleted, chunk, number] { handler(chunk, number); });
+            }
+        });
+}
+
+platform::PulseClient::Options CaptureServices::clientOptions(std::string_view role) const {
+    platform::PulseClient::Options options = server;
+    options.clientName += ' ';
+    options.clientName += role;
+    return options;
+}
+
 void CaptureServices::publishLevel(CaptureChannel channel, float level) const {
     AppState* state = &appState;
     mainDispatcher.post([state, channel, level] {

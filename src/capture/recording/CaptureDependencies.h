@@ -9,7 +9,9 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
+#include <string_view>
 
 namespace velnote {
 
@@ -41,7 +43,18 @@ struct CaptureDependencies {
 // The dependencies with the process-wide defaults filled in, and the hops every capture makes.
 class CaptureServices {
   public:
+    using ChunkCompletedHandler =
+        std::function<void(const std::filesystem::path& chunk, std::int64_t number)>;
+
     explicit CaptureServices(const CaptureDependencies& dependencies);
+
+    // The chunk files of one channel. `onCompleted` is read when each chunk closes (so it may be
+    // set after construction) and runs on the completion executor; write errors are presented.
+    std::unique_ptr<AudioChunkSequence> chunkSequence(const std::filesystem::path& sessionDir,
+                                                      CaptureChannel channel, std::int64_t startChunkIndex,
+                                                      const ChunkCompletedHandler& onCompleted) const;
+    // The sound-server options, the client named after the capture's `role`.
+    platform::PulseClient::Options clientOptions(std::string_view role) const;
 
     // Posted to the main thread; the caller does not wait.
     void publishLevel(CaptureChannel channel, float level) const;

@@ -17,22 +17,11 @@ constexpr const char* kFilterModule = "module-filter-apply";
 MicrophoneCapture::MicrophoneCapture(std::filesystem::path sessionDir, std::optional<std::string> deviceUID,
                                      std::int64_t startChunkIndex, CaptureDependencies dependencies)
     : services_(dependencies), deviceUID_(std::move(deviceUID)),
-      processor_(CaptureChannel::microphone, services_.gains, services_.mutes,
-                 std::make_unique<AudioChunkSequence>(
-                     sessionDir, CaptureChannel::microphone, startChunkIndex, services_.chunks,
-                     [this](const std::string& message) { services_.presentError(message); },
-                     [this](const std::filesystem::path& chunk, std::int64_t number) {
-                         if (onChunkCompleted) {
-                             services_.completionExecutor.post(
-                                 [handler = onChunkCompleted, chunk, number] { handler(chunk, number); });
-                         }
-                     }),
-                 [this](float level) { services_.publishLevel(CaptureChannel::microphone, level); }),
-      client_([&] {
-          platform::PulseClient::Options options = services_.server;
-          options.clientName += " microphone";
-          return options;
-      }()) {
+      processor_(
+          CaptureChannel::microphone, services_.gains, services_.mutes,
+          services_.chunkSequence(sessionDir, CaptureChannel::microphone, startChunkIndex, onChunkCompleted),
+          [this](float level) { services_.publishLevel(CaptureChannel::microphone, level); }),
+      client_(services_.clientOptions("microphone")) {
     processor_.setFeed([this](std::span<const float> samples, const platform::AudioFormat& format) {
         if (onAudioBuffer) {
             onAudioBuffer(samples, format);

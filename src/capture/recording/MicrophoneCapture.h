@@ -36,8 +36,7 @@ class MicrophoneCapture {
   public:
     using AudioBufferHandler =
         std::function<void(std::span<const float> samples, const platform::AudioFormat& format)>;
-    using ChunkCompletedHandler =
-        std::function<void(const std::filesystem::path& chunk, std::int64_t number)>;
+    using ChunkCompletedHandler = CaptureServices::ChunkCompletedHandler;
 
     // `deviceUID`: the source name of the chosen microphone; none = the server's default input.
     // `startChunkIndex`: the lowest chunk number to use. Does no input or output.

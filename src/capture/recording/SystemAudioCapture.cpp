@@ -17,21 +17,9 @@ constexpr CaptureAlertText kRestartFailed{
 SystemAudioCapture::SystemAudioCapture(std::filesystem::path sessionDir, CaptureDependencies dependencies)
     : services_(dependencies),
       processor_(CaptureChannel::systemAudio, services_.gains, services_.mutes,
-                 std::make_unique<AudioChunkSequence>(
-                     sessionDir, CaptureChannel::systemAudio, 0, services_.chunks,
-                     [this](const std::string& message) { services_.presentError(message); },
-                     [this](const std::filesystem::path& chunk, std::int64_t number) {
-                         if (onChunkCompleted) {
-                             services_.completionExecutor.post(
-                                 [handler = onChunkCompleted, chunk, number] { handler(chunk, number); });
-                         }
-                     }),
+                 services_.chunkSequence(sessionDir, CaptureChannel::systemAudio, 0, onChunkCompleted),
                  [this](float level) { services_.publishLevel(CaptureChannel::systemAudio, level); }),
-      client_([&] {
-          platform::PulseClient::Options options = services_.server;
-          options.clientName += " system audio";
-          return options;
-      }()) {
+      client_(services_.clientOptions("system audio")) {
     processor_.setFeed([this](std::span<const float> samples, const platform::AudioFormat& format) {
         if (onAudioBuffer) {
             onAudioBuffer(samples, format);

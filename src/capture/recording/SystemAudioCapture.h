@@ -40,8 +40,7 @@ class SystemAudioCapture {
   public:
     using AudioBufferHandler =
         std::function<void(std::span<const float> samples, const platform::AudioFormat& format)>;
-    using ChunkCompletedHandler =
-        std::function<void(const std::filesystem::path& chunk, std::int64_t number)>;
+    using ChunkCompletedHandler = CaptureServices::ChunkCompletedHandler;
 
     // Does no input or output.
     explicit SystemAudioCapture(std::filesystem::path sessionDir, CaptureDependencies dependencies = {});

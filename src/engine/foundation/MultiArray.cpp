@@ -191,6 +191,16 @@ std::vector<float> MultiArray::toFloatArray() const {
     return values;
 }
 
+bool MultiArray::isContiguous() const {
+    std::int64_t expected = 1;
+    for (std::size_t i = shape_.size(); i-- > 0;) {
+        if (shape_[i] != 1 && strides_[i] != expected)
+            return false;
+        expected *= shape_[i];
+    }
+    return true;
+}
+
 MultiArray MultiArray::contiguousCopy() const {
     MultiArray copy(shape_, type_);
     const std::size_t size = elementSize(type_);

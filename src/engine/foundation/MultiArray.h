@@ -112,6 +112,8 @@ class MultiArray {
     std::vector<float> toFloatArray() const;
     // A new contiguous array of the same shape, type and values.
     MultiArray contiguousCopy() const;
+    // Row-major and dense (axes of length 1 may have any stride), so the data can be read as is.
+    bool isContiguous() const;
 
   private:
     MultiArray() = default;

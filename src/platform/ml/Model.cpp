@@ -18,19 +18,9 @@ std::string shapeText(const std::vector<std::int64_t>& shape) {
     return text + "]";
 }
 
-bool isContiguous(const MultiArray& array) {
-    std::int64_t expected = 1;
-    for (std::size_t i = array.shape().size(); i-- > 0;) {
-        if (array.shape()[i] != 1 && array.strides()[i] != expected)
-            return false;
-        expected *= array.shape()[i];
-    }
-    return true;
-}
-
 // The input as the network takes it: contiguous and of the declared element type.
 MultiArray normalized(const MultiArray& input, const FeatureSpec& spec) {
-    if (input.dataType() == spec.dataType && isContiguous(input))
+    if (input.dataType() == spec.dataType && input.isContiguous())
         return input;
     MultiArray out(spec.shape, spec.dataType);
     const std::int64_t n = out.count();

@@ -3,7 +3,7 @@
 #include "platform/fs/Files.h"
 #include "platform/json/IsoDate.h"
 #include "platform/json/Json.h"
-#include "platform/logging/Logger.h"
+#include "platform/settings/SettingsLog.h"
 #include "platform/text/Base64.h"
 
 #include <array>
@@ -16,11 +16,6 @@ namespace velnote::platform {
 namespace fs = std::filesystem;
 
 namespace {
-
-const Logger& logger() {
-    static const Logger log("velnote", "settings");
-    return log;
-}
 
 std::string toBase64(const SettingsData& bytes) {
     return base64Encoded(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
@@ -177,14 +172,14 @@ SettingsDictionary SettingsFile::load() {
     } catch (const std::system_error& e) {
         if (e.code() == std::errc::no_such_file_or_directory)
             return {};
-        logger().error("cannot read settings {}: {}; starting empty", path_.string(), e.what());
+        settingsLogger().error("cannot read settings {}: {}; starting empty", path_.string(), e.what());
         corruptFileInPlace_ = true;
         return {};
     }
     try {
         return decode(text);
     } catch (const JsonDecodeError& e) {
-        logger().error("corrupt settings {}: {}; starting empty", path_.string(), e.what());
+        settingsLogger().error("corrupt settings {}: {}; starting empty", path_.string(), e.what());
         corruptFileInPlace_ = true;
         return {};
     }
@@ -209,7 +204,7 @@ void SettingsFile::setCorruptFileAside() {
         throw std::system_error(error, "cannot set aside corrupt settings " + path_.string());
     }
     if (!error)
-        logger().notice("corrupt settings kept as {}", aside.string());
+        settingsLogger().notice("corrupt settings kept as {}", aside.string());
     corruptFileInPlace_ = false;
 }
 

@@ -1,7 +1,7 @@
 #include "platform/settings/SettingsStore.h"
 
 #include "platform/fs/AppFolders.h"
-#include "platform/logging/Logger.h"
+#include "platform/settings/SettingsLog.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -12,15 +12,6 @@
 namespace velnote::platform {
 
 namespace fs = std::filesystem;
-
-namespace {
-
-const Logger& logger() {
-    static const Logger log("velnote", "settings");
-    return log;
-}
-
-} // namespace
 
 // The subscribers, shared with their tokens so that a token may outlive the store.
 class SettingsStore::Observers {
@@ -57,7 +48,7 @@ class SettingsStore::Observers {
             try {
                 (*entry.observer)(key);
             } catch (const std::exception& e) {
-                logger().error("settings observer failed for {}: {}", key, e.what());
+                settingsLogger().error("settings observer failed for {}: {}", key, e.what());
             }
             end(entry.id);
         }
@@ -243,7 +234,7 @@ void SettingsStore::persist() {
         file_.save(text);
         savedGeneration_ = generation;
     } catch (const std::exception& e) {
-        logger().error("cannot save settings {}: {}", file_.path().string(), e.what());
+        settingsLogger().error("cannot save settings {}: {}", file_.path().string(), e.what());
     }
 }
 

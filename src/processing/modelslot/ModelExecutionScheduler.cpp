@@ -43,7 +43,7 @@ std::future<void> ModelExecutionScheduler::releaseSlot(const ModelExecutionSlotT
 void ModelExecutionScheduler::reserve(ModelExecutionPriority priority, const std::stop_token& stop,
                                       const std::shared_ptr<std::promise<ModelExecutionSlotToken>>& promise) {
     if (activeSlots_.size() < maxConcurrentTasks) {
-        const ModelExecutionSlotToken token{Uuid::random()};
+        const ModelExecutionSlotToken token{platform::Uuid::random()};
         activeSlots_.push_back({token, priority, clock_.now()});
         log().debug("model scheduler reserved slot priority={} active={}", name(priority),
                     activeSlots_.size());
@@ -57,7 +57,7 @@ void ModelExecutionScheduler::reserve(ModelExecutionPriority priority, const std
             ModelExecutionSchedulerError(ModelExecutionSchedulerError::Kind::droppedLowPriorityTask)));
         return;
     }
-    const ModelExecutionSlotToken token{Uuid::random()};
+    const ModelExecutionSlotToken token{platform::Uuid::random()};
     PendingRequest request{token, priority, clock_.now(), promise, nullptr};
     // A stop already requested runs this at once; the cancellation job then follows this one.
     request.onStop = std::make_unique<std::stop_callback<std::function<void()>>>(
@@ -95,7 +95,7 @@ void ModelExecutionScheduler::schedulePendingRequests() {
     }
 }
 
-void ModelExecutionScheduler::cancelRequest(const Uuid& id) {
+void ModelExecutionScheduler::cancelRequest(const platform::Uuid& id) {
     const auto found = std::find_if(pendingRequests_.begin(), pendingRequests_.end(),
                                     [&](const PendingRequest& r) { return r.token.id == id; });
     // Already granted or already cancelled.

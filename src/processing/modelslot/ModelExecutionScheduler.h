@@ -72,7 +72,7 @@ class ModelExecutionScheduler {
                  const std::shared_ptr<std::promise<ModelExecutionSlotToken>>& promise);
     bool shouldQueue(ModelExecutionPriority priority) const;
     void schedulePendingRequests();
-    void cancelRequest(const Uuid& id);
+    void cancelRequest(const platform::Uuid& id);
     void release(const ModelExecutionSlotToken& token);
 
     const platform::Clock& clock_;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "session/Uuid.h"
+#include "platform/text/Uuid.h"
 
 #include <cstddef>
 #include <functional>
@@ -10,7 +10,7 @@ namespace velnote {
 // The claim on the on-device model slot that ModelExecutionScheduler::reserveSlot hands out; a
 // fresh random identifier for every reservation.
 struct ModelExecutionSlotToken {
-    Uuid id;
+    platform::Uuid id;
 
     bool operator==(const ModelExecutionSlotToken&) const = default;
 };

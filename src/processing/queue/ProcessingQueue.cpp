@@ -3,7 +3,7 @@
 #include "platform/concurrency/ThreadPool.h"
 #include "platform/power/SystemPowerStatus.h"
 #include "platform/power/SystemUptime.h"
-#include "session/VelnoteLogger.h"
+#include "processing/queue/QueueLogging.h"
 #include "session/folder/SessionMetadataStore.h"
 #include "speech/cache/SpeechResultCache.h"
 
@@ -16,13 +16,8 @@ using platform::Clock;
 
 namespace {
 
-const platform::Logger& log() {
-    return VelnoteLogger::processing();
-}
-
-std::string nameOf(const fs::path& dir) {
-    return dir.filename().string();
-}
+using queue_logging::log;
+using queue_logging::nameOf;
 
 template <class T> T& orShared(T* given, T& (*shared)()) {
     return given ? *given : shared();

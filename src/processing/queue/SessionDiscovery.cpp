@@ -1,7 +1,7 @@
 #include "processing/queue/SessionDiscovery.h"
 
 #include "platform/fs/Files.h"
-#include "session/VelnoteLogger.h"
+#include "processing/queue/QueueLogging.h"
 #include "session/folder/SessionLock.h"
 #include "session/folder/SessionMetadataStore.h"
 
@@ -12,13 +12,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const platform::Logger& log() {
-    return VelnoteLogger::processing();
-}
-
-std::string nameOf(const fs::path& dir) {
-    return dir.filename().string();
-}
+using queue_logging::log;
+using queue_logging::nameOf;
 
 bool pathExists(const fs::path& path) {
     std::error_code ec;

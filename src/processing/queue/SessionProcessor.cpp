@@ -3,8 +3,8 @@
 #include "platform/concurrency/CancellationError.h"
 #include "platform/concurrency/StoppableSleep.h"
 #include "platform/concurrency/SystemClock.h"
+#include "processing/queue/QueueLogging.h"
 #include "processing/transcription/SessionTranscriptionPipeline.h"
-#include "session/VelnoteLogger.h"
 #include "session/folder/SessionLock.h"
 #include "session/folder/SessionMetadataStore.h"
 
@@ -24,13 +24,8 @@ class LockError : public std::runtime_error {
     LockError() : std::runtime_error("Failed to acquire session lock") {}
 };
 
-const platform::Logger& log() {
-    return VelnoteLogger::processing();
-}
-
-std::string nameOf(const fs::path& sessionDir) {
-    return sessionDir.filename().string();
-}
+using queue_logging::log;
+using queue_logging::nameOf;
 
 bool needsRun(const StepState& step) {
     return step.status == StepStatus::pending || step.status == StepStatus::failed;

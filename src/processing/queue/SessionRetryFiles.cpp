@@ -2,7 +2,7 @@
 
 #include "capture/mixer/AudioChunkNames.h"
 #include "platform/fs/Files.h"
-#include "session/VelnoteLogger.h"
+#include "processing/queue/QueueLogging.h"
 #include "session/folder/SessionLock.h"
 #include "session/folder/SessionMetadataStore.h"
 
@@ -14,13 +14,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const platform::Logger& log() {
-    return VelnoteLogger::processing();
-}
-
-std::string nameOf(const fs::path& dir) {
-    return dir.filename().string();
-}
+using queue_logging::log;
+using queue_logging::nameOf;
 
 void resetIf(StepState& step, std::initializer_list<StepStatus> from) {
     for (const StepStatus status : from) {

@@ -11,14 +11,18 @@ SessionMetadata SessionMetadata::initial(const SessionConfig& config, const plat
     SessionMetadata m;
     m.version = 1;
     m.createdAt = std::chrono::floor<std::chrono::seconds>(clock.wallNow());
-    m.config = config;
     m.buildInfo = SessionBuildInfo::current(clock);
     m.steps.transcription = StepState::fresh(StepStatus::pending);
-    m.steps.diarization =
-        StepState::fresh(config.transcription.diarizationEnabled ? StepStatus::pending : StepStatus::skipped);
-    m.steps.summary =
-        StepState::fresh(config.summary.provider.empty() ? StepStatus::skipped : StepStatus::pending);
+    m.applyConfig(config);
     return m;
+}
+
+void SessionMetadata::applyConfig(const SessionConfig& newConfig) {
+    config = newConfig;
+    steps.diarization = StepState::fresh(newConfig.transcription.diarizationEnabled ? StepStatus::pending
+                                                                                    : StepStatus::skipped);
+    steps.summary =
+        StepState::fresh(newConfig.summary.provider.empty() ? StepStatus::skipped : StepStatus::pending);
 }
 
 void to_json(Json& j, const SessionSteps& s) {

@@ -50,6 +50,10 @@ struct SessionMetadata {
     static SessionMetadata initial(const SessionConfig& config,
                                    const platform::Clock& clock = platform::SystemClock::shared());
 
+    // Takes `newConfig` and makes diarization and summary fresh again for it (pending only
+    // when enabled / a provider is named); transcription is left as it is.
+    void applyConfig(const SessionConfig& newConfig);
+
     bool operator==(const SessionMetadata&) const = default;
 };
 

@@ -2,7 +2,7 @@
 
 #include "platform/fs/Files.h"
 #include "platform/json/IsoDate.h"
-#include "session/Uuid.h"
+#include "platform/text/Uuid.h"
 #include "session/VelnoteLogger.h"
 
 #include <algorithm>
@@ -35,7 +35,7 @@ fs::path uniqueURL(const fs::path& wanted) {
         if (!entryExists(candidate))
             return candidate;
     }
-    return folder / (base + "_" + Uuid::random().toString() + ext);
+    return folder / (base + "_" + platform::Uuid::random().toString() + ext);
 }
 
 SummaryVersion::Time toVersionTime(platform::FileTime time) {

@@ -27,7 +27,7 @@ std::vector<HallucinationFilterEntry> HallucinationFilterStore::defaults(bool ja
     std::vector<HallucinationFilterEntry> entries;
     for (const char* phrase :
          japanese ? std::span<const char* const>(kJapanese) : std::span<const char* const>(kEnglish)) {
-        entries.push_back({Uuid::random(), phrase, true});
+        entries.push_back({platform::Uuid::random(), phrase, true});
     }
     return entries;
 }

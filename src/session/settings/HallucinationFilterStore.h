@@ -2,7 +2,7 @@
 
 #include "platform/json/Json.h"
 #include "platform/settings/SettingsStore.h"
-#include "session/Uuid.h"
+#include "platform/text/Uuid.h"
 
 #include <string>
 #include <vector>
@@ -11,7 +11,7 @@ namespace velnote {
 
 // A phrase that speech recognition tends to invent on silence or noise.
 struct HallucinationFilterEntry {
-    Uuid id;
+    platform::Uuid id;
     std::string phrase;
     bool isEnabled = true;
 

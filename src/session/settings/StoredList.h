@@ -5,7 +5,7 @@
 
 #include "platform/json/Json.h"
 #include "platform/settings/SettingsStore.h"
-#include "session/Uuid.h"
+#include "platform/text/Uuid.h"
 #include "session/VelnoteLogger.h"
 
 #include <exception>
@@ -17,9 +17,9 @@
 namespace velnote {
 
 // The UUID string under `key`; throws platform::JsonDecodeError when missing or malformed.
-inline Uuid decodeUuid(const platform::Json& json, std::string_view key) {
+inline platform::Uuid decodeUuid(const platform::Json& json, std::string_view key) {
     const auto text = platform::required<std::string>(json, key);
-    const auto uuid = Uuid::parse(text);
+    const auto uuid = platform::Uuid::parse(text);
     if (!uuid)
         throw platform::JsonDecodeError(std::string(key), "not a UUID: " + text);
     return *uuid;

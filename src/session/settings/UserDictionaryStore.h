@@ -2,7 +2,7 @@
 
 #include "platform/json/Json.h"
 #include "platform/settings/SettingsStore.h"
-#include "session/Uuid.h"
+#include "platform/text/Uuid.h"
 
 #include <string>
 #include <vector>
@@ -11,7 +11,7 @@ namespace velnote {
 
 // A correction pair: what recognition produces and what to use instead.
 struct UserDictionaryEntry {
-    Uuid id;
+    platform::Uuid id;
     std::string wrong;
     std::string correct;
 

@@ -139,7 +139,7 @@ TEST_F(SessionTranscriptionPipelineTest, SeparateTracksCarrySourceLabelsAndSortB
 
 TEST_F(SessionTranscriptionPipelineTest, SingleTrackLinesHaveNoLabelAndTimesFromTheFloatStart) {
     tones({"mic_0000.wav"});
-    HallucinationFilterStore::saveEntries({{Uuid::random(), "字幕", true}}, settings_);
+    HallucinationFilterStore::saveEntries({{platform::Uuid::random(), "字幕", true}}, settings_);
     backend_->script["mic"] = {segment("x", 12.7),
                                segment("", 3599.99),
                                segment("y", 360000.0),

@@ -62,8 +62,8 @@ TEST(TranscriptTextSanitizerTest, FilterPhrasesAreRemovedInListOrder) {
 TEST(TranscriptTextSanitizerTest, ReadsTheEnabledPhrasesWhenCreated) {
     testing::TempDir dir;
     platform::SettingsStore store(dir / "settings.json");
-    HallucinationFilterStore::saveEntries({{Uuid::random(), "字幕", true}, {Uuid::random(), "off", false}},
-                                          store);
+    HallucinationFilterStore::saveEntries(
+        {{platform::Uuid::random(), "字幕", true}, {platform::Uuid::random(), "off", false}}, store);
     const auto sanitize = TranscriptTextSanitizer::createTextSanitizer(store);
     HallucinationFilterStore::saveEntries({}, store);
     EXPECT_EQ(sanitize("字幕 off"), "off") << "a later change reaches only new sanitizers";

@@ -49,11 +49,11 @@ TEST_F(ListStoreTest, BuiltInPhrasesFollowTheLanguageWithFreshIds) {
 }
 
 TEST_F(ListStoreTest, SavedFilterListIsCompactJsonDataAndLoadsBack) {
-    const auto id = *Uuid::parse("e621e1f8-c36c-495a-93fc-0c247a3e6e5f");
+    const auto id = *platform::Uuid::parse("e621e1f8-c36c-495a-93fc-0c247a3e6e5f");
     const std::vector<HallucinationFilterEntry> entries = {{id, "off", false},
-                                                           {Uuid::random(), "", true},
-                                                           {Uuid::random(), " ", true},
-                                                           {Uuid::random(), "字幕", true}};
+                                                           {platform::Uuid::random(), "", true},
+                                                           {platform::Uuid::random(), " ", true},
+                                                           {platform::Uuid::random(), "字幕", true}};
     HallucinationFilterStore::saveEntries(entries, store_);
 
     const auto data = store_.data(HallucinationFilterStore::settingsKey);
@@ -106,8 +106,8 @@ TEST_F(ListStoreTest, UndecodableFilterListGivesTheDefaultsAndIsKept) {
 TEST_F(ListStoreTest, UserDictionaryRoundTripsAndFallsBackToEmpty) {
     EXPECT_TRUE(UserDictionaryStore::loadEntries(store_).empty());
 
-    const std::vector<UserDictionaryEntry> entries = {{Uuid::random(), "ウィスパー", "Whisper"},
-                                                      {Uuid::random(), "", ""}};
+    const std::vector<UserDictionaryEntry> entries = {{platform::Uuid::random(), "ウィスパー", "Whisper"},
+                                                      {platform::Uuid::random(), "", ""}};
     UserDictionaryStore::saveEntries(entries, store_);
     EXPECT_EQ(UserDictionaryStore::loadEntries(store_), entries);
     const auto data = store_.data(UserDictionaryStore::settingsKey);

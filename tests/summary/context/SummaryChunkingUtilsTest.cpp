@@ -68,7 +68,7 @@ class ChunkNoteTest : public ::testing::Test {
     void setDictionary(std::vector<std::pair<std::string, std::string>> pairs) {
         std::vector<UserDictionaryEntry> entries;
         for (auto& [wrong, correct] : pairs)
-            entries.push_back({.id = Uuid::random(), .wrong = wrong, .correct = correct});
+            entries.push_back({.id = platform::Uuid::random(), .wrong = wrong, .correct = correct});
         UserDictionaryStore::saveEntries(entries, settings_);
     }
 

@@ -76,8 +76,8 @@ TEST_F(PromptTest, ChunkCompressionUsesTheConfiguredRulesWhateverTheModel) {
 TEST_F(PromptTest, DictionaryHintFollowsTheChunkOnlyWhenThereIsOne) {
     const std::string bare = buildChunkCompressionPrompt(chunk_, "", "en", "m", english, settings_);
     EXPECT_NE(bare.find("[00:00:05] hi<|im_end|>"), std::string::npos);
-    UserDictionaryStore::saveEntries({{.id = Uuid::random(), .wrong = "velnot", .correct = "Velnote"}},
-                                     settings_);
+    UserDictionaryStore::saveEntries(
+        {{.id = platform::Uuid::random(), .wrong = "velnot", .correct = "Velnote"}}, settings_);
     for (const std::string& prompt :
          {buildChunkCompressionPrompt(chunk_, "", "en", "m", english, settings_),
           buildSinglePassOverviewPrompt(chunk_, "", "en", "m", english, settings_)})

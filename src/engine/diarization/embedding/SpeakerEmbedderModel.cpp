@@ -49,16 +49,6 @@ void requireAgreement(const MultiArray& activity, const MultiArray& ids, const M
             ", overlapped_speaker_activity " + shapeText(o) + ", " + std::to_string(windows) + " windows");
 }
 
-bool isRowMajor(const MultiArray& array) {
-    std::int64_t expected = 1;
-    for (std::size_t i = array.shape().size(); i-- > 0;) {
-        if (array.shape()[i] != 1 && array.strides()[i] != expected)
-            return false;
-        expected *= array.shape()[i];
-    }
-    return true;
-}
-
 // Emits the chunk's timing line when the embedding ends, however it ends.
 class TimingLine {
   public:
@@ -176,7 +166,7 @@ MultiArray SpeakerEmbedderModel::reshapeMultiArray(const MultiArray& array,
                                                shapeText(shape));
     // Shares the storage (the view keeps a copy of `array`, which shares its buffer); only an array
     // with strides of its own is copied first.
-    auto keep = std::make_shared<MultiArray>(isRowMajor(array) ? array : array.contiguousCopy());
+    auto keep = std::make_shared<MultiArray>(array.isContiguous() ? array : array.contiguousCopy());
     return MultiArray::view(keep->data(), shape, keep->dataType(), {}, keep);
 }
 

@@ -1,16 +1,16 @@
-#include "capture/recording/StreamResampler.h"
+#include "platform/audio/StreamResampler.h"
 
 #include <soxr.h>
 #include <stdexcept>
 #include <string>
 
-namespace velnote {
+namespace velnote::platform {
 
 void StreamResampler::Deleter::operator()(soxr* resampler) const {
     soxr_delete(resampler);
 }
 
-StreamResampler::StreamResampler(platform::AudioFormat input) : input_(input) {
+StreamResampler::StreamResampler(AudioFormat input) : input_(input) {
     if (input.sampleRate == 0 || input.channels == 0) {
         throw std::invalid_argument("audio format without rate or channels");
     }
@@ -88,4 +88,4 @@ std::vector<float> StreamResampler::drain(const float* in, std::size_t frames) {
     return out;
 }
 
-} // namespace velnote
+} // namespace velnote::platform

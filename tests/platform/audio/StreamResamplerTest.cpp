@@ -1,4 +1,4 @@
-#include "capture/recording/StreamResampler.h"
+#include "platform/audio/StreamResampler.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <vector>
 
-namespace velnote {
+namespace velnote::platform {
 namespace {
 
 std::vector<float> sine(int rate, int channels, double frequency, double amplitude, double seconds) {
@@ -90,4 +90,4 @@ TEST(StreamResamplerTest, FormatWithoutRateOrChannelsIsRefused) {
 }
 
 } // namespace
-} // namespace velnote
+} // namespace velnote::platform

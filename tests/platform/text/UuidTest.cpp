@@ -1,9 +1,9 @@
-#include "session/Uuid.h"
+#include "platform/text/Uuid.h"
 
 #include <gtest/gtest.h>
 #include <set>
 
-namespace velnote {
+namespace velnote::platform {
 namespace {
 
 TEST(UuidTest, ParsesTheHyphenatedFormInEitherCaseAndWritesUpperCase) {
@@ -30,4 +30,4 @@ TEST(UuidTest, RandomIdsAreVersionFourAndDistinct) {
 }
 
 } // namespace
-} // namespace velnote
+} // namespace velnote::platform

@@ -8,7 +8,7 @@
 
 struct soxr;
 
-namespace velnote {
+namespace velnote::platform {
 
 // Brings one stream's audio to the working format: 16 kHz mono. Channels are averaged, then one
 // streaming resampler (libsoxr, high quality, anti-aliased) runs across all the stream's buffers,
@@ -16,16 +16,16 @@ namespace velnote {
 // One per stream; not thread-safe.
 class StreamResampler {
   public:
-    static constexpr platform::AudioFormat kWorkingFormat{16000, 1};
+    static constexpr AudioFormat kWorkingFormat{16000, 1};
 
     // Throws std::invalid_argument for a format without rate or channels, std::runtime_error when
     // the resampler cannot be made.
-    explicit StreamResampler(platform::AudioFormat input);
+    explicit StreamResampler(AudioFormat input);
     ~StreamResampler();
     StreamResampler(const StreamResampler&) = delete;
     StreamResampler& operator=(const StreamResampler&) = delete;
 
-    const platform::AudioFormat& input() const { return input_; }
+    const AudioFormat& input() const { return input_; }
 
     // Converts whole frames of interleaved input; returns the working-format samples ready so far
     // (the resampler holds back a few milliseconds until the next call or flush()).
@@ -40,8 +40,8 @@ class StreamResampler {
 
     std::vector<float> drain(const float* in, std::size_t frames);
 
-    platform::AudioFormat input_;
+    AudioFormat input_;
     std::unique_ptr<soxr, Deleter> resampler_; // none when the input is already 16 kHz
 };
 
-} // namespace velnote
+} // namespace velnote::platform

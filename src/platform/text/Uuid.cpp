@@ -1,9 +1,9 @@
-#include "session/Uuid.h"
+#include "platform/text/Uuid.h"
 
 #include <mutex>
 #include <random>
 
-namespace velnote {
+namespace velnote::platform {
 namespace {
 
 int hexValue(char c) {
@@ -69,4 +69,12 @@ std::string Uuid::toString() const {
     return text;
 }
 
-} // namespace velnote
+} // namespace velnote::platform
+
+std::size_t
+std::hash<velnote::platform::Uuid>::operator()(const velnote::platform::Uuid& uuid) const noexcept {
+    std::size_t h = 0;
+    for (auto byte : uuid.bytes)
+        h = h * 131 + byte;
+    return h;
+}
