@@ -27,6 +27,9 @@ struct AudioProcessor::LiveEngine {
     std::unique_ptr<platform::AudioRecordStream> stream;
     std::unique_ptr<AudioConverter> converter;
     PcmFormat converterInput;
+    // Mono frames at `pendingRate` not yet making up a whole buffer of minBufferLength frames.
+    std::vector<float> pending;
+    std::uint32_t pendingRate = 0;
 };
 
 namespace {
@@ -273,6 +276,8 @@ void AudioProcessor::closeStream(const std::shared_ptr<LiveEngine>& engine) {
     // After the stream is gone no handler runs; what it handed over is still queued.
     engine->stream.reset();
     auto flush = [this, engine] {
+        if (!engine->pending.empty())
+            processServerBlock(*engine, std::exchange(engine->pending, {}), engine->pendingRate);
         if (!engine->converter)
             return;
         PcmBuffer tail = engine->converter->finish();
@@ -289,7 +294,27 @@ void AudioProcessor::closeStream(const std::shared_ptr<LiveEngine>& engine) {
 
 void AudioProcessor::onServerBuffer(LiveEngine& engine, std::vector<float>&& interleaved, std::uint32_t rate,
                                     std::uint32_t channels) {
-    std::vector<float> samples = mixDown(std::move(interleaved), channels);
+    // The server cuts its blocks as it likes (often half a buffer, sometimes a few frames), but one
+    // energy record must stand for one buffer of minBufferLength frames: the voice check counts
+    // records as time. So the blocks are gathered into whole buffers here.
+    std::vector<float> mono = mixDown(std::move(interleaved), channels);
+    if (rate != engine.pendingRate && !engine.pending.empty())
+        processServerBlock(engine, std::exchange(engine.pending, {}), engine.pendingRate);
+    engine.pendingRate = rate;
+    const auto frames = static_cast<std::size_t>(std::max(minBufferLength(), 1));
+    std::vector<float>& pending = engine.pending;
+    pending.insert(pending.end(), mono.begin(), mono.end());
+    std::size_t used = 0;
+    for (; pending.size() - used >= frames; used += frames) {
+        const auto first = pending.begin() + static_cast<std::ptrdiff_t>(used);
+        processServerBlock(engine, std::vector<float>(first, first + static_cast<std::ptrdiff_t>(frames)),
+                           rate);
+    }
+    pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(used));
+}
+
+void AudioProcessor::processServerBlock(LiveEngine& engine, std::vector<float>&& samples,
+                                        std::uint32_t rate) {
     if (rate != 16000) {
         const PcmFormat input{static_cast<double>(rate), 1};
         if (!engine.converter || !(engine.converterInput == input)) {

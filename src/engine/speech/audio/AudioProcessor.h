@@ -59,8 +59,9 @@ enum class StreamEnd { open, finish };
 // converter carries its state across all the pieces of one load, so no piece boundary is audible.
 //
 // The live side: the sound server delivers the source's own format on its event thread; each block
-// is handed to the processor's audio thread, mixed to mono, resampled to 16 kHz by one converter that
-// runs across the whole recording, stored with its energy record and passed to the buffer callback
+// is handed to the processor's audio thread, mixed to mono, gathered into buffers of minBufferLength
+// frames (the rest follows when the stream ends), resampled to 16 kHz by one converter that runs
+// across the whole recording, stored with its energy record and passed to the buffer callback
 // there. Start, pause, resume and stop may be called from any thread (one at a time is kept by a
 // lock); the stores are read from any thread under their own lock, as copies.
 class AudioProcessor : public AudioProcessing {
@@ -235,6 +236,8 @@ class AudioProcessor : public AudioProcessing {
     void closeStream(const std::shared_ptr<LiveEngine>& engine);
     void onServerBuffer(LiveEngine& engine, std::vector<float>&& interleaved, std::uint32_t rate,
                         std::uint32_t channels);
+    // One buffer of mono frames at `rate`: resampled to 16 kHz and processed.
+    void processServerBlock(LiveEngine& engine, std::vector<float>&& samples, std::uint32_t rate);
     void stopLocked();
 
     std::shared_ptr<Lifetime> lifetime_;

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cmath>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <thread>
 
 namespace vocalith {
@@ -71,9 +72,13 @@ TEST_F(LiveRecordingServiceTest, RecordsTheDefaultInputBufferByBuffer) {
     AudioProcessor processor;
     std::atomic<std::size_t> delivered{0};
     std::atomic<int> callbacks{0};
+    std::mutex sizesMutex;
+    std::vector<std::size_t> sizes;
     processor.startRecordingLive(std::nullopt, [&](const std::vector<float>& samples) {
         delivered += samples.size();
         ++callbacks;
+        std::lock_guard lock(sizesMutex);
+        sizes.push_back(samples.size());
     });
     EXPECT_TRUE(processor.hasAudioEngine());
     play("mic", 16000, 1, 1.0);
@@ -86,6 +91,15 @@ TEST_F(LiveRecordingServiceTest, RecordsTheDefaultInputBufferByBuffer) {
     EXPECT_EQ(delivered.load(), samples.size());
     EXPECT_EQ(processor.relativeEnergy().size(), static_cast<std::size_t>(callbacks.load()));
     EXPECT_EQ(processor.relativeEnergy().front(), 0.0f);
+    // The server cuts its blocks as it likes; each buffer (the last, cut by the stop, aside) is
+    // minBufferLength frames, 0.1 s at the input's 16 kHz, as the voice check counts on.
+    {
+        std::lock_guard lock(sizesMutex);
+        ASSERT_GE(sizes.size(), 2u);
+        for (std::size_t i = 0; i + 1 < sizes.size(); ++i)
+            EXPECT_EQ(sizes[i], 1600u) << "buffer " << i;
+        EXPECT_LE(sizes.back(), 1600u);
+    }
     // The stores stay until the next start, which empties them.
     EXPECT_EQ(processor.audioSamples().size(), samples.size());
 }
