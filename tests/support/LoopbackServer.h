@@ -54,10 +54,33 @@ class LoopbackServer {
     using Handler = std::function<CannedReply(const RecordedRequest&)>;
 
     LoopbackServer() {
-        const auto route = [this](const httplib::Request& req, httplib::Response& res) { serve(req, res); };
+        const auto route = [this](const httplib::Request& req, httplib::Response& res) {
+            serve(req, res, req.body);
+        };
+        // Bodies are read raw, so a multipart upload is recorded byte for byte rather than parsed.
+        const auto rawRoute = [this](const httplib::Request& req, httplib::Response& res,
+                                     const httplib::ContentReader& reader) {
+            std::string body;
+            reader([&body](const char* data, std::size_t length) {
+                body.append(data, length);
+                return true;
+            });
+            serve(req, res, body);
+        };
+        // This cpp-httplib parses a multipart body whatever handler is installed (and fails without a
+        // part handler), so the content type is hidden from it until the handler records the request.
+        server_.set_pre_routing_handler([](const httplib::Request& req, httplib::Response&) {
+            auto& request = const_cast<httplib::Request&>(req); // the server's own, non-const request
+            const auto type = request.headers.find("Content-Type");
+            if (type != request.headers.end() && type->second.starts_with("multipart/")) {
+                request.headers.emplace(kHiddenContentType, type->second);
+                request.headers.erase(type);
+            }
+            return httplib::Server::HandlerResponse::Unhandled;
+        });
         for (const char* pattern : {"/(.*)"}) {
             server_.Get(pattern, route);
-            server_.Post(pattern, route);
+            server_.Post(pattern, rawRoute);
             server_.Put(pattern, route);
             server_.Delete(pattern, route);
         }
@@ -116,13 +139,17 @@ class LoopbackServer {
     }
 
   private:
-    void serve(const httplib::Request& req, httplib::Response& res) {
+    void serve(const httplib::Request& req, httplib::Response& res, const std::string& body) {
         RecordedRequest recorded;
         recorded.method = req.method;
         recorded.target = req.target;
         recorded.path = req.path;
-        recorded.body = req.body;
+        recorded.body = body;
         recorded.headers = req.headers;
+        if (const auto hidden = recorded.headers.find(kHiddenContentType); hidden != recorded.headers.end()) {
+            recorded.headers.emplace("Content-Type", hidden->second);
+            recorded.headers.erase(hidden);
+        }
         recorded.remotePort = req.remote_port;
         Handler handler;
         {
@@ -142,6 +169,8 @@ class LoopbackServer {
         std::lock_guard lock(mutex_);
         --inFlight_;
     }
+
+    static constexpr const char* kHiddenContentType = "X-Loopback-Multipart-Type";
 
     httplib::Server server_;
     std::thread thread_;

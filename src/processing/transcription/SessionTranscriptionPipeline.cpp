@@ -137,6 +137,15 @@ SessionTranscriptionPipeline& SessionTranscriptionPipeline::shared() {
     return pipeline;
 }
 
+void SessionTranscriptionPipeline::install(Backends backends) {
+    shared().setBackends(std::move(backends));
+}
+
+void SessionTranscriptionPipeline::setBackends(Backends backends) {
+    std::lock_guard lock(backendsMutex_);
+    backends_ = std::move(backends);
+}
+
 std::optional<std::string>
 SessionTranscriptionPipeline::resolvedInputLanguage(const std::optional<std::string>& value) {
     return InputLanguage::resolved(value);
@@ -181,19 +190,23 @@ SessionTranscriptionOutput SessionTranscriptionPipeline::run(const fs::path& ses
 SessionTranscriptionPipeline::PipelineServices
 SessionTranscriptionPipeline::buildPipeline(const SessionConfig& config) const {
     const auto& transcription = config.transcription;
+    const Backends backends = [this] {
+        std::lock_guard lock(backendsMutex_);
+        return backends_;
+    }();
     if (transcription.provider == TranscriptionProvider::openAI) {
         // Not trimmed: a key of blanks is the user's business and passes.
         const std::string apiKey = keychain_.load(KeychainHelper::openAIAPIKey);
         if (apiKey.empty())
             throw platform::DomainError("SessionTranscriptionPipeline", 401,
                                         "OpenAI API Key is missing. Please set it in preferences.");
-        if (!backends_.remote)
+        if (!backends.remote)
             throw std::logic_error("no remote speech back-end is installed");
-        return {backends_.remote(transcription.providerBaseURL.value_or(""), apiKey)};
+        return {backends.remote(transcription.providerBaseURL.value_or(""), apiKey)};
     }
-    if (!backends_.local)
+    if (!backends.local)
         throw std::logic_error("no on-device speech back-end is installed");
-    return {backends_.local()};
+    return {backends.local()};
 }
 
 std::vector<AudioSourceTrack>

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <stop_token>
 #include <string>
@@ -60,8 +61,12 @@ class SessionTranscriptionPipeline {
     SessionTranscriptionPipeline& operator=(const SessionTranscriptionPipeline&) = delete;
 
     // The process's pipeline, created on first use. Its back-ends are those the
-    // speech services register (none yet: a run then fails with std::logic_error).
+    // speech services install (none before: a run then fails with std::logic_error).
     static SessionTranscriptionPipeline& shared();
+    // Replaces the back-end builders of shared(); later runs use them.
+    static void install(Backends backends);
+    // Replaces this pipeline's back-end builders; runs that already chose theirs keep them.
+    void setBackends(Backends backends);
 
     // The request's language from the configured value; see InputLanguage::resolved.
     static std::optional<std::string> resolvedInputLanguage(const std::optional<std::string>& value);
@@ -116,7 +121,8 @@ class SessionTranscriptionPipeline {
     void cleanupSeparatedChunksIfMixedTrackUsed(const std::filesystem::path& sessionDir,
                                                 const std::vector<AudioSourceTrack>& allTracks) const;
 
-    Backends backends_;
+    mutable std::mutex backendsMutex_;
+    Backends backends_; // under backendsMutex_
     KeychainHelper keychain_;
     platform::SettingsStore& settings_;
     TranscriptFileWriter writer_;

@@ -276,6 +276,17 @@ TEST_F(SessionTranscriptionPipelineTest, NoTrackFailsWithNoAudioChunks) {
     EXPECT_TRUE(backend_->tracks.empty());
 }
 
+// Back-ends installed after construction serve the next run.
+TEST_F(SessionTranscriptionPipelineTest, InstalledBackendsServeLaterRuns) {
+    tones({"mic_0000.wav"});
+    backend_->script["mic"] = {segment("hi", 0)};
+    pipeline_->setBackends({});
+    EXPECT_THROW(run(), std::logic_error);
+    pipeline_->setBackends({.local = [this] { return backend_; }, .remote = {}});
+    run();
+    EXPECT_EQ(transcript(), "[00:00:00] hi\n");
+}
+
 TEST_F(SessionTranscriptionPipelineTest, RemoteProviderNeedsAStoredKey) {
     SessionConfig config;
     config.transcription.provider = TranscriptionProvider::openAI;

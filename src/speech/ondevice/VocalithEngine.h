@@ -1,0 +1,10 @@
+#pragma once
+
+#include "speech/ondevice/SpeechEngine.h"
+
+namespace velnote {
+
+// Builds the on-device speech engine for a configuration.
+SpeechEngineFactory vocalithEngineFactory();
+
+} // namespace velnote
