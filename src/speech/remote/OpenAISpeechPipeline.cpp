@@ -5,7 +5,7 @@
 #include "platform/http/HttpUrl.h"
 #include "platform/json/Json.h"
 #include "platform/text/Characters.h"
-#include "session/Uuid.h"
+#include "platform/text/Uuid.h"
 #include "session/VelnoteLogger.h"
 #include "speech/chunks/ChunkOffset.h"
 
@@ -141,7 +141,7 @@ std::vector<SpeechSegment> OpenAISpeechPipeline::transcribe(const fs::path& chun
     request.url = url->text;
     request.idleTimeout = kRequestTimeout;
     request.setHeader("Authorization", "Bearer " + apiKey_);
-    const std::string boundary = Uuid::random().toString();
+    const std::string boundary = platform::Uuid::random().toString();
     request.setHeader("Content-Type", "multipart/form-data; boundary=" + boundary);
     request.body = buildMultipartBody(chunkPath, boundary, model, language);
 
