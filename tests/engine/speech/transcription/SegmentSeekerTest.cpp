@@ -248,5 +248,102 @@ TEST_F(SegmentSeekerTest, TimeWarpingFollowsTheHeaviestPath) {
     }
 }
 
+TEST_F(SegmentSeekerTest, WordsAreTimedFromTheAlignmentWeights) {
+    // A window of two segments: "<|0.00|> Hello world.<|1.20|>" and one of time tokens only.
+    const auto hello = tokenizer_->encode(" Hello");
+    const auto world = tokenizer_->encode(" world");
+    const auto stop = tokenizer_->encode(".");
+    // Frames each token is heard on, in order: t0, Hello, world, ".", t1.2 | t1.2, t1.5.
+    std::vector<std::pair<std::vector<std::int64_t>, std::pair<int, int>>> parts = {
+        {{t(0)}, {0, 1}},     {hello, {1, 21}},     {world, {21, 51}},   {stop, {51, 56}},
+        {{t(1.2)}, {56, 60}}, {{t(1.2)}, {60, 62}}, {{t(1.5)}, {62, 75}}};
+    std::vector<std::int64_t> rowFrom;
+    std::vector<std::int64_t> rowTo;
+    TranscriptionSegment first{.id = 0, .seek = 16000, .start = 1, .end = 2.2f};
+    TranscriptionSegment second{.id = 1, .seek = 16000, .start = 2.2f, .end = 2.5f};
+    for (std::size_t p = 0; p < parts.size(); ++p) {
+        auto& segment = p < 5 ? first : second;
+        const auto& [tokens, frames] = parts[p];
+        // A word of several tokens shares its frames out among them.
+        const int share = (frames.second - frames.first) / static_cast<int>(tokens.size());
+        for (std::size_t k = 0; k < tokens.size(); ++k) {
+            segment.tokens.push_back(tokens[k]);
+            segment.tokenLogProbs.push_back({{tokens[k], -0.1f}});
+            rowFrom.push_back(frames.first + share * static_cast<int>(k));
+            rowTo.push_back(k + 1 == tokens.size() ? frames.second
+                                                   : frames.first + share * static_cast<int>(k + 1));
+        }
+    }
+    const auto rows = static_cast<std::int64_t>(rowFrom.size());
+    // Two rows more than the window's tokens, as the decoder's cache has.
+    MultiArray weights({rows + 2, 75}, MultiArrayDataType::float16);
+    for (std::int64_t r = 0; r < rows + 2; ++r)
+        for (std::int64_t f = 0; f < 75; ++f)
+            weights.dataAs<Float16>()[r * 75 + f] =
+                static_cast<Float16>(r < rows && f >= rowFrom[r] && f < rowTo[r] ? 1.0f : -1.0f);
+
+    const auto timed = seeker_.addWordTimestamps({first, second}, weights, *tokenizer_, 16000, 480000,
+                                                 Constants::defaultPrependPunctuations,
+                                                 Constants::defaultAppendPunctuations, 1.3f, {}, {});
+    ASSERT_TRUE(timed && timed->size() == 2);
+    const auto& words = *timed->at(0).words;
+    ASSERT_EQ(texts(words), (std::vector<std::string>{" Hello", " world."}));
+    EXPECT_FLOAT_EQ(words[0].start, 1.02f);
+    EXPECT_FLOAT_EQ(words[0].end, 1.42f);
+    EXPECT_FLOAT_EQ(words[1].start, 1.42f);
+    EXPECT_FLOAT_EQ(words[1].end, 2.02f);
+    EXPECT_FLOAT_EQ(words[1].probability, 0.9f);
+    EXPECT_EQ(words[0].tokens, hello);
+    // The segment takes the edges of its words; one of time tokens only gets no words and keeps
+    // its times.
+    EXPECT_FLOAT_EQ(timed->at(0).start, 1.02f);
+    EXPECT_FLOAT_EQ(timed->at(0).end, 2.02f);
+    EXPECT_TRUE(timed->at(1).words && timed->at(1).words->empty());
+    EXPECT_FLOAT_EQ(timed->at(1).start, 2.2f);
+
+    // Weights with fewer rows than tokens, or of the wrong shape, are refused.
+    const auto failure = [&](const MultiArray& bad) {
+        try {
+            seeker_.addWordTimestamps({first}, bad, *tokenizer_, 0, 480000, "", "", 0, {}, {});
+        } catch (const WhisperError& error) {
+            return error.errorCase() == WhisperError::Case::segmentingFailed;
+        }
+        return false;
+    };
+    EXPECT_TRUE(failure(MultiArray({2, 75}, MultiArrayDataType::float16)));
+    EXPECT_TRUE(failure(MultiArray({1, 2, 75}, MultiArrayDataType::float16)));
+    // Nothing to align: every segment gets an empty word list.
+    const auto none = seeker_.addWordTimestamps({TranscriptionSegment{}}, weights, *tokenizer_, 0, 480000, "",
+                                                "", 0, {}, {});
+    ASSERT_TRUE(none && none->at(0).words);
+    EXPECT_TRUE(none->at(0).words->empty());
+}
+
+TEST_F(SegmentSeekerTest, ShortWordsAndPausesMoveTheEdges) {
+    const auto word = [&](const char* text, float start, float end) {
+        return WordTiming{.word = text,
+                          .tokens = tokenizer_->encode(text),
+                          .start = start,
+                          .end = end,
+                          .probability = 0.5f};
+    };
+    TranscriptionSegment segment{.start = 0, .end = 9};
+    for (const char* text : {" a", " b", " c"})
+        for (const auto token : tokenizer_->encode(text))
+            segment.tokens.push_back(token);
+    // median 0.4, max 0.8: " b" is very short and moves back towards " a"; the first word ends
+    // long after the last speech and is long, so it is cut to the maximum before its end.
+    const auto updated = seeker_.updateSegmentsWithWordTimings(
+        {segment}, {word(" a", 2, 4), word(" b", 4.5f, 4.55f), word(" c", 4.6f, 5)}, 0, 0, 0.4f, 0.8f,
+        *tokenizer_);
+    const auto& words = *updated[0].words;
+    ASSERT_EQ(words.size(), 3u);
+    EXPECT_FLOAT_EQ(words[0].start, 3.2f);
+    EXPECT_FLOAT_EQ(words[1].start, 4.3f);
+    EXPECT_FLOAT_EQ(updated[0].start, 3.2f);
+    // The segment ends far beyond its last word: the segment end moves in.
+    EXPECT_FLOAT_EQ(updated[0].end, 5);
+}
+
 } // namespace
 } // namespace vocalith
