@@ -30,6 +30,7 @@ struct CannedReply {
     int status = 200;
     std::string body;
     std::string contentType = "application/json";
+    std::vector<std::pair<std::string, std::string>> headers; // e.g. {"Location", "/elsewhere"}
     // The reply waits until the server is released or destroyed (a server that stalls).
     bool stall = false;
 
@@ -165,6 +166,8 @@ class LoopbackServer {
             reply = CannedReply::with(503, "");
         }
         res.status = reply.status;
+        for (const auto& [name, value] : reply.headers)
+            res.set_header(name, value);
         res.set_content(reply.body, reply.contentType.c_str());
         std::lock_guard lock(mutex_);
         --inFlight_;

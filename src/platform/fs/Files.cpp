@@ -89,36 +89,54 @@ std::optional<struct statx> statxOf(const fs::path& path, unsigned mask) {
 
 } // namespace
 
-void writeFileAtomically(const fs::path& path, std::string_view bytes, const AtomicWriteOptions& options) {
-    const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+AtomicFileWriter::AtomicFileWriter(fs::path path, mode_t mode) : path_(std::move(path)) {
+    const fs::path folder = path_.has_parent_path() ? path_.parent_path() : fs::path(".");
     std::string pattern =
-        (folder / ("." + path.filename().string() + std::string(kTemporaryMarker) + "XXXXXX")).string();
-    FileDescriptor fd(::mkstemp(pattern.data()));
-    if (fd.get() < 0)
-        throwErrno("create temporary file for", path);
-    const fs::path temporary = pattern;
-    struct stat written {};
-    try {
-        // Held until the rename, so that no other write's sweep takes this file for a leftover.
-        // Best effort: where the file system has no locks, the sweep's age rule still holds.
-        ::flock(fd.get(), LOCK_EX);
-        if (::fchmod(fd.get(), options.mode) != 0)
-            throwErrno("chmod", temporary);
-        writeAll(fd.get(), bytes, temporary);
-        if (::fsync(fd.get()) != 0 || ::fstat(fd.get(), &written) != 0)
-            throwErrno("fsync", temporary);
-        if (options.beforeRename)
-            options.beforeRename(temporary);
-        if (::rename(temporary.c_str(), path.c_str()) != 0)
-            throwErrno("rename onto", path);
-    } catch (...) {
+        (folder / ("." + path_.filename().string() + std::string(kTemporaryMarker) + "XXXXXX")).string();
+    fd_ = FileDescriptor(::mkstemp(pattern.data()));
+    if (fd_.get() < 0)
+        throwErrno("create temporary file for", path_);
+    temporary_ = pattern;
+    // Held until the rename, so that no other write's sweep takes this file for a leftover.
+    // Best effort: where the file system has no locks, the sweep's age rule still holds.
+    ::flock(fd_.get(), LOCK_EX);
+    if (::fchmod(fd_.get(), mode) != 0) {
+        const int error = errno;
         std::error_code ignored;
-        fs::remove(temporary, ignored);
-        throw;
+        fs::remove(temporary_, ignored);
+        throw std::system_error(error, std::generic_category(), "chmod " + temporary_.string());
     }
+}
+
+AtomicFileWriter::~AtomicFileWriter() {
+    if (!committed_) {
+        std::error_code ignored;
+        fs::remove(temporary_, ignored);
+    }
+}
+
+void AtomicFileWriter::write(std::string_view bytes) {
+    writeAll(fd_.get(), bytes, temporary_);
+}
+
+void AtomicFileWriter::commit(const std::function<void(const fs::path& temporary)>& beforeRename) {
+    struct stat written {};
+    if (::fsync(fd_.get()) != 0 || ::fstat(fd_.get(), &written) != 0)
+        throwErrno("fsync", temporary_);
+    if (beforeRename)
+        beforeRename(temporary_);
+    if (::rename(temporary_.c_str(), path_.c_str()) != 0)
+        throwErrno("rename onto", path_);
+    committed_ = true;
     // The data is synced: a late close failure cannot lose it.
-    fd.close();
-    finishFolder(folder, modifiedAt(written));
+    fd_.close();
+    finishFolder(path_.has_parent_path() ? path_.parent_path() : fs::path("."), modifiedAt(written));
+}
+
+void writeFileAtomically(const fs::path& path, std::string_view bytes, const AtomicWriteOptions& options) {
+    AtomicFileWriter writer(path, options.mode);
+    writer.write(bytes);
+    writer.commit(options.beforeRename);
 }
 
 void appendToFile(const fs::path& path, std::string_view bytes) {

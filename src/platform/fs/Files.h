@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/fs/FileDescriptor.h"
+
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -29,6 +31,30 @@ struct AtomicWriteOptions {
 // holds a lock on its own).
 void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
                          const AtomicWriteOptions& options = {});
+
+// A file written piece by piece, for contents too large to hold in memory: the pieces go to a
+// temporary file beside `path`, named and locked as writeFileAtomically's, and commit() syncs it
+// and renames it over `path`. Dropped before commit(), or when commit() fails, the temporary file
+// is removed and `path` is untouched. The folder must exist. Throws std::system_error.
+class AtomicFileWriter {
+  public:
+    explicit AtomicFileWriter(std::filesystem::path path, mode_t mode = 0600);
+    ~AtomicFileWriter();
+    AtomicFileWriter(const AtomicFileWriter&) = delete;
+    AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+    void write(std::string_view bytes);
+    // `beforeRename`: as AtomicWriteOptions::beforeRename. Once only.
+    void commit(const std::function<void(const std::filesystem::path& temporary)>& beforeRename = {});
+
+    const std::filesystem::path& temporaryPath() const { return temporary_; }
+
+  private:
+    std::filesystem::path path_;
+    std::filesystem::path temporary_;
+    FileDescriptor fd_;
+    bool committed_ = false;
+};
 
 // Appends `bytes` (for example one JSON line with its "\n") in a single write.
 // Creates the file when missing (mode 0600). Throws std::system_error.

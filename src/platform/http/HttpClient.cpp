@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <curl/curl.h>
+#include <exception>
 #include <mutex>
 
 namespace velnote::platform {
@@ -103,6 +104,8 @@ HttpError::Code codeFor(CURLcode result) {
 // What one transfer's callbacks fill in; lives on the sending thread's stack.
 struct Transfer {
     std::string body;
+    const HttpBodySink* sink = nullptr; // when set, the body goes here instead
+    std::exception_ptr sinkError;
     std::size_t maxBytes = 0;
     bool tooLarge = false;
     curl_off_t downloaded = 0;
@@ -113,12 +116,21 @@ struct Transfer {
 std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) {
     auto* transfer = static_cast<Transfer*>(user);
     const std::size_t bytes = size * count;
+    transfer->lastActivity = Clock::now();
+    if (transfer->sink != nullptr) {
+        try {
+            (*transfer->sink)(std::string_view(data, bytes));
+        } catch (...) {
+            transfer->sinkError = std::current_exception();
+            return 0; // ends the transfer with CURLE_WRITE_ERROR
+        }
+        return bytes;
+    }
     if (bytes > transfer->maxBytes - transfer->body.size()) {
         transfer->tooLarge = true;
         return 0; // ends the transfer with CURLE_WRITE_ERROR
     }
     transfer->body.append(data, bytes);
-    transfer->lastActivity = Clock::now();
     return bytes;
 }
 
@@ -201,6 +213,10 @@ HttpClient& HttpClient::shared() {
 }
 
 HttpResponse HttpClient::send(const HttpRequest& request, std::stop_token stop) const {
+    return send(request, HttpBodySink(), std::move(stop));
+}
+
+HttpResponse HttpClient::send(const HttpRequest& request, const HttpBodySink& sink, std::stop_token stop) const {
     const auto url = parseHttpUrl(request.url);
     if (!url)
         throw HttpError(HttpError::Code::badURL, request.url);
@@ -216,19 +232,26 @@ HttpResponse HttpClient::send(const HttpRequest& request, std::stop_token stop) 
 
     Transfer transfer;
     transfer.maxBytes = options_.maxResponseBytes;
+    if (sink)
+        transfer.sink = &sink;
+    const auto total = request.totalTimeout.count() > 0 ? request.totalTimeout : options_.totalTimeout;
     const auto idle = request.idleTimeout.count() > 0 ? request.idleTimeout : options_.idleTimeout;
     char errorText[CURL_ERROR_SIZE] = {};
     CURL* h = easy.get();
     curl_easy_setopt(h, CURLOPT_URL, url->text.c_str());
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, request.followRedirects ? 1L : 0L);
+    if (request.followRedirects) {
+        curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
+        curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, url->text.starts_with("https:") ? "https" : "http,https");
+    }
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_SHARE, shared_->get());
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
     curl_easy_setopt(h, CURLOPT_CONNECT_TO, connectTo.get());
     curl_easy_setopt(h, CURLOPT_USERAGENT, "Velnote/1");
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
-    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(options_.totalTimeout.count()));
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(total.count()));
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(idle.count()));
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &onBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
@@ -269,6 +292,8 @@ HttpResponse HttpClient::send(const HttpRequest& request, std::stop_token stop) 
         if (message->msg == CURLMSG_DONE)
             result = message->data.result;
     }
+    if (transfer.sinkError)
+        std::rethrow_exception(transfer.sinkError);
     if (transfer.tooLarge)
         throw HttpError(HttpError::Code::dataLengthExceedsMaximum,
                         "more than " + std::to_string(options_.maxResponseBytes) + " bytes");

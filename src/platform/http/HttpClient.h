@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <stop_token>
 #include <string>
@@ -19,10 +20,18 @@ struct HttpRequest {
     std::string body; // sent as is; any bytes
     // The longest time with no data moving, connecting included. Zero: the client's own limit.
     std::chrono::milliseconds idleTimeout{0};
+    // The longest whole exchange. Zero: the client's own limit.
+    std::chrono::milliseconds totalTimeout{0};
+    // Follows up to 10 redirects, to http or https only (https only from an https URL).
+    bool followRedirects = false;
 
     // Sets `name` to `value`, replacing every earlier header of that name (in any letter case).
     void setHeader(std::string_view name, std::string_view value);
 };
+
+// Receives a reply body piece by piece, in order. An exception it throws ends the request and is
+// passed on to the caller.
+using HttpBodySink = std::function<void(std::string_view piece)>;
 
 struct HttpResponse {
     long status = 0;  // the HTTP status code of the final reply
@@ -64,6 +73,9 @@ class HttpClient {
     // transport failure, time-out, oversized body) and CancellationError when `stop` was
     // requested before the reply was complete.
     HttpResponse send(const HttpRequest& request, std::stop_token stop = {}) const;
+    // The same, with the body handed to `sink` as it arrives instead of kept (the response's body
+    // stays empty, and no size limit applies): for files too large to hold in memory.
+    HttpResponse send(const HttpRequest& request, const HttpBodySink& sink, std::stop_token stop = {}) const;
 
     const Options& options() const { return options_; }
 

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
+#include <vector>
 
 namespace velnote::testing {
 
@@ -9,12 +11,17 @@ struct TinyLlamaShape {
     int embedding = 16;
     int heads = 2;
     int feedForward = 32;
+    // The token text the model always answers with ("a", or "<|endoftext|>" for a model that ends
+    // at once): its logit stands far above the others. Empty: every logit is equal.
+    std::string favouredToken;
+    // More control tokens after "<|endoftext|>", such as the ChatML markers.
+    std::vector<std::string> controlTokens;
 };
 
 // Writes a one-layer llama GGUF model of `shape` with a byte-level vocabulary (the 256 GPT-2 byte
 // tokens, one merge, "<|bos|>" and "<|endoftext|>"): a few kilobytes that llama.cpp loads in
 // milliseconds. Its weights are zero and its norms one, so every logit is equal and greedy
-// decoding always picks token 0, the byte "!".
+// decoding always picks token 0, the byte "!" (unless a favoured token is set).
 void writeTinyLlamaGguf(const std::filesystem::path& path, const TinyLlamaShape& shape = {});
 
 } // namespace velnote::testing

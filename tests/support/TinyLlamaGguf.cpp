@@ -73,10 +73,12 @@ void writeTinyLlamaGguf(const std::filesystem::path& path, const TinyLlamaShape&
     tokens.push_back("he");
     tokens.push_back("<|bos|>");
     tokens.push_back("<|endoftext|>");
+    const std::size_t normal = tokens.size() - 2;
+    tokens.insert(tokens.end(), shape.controlTokens.begin(), shape.controlTokens.end());
     const auto vocab = static_cast<std::int64_t>(tokens.size());
-    std::vector<std::int32_t> types(tokens.size(), 1); // normal
-    types[tokens.size() - 2] = 3;                      // control
-    types[tokens.size() - 1] = 3;
+    std::vector<std::int32_t> types(tokens.size(), 3); // control
+    std::fill(types.begin(), types.begin() + static_cast<std::ptrdiff_t>(normal), 1);
+    const std::int64_t bos = static_cast<std::int64_t>(normal);
 
     std::unique_ptr<gguf_context, GgufDeleter> gguf(gguf_init_empty());
     gguf_context* g = gguf.get();
@@ -101,8 +103,8 @@ void writeTinyLlamaGguf(const std::filesystem::path& path, const TinyLlamaShape&
     gguf_set_arr_data(g, "tokenizer.ggml.token_type", GGUF_TYPE_INT32, types.data(), types.size());
     const char* merges[] = {"h e"};
     gguf_set_arr_str(g, "tokenizer.ggml.merges", merges, 1);
-    gguf_set_val_u32(g, "tokenizer.ggml.bos_token_id", static_cast<std::uint32_t>(vocab - 2));
-    gguf_set_val_u32(g, "tokenizer.ggml.eos_token_id", static_cast<std::uint32_t>(vocab - 1));
+    gguf_set_val_u32(g, "tokenizer.ggml.bos_token_id", static_cast<std::uint32_t>(bos));
+    gguf_set_val_u32(g, "tokenizer.ggml.eos_token_id", static_cast<std::uint32_t>(bos + 1));
 
     const std::int64_t e = shape.embedding;
     const std::int64_t ff = shape.feedForward;
@@ -110,9 +112,19 @@ void writeTinyLlamaGguf(const std::filesystem::path& path, const TinyLlamaShape&
     std::unique_ptr<ggml_context, ContextDeleter> context(
         ggml_init({floats * sizeof(float) + 64 * ggml_tensor_overhead(), nullptr, false}));
     ggml_context* c = context.get();
-    tensor(c, g, "token_embd.weight", e, vocab, 0.0f);
+    // With equal, non-zero embeddings the last hidden state is all ones, so a row of ones in the
+    // output weights gives its token the logit `e` and every other token 0.
+    const auto favoured = std::find(tokens.begin(), tokens.end(), shape.favouredToken);
+    const bool favours = !shape.favouredToken.empty() && favoured != tokens.end();
+    if (!shape.favouredToken.empty() && !favours)
+        throw std::invalid_argument("no token " + shape.favouredToken);
+    tensor(c, g, "token_embd.weight", e, vocab, favours ? 1.0f : 0.0f);
     tensor(c, g, "output_norm.weight", e, 0, 1.0f);
-    tensor(c, g, "output.weight", e, vocab, 0.0f);
+    ggml_tensor* output = tensor(c, g, "output.weight", e, vocab, 0.0f);
+    if (favours) {
+        auto* row = static_cast<float*>(output->data) + (favoured - tokens.begin()) * e;
+        std::fill(row, row + e, 1.0f);
+    }
     tensor(c, g, "blk.0.attn_norm.weight", e, 0, 1.0f);
     tensor(c, g, "blk.0.attn_q.weight", e, e, 0.0f);
     tensor(c, g, "blk.0.attn_k.weight", e, e, 0.0f);
