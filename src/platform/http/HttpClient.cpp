@@ -216,7 +216,8 @@ HttpResponse HttpClient::send(const HttpRequest& request, std::stop_token stop) 
     return send(request, HttpBodySink(), std::move(stop));
 }
 
-HttpResponse HttpClient::send(const HttpRequest& request, const HttpBodySink& sink, std::stop_token stop) const {
+HttpResponse HttpClient::send(const HttpRequest& request, const HttpBodySink& sink,
+                              std::stop_token stop) const {
     const auto url = parseHttpUrl(request.url);
     if (!url)
         throw HttpError(HttpError::Code::badURL, request.url);
@@ -243,7 +244,8 @@ HttpResponse HttpClient::send(const HttpRequest& request, const HttpBodySink& si
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, request.followRedirects ? 1L : 0L);
     if (request.followRedirects) {
         curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
-        curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, url->text.starts_with("https:") ? "https" : "http,https");
+        curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR,
+                         url->text.starts_with("https:") ? "https" : "http,https");
     }
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_SHARE, shared_->get());

@@ -40,7 +40,7 @@ struct HttpResponse {
 
 // Sends HTTP requests over libcurl; one instance serves any number of threads at once and they
 // share its connections, resolved names and TLS sessions, so calls to one host reuse a
-// connection. Redirects are not followed and only http and https are spoken.
+// connection. Redirects are followed only when a request asks, and only http and https are spoken.
 //
 // A call blocks its thread until the whole reply is in, a limit passes or `stop` is requested;
 // a stop ends the transfer within milliseconds.

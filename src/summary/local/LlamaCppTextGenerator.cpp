@@ -2,8 +2,8 @@
 
 #include "platform/concurrency/CancellationError.h"
 #include "platform/concurrency/ThreadPool.h"
-#include "platform/text/Characters.h"
 #include "platform/text/CaseMapping.h"
+#include "platform/text/Characters.h"
 #include "platform/text/Whitespace.h"
 #include "session/VelnoteLogger.h"
 #include "summary/text/SummaryFormatter.h"
@@ -67,7 +67,8 @@ void logToStandardError(ggml_log_level, const char* text, void*) {
 
 } // namespace
 
-std::vector<llama_token> LlamaCppTextGenerator::tokenizePrompt(std::string_view prompt, const llama_vocab* vocab) {
+std::vector<llama_token> LlamaCppTextGenerator::tokenizePrompt(std::string_view prompt,
+                                                               const llama_vocab* vocab) {
     if (prompt.size() > static_cast<std::size_t>(INT32_MAX - 64))
         throw LlamaCppGenerationError(LlamaCppGenerationError::Kind::tokenizationFailed);
     const auto length = static_cast<std::int32_t>(prompt.size());
@@ -92,7 +93,8 @@ void appendToken(llama_token token, std::string& bytes, const llama_vocab* vocab
         return;
     }
     std::vector<char> large(static_cast<std::size_t>(-length), '\0');
-    length = llama_token_to_piece(vocab, token, large.data(), static_cast<std::int32_t>(large.size()), 0, false);
+    length =
+        llama_token_to_piece(vocab, token, large.data(), static_cast<std::int32_t>(large.size()), 0, false);
     if (length > 0)
         bytes.append(large.data(), static_cast<std::size_t>(length));
 }
@@ -113,9 +115,11 @@ std::size_t withoutUnfinishedTail(std::string_view bytes) {
 }
 
 std::string paramsText(const llama_model_params& params) {
-    return "n_gpu_layers=" + std::to_string(params.n_gpu_layers) + " main_gpu=" + std::to_string(params.main_gpu) +
+    return "n_gpu_layers=" + std::to_string(params.n_gpu_layers) +
+           " main_gpu=" + std::to_string(params.main_gpu) +
            " load_mode=" + std::to_string(static_cast<int>(params.load_mode)) +
-           " vocab_only=" + std::to_string(params.vocab_only) + " check_tensors=" + std::to_string(params.check_tensors);
+           " vocab_only=" + std::to_string(params.vocab_only) +
+           " check_tensors=" + std::to_string(params.check_tensors);
 }
 
 } // namespace
@@ -155,7 +159,8 @@ LlamaCppTextGenerator::Machine LlamaCppTextGenerator::Machine::current() {
     const long pageSize = ::sysconf(_SC_PAGE_SIZE);
     Machine machine;
     if (pages > 0 && pageSize > 0)
-        machine.physicalMemoryBytes = static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize);
+        machine.physicalMemoryBytes =
+            static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize);
     machine.processorCount = std::max(1u, std::thread::hardware_concurrency());
     return machine;
 }
@@ -173,16 +178,19 @@ LlamaCppTextGenerator& LlamaCppTextGenerator::shared() {
     return *generator;
 }
 
-std::string LlamaCppTextGenerator::generateAsync(std::string_view prompt, const std::filesystem::path& modelPath,
+std::string LlamaCppTextGenerator::generateAsync(std::string_view prompt,
+                                                 const std::filesystem::path& modelPath,
                                                  std::int64_t maxTokens, std::stop_token stop) {
     std::string text = generateOnce(prompt, modelPath, maxTokens, kFirstSeed, kFirstTemperature, stop);
     if (!SummaryFormatter::sanitizeGeneratedOverview(text).empty())
         return text;
-    VelnoteLogger::summarize().notice("llama.cpp output looked degenerate, retrying once with adjusted sampling");
+    VelnoteLogger::summarize().notice(
+        "llama.cpp output looked degenerate, retrying once with adjusted sampling");
     return generateOnce(prompt, modelPath, maxTokens, kRetrySeed, kRetryTemperature, stop);
 }
 
-std::string LlamaCppTextGenerator::generateOnce(std::string_view prompt, const std::filesystem::path& modelPath,
+std::string LlamaCppTextGenerator::generateOnce(std::string_view prompt,
+                                                const std::filesystem::path& modelPath,
                                                 std::int64_t maxTokens, std::uint32_t seed, float temperature,
                                                 std::stop_token stop) {
     auto cancelled = std::make_shared<std::atomic<bool>>(false);
@@ -190,10 +198,11 @@ std::string LlamaCppTextGenerator::generateOnce(std::string_view prompt, const s
     platform::Executor& executor = options_.executor != nullptr
                                        ? *options_.executor
                                        : platform::ThreadPool::shared().executor(platform::Priority::utility);
-    auto result = executor.submit([this, prompt = std::string(prompt), modelPath, maxTokens, seed, temperature,
-                                   cancelled] {
-        return generate(prompt, modelPath, maxTokens, seed, temperature, [cancelled] { return cancelled->load(); });
-    });
+    auto result = executor.submit(
+        [this, prompt = std::string(prompt), modelPath, maxTokens, seed, temperature, cancelled] {
+            return generate(prompt, modelPath, maxTokens, seed, temperature,
+                            [cancelled] { return cancelled->load(); });
+        });
     return result.get();
 }
 
@@ -228,8 +237,8 @@ std::string LlamaCppTextGenerator::generate(std::string_view prompt, const std::
         llama_sampler_chain_init(llama_sampler_chain_default_params()));
     if (!sampler)
         throw LlamaCppGenerationError(LlamaCppGenerationError::Kind::cannotCreateContext);
-    llama_sampler_chain_add(sampler.get(), llama_sampler_init_penalties(llama_vocab_n_tokens(vocab), 2048, 1.1f,
-                                                                        0.0f, 0.0f));
+    llama_sampler_chain_add(
+        sampler.get(), llama_sampler_init_penalties(llama_vocab_n_tokens(vocab), 2048, 1.1f, 0.0f, 0.0f));
     llama_sampler_chain_add(sampler.get(), llama_sampler_init_temp(temperature));
     llama_sampler_chain_add(sampler.get(), llama_sampler_init_dist(seed));
 
@@ -258,7 +267,8 @@ std::string LlamaCppTextGenerator::generate(std::string_view prompt, const std::
     return answerText(bytes);
 }
 
-llama_model* LlamaCppTextGenerator::loadModel(const std::filesystem::path& modelPath, std::int32_t gpuLayers) {
+llama_model* LlamaCppTextGenerator::loadModel(const std::filesystem::path& modelPath,
+                                              std::int32_t gpuLayers) {
     const std::string path = modelPath.string();
     std::optional<std::int32_t> lastLayers;
     {
@@ -307,9 +317,10 @@ std::int32_t LlamaCppTextGenerator::calculateOptimalGpuLayers(const std::filesys
     const std::string sizeClass = estimateParamSize(modelPath);
     const double memoryGB = static_cast<double>(options_.machine.physicalMemoryBytes) / kGiB;
     const std::int32_t layers = nGpuLayers(sizeClass, memoryGB);
-    VelnoteLogger::summarize().info("GPU layers calculated: model={} size={} memory={}GB cores={} n_gpu_layers={}",
-                                    platform::lowercased(modelPath.filename().string()), sizeClass,
-                                    static_cast<long>(memoryGB), options_.machine.processorCount, layers);
+    VelnoteLogger::summarize().info(
+        "GPU layers calculated: model={} size={} memory={}GB cores={} n_gpu_layers={}",
+        platform::lowercased(modelPath.filename().string()), sizeClass, static_cast<long>(memoryGB),
+        options_.machine.processorCount, layers);
     return layers;
 }
 
@@ -342,7 +353,8 @@ std::int32_t LlamaCppTextGenerator::threadCount(unsigned processorCount) {
 }
 
 std::string LlamaCppTextGenerator::answerText(std::string_view bytes) {
-    return platform::trimWhitespace(platform::replacingInvalidUtf8(bytes.substr(0, withoutUnfinishedTail(bytes))));
+    return platform::trimWhitespace(
+        platform::replacingInvalidUtf8(bytes.substr(0, withoutUnfinishedTail(bytes))));
 }
 
 } // namespace velnote

@@ -85,10 +85,12 @@ class LlamaCppTextGenerator {
 
     // One attempt on the executor; `stop` sets the attempt's cancellation flag.
     std::string generateOnce(std::string_view prompt, const std::filesystem::path& modelPath,
-                             std::int64_t maxTokens, std::uint32_t seed, float temperature, std::stop_token stop);
+                             std::int64_t maxTokens, std::uint32_t seed, float temperature,
+                             std::stop_token stop);
     // One attempt on the calling thread. `isCancelled` is asked before every token.
-    std::string generate(std::string_view prompt, const std::filesystem::path& modelPath, std::int64_t maxTokens,
-                         std::uint32_t seed, float temperature, const std::function<bool()>& isCancelled);
+    std::string generate(std::string_view prompt, const std::filesystem::path& modelPath,
+                         std::int64_t maxTokens, std::uint32_t seed, float temperature,
+                         const std::function<bool()>& isCancelled);
 
     // The GPU layer count for the model file's size class on this machine.
     std::int32_t calculateOptimalGpuLayers(const std::filesystem::path& modelPath) const;

@@ -26,7 +26,8 @@ constexpr std::int64_t kDeepestMergeLevel = 8;
 constexpr std::int64_t kLiveSectionMinimumBytes = 65;
 
 const std::vector<std::string> kDecisionKeywords{"決定", "決め", "合意", "方針", "採用", "確定"};
-const std::vector<std::string> kTodoKeywords{"TODO", "課題", "対応", "確認", "実装", "調査", "担当", "期限", "宿題"};
+const std::vector<std::string> kTodoKeywords{"TODO", "課題", "対応", "確認", "実装",
+                                             "調査", "担当", "期限", "宿題"};
 
 struct ItemLimits {
     std::int64_t highlights;
@@ -85,18 +86,21 @@ std::string finalUserText(const MergedHierarchicalOverviewRequest& request, cons
                           InterfaceLanguage language) {
     const bool japanese = language == InterfaceLanguage::japanese;
     std::string user =
-        japanese ? "以下の圧縮メモだけを情報源として、システムプロンプトの形式通りに最終概要を Markdown "
-                   "で作成してください。\n- 会議の流れ・主要な決定・アクションアイテム・未完了事項をすべて含め"
-                   "る\n- テーブルは `| 項目 | 内容 |` 形式で出力する\n- 圧縮メモにない情報は追加しない"
-                 : "Using only the compressed notes below as your source,\ncreate the final summary in Markdown "
-                   "following the format in the system prompt.\n- Include the meeting flow, key decisions, action "
-                   "items, and unresolved issues.\n- Output tables in `| Item | Details |` format.\n- Do not add "
-                   "information not present in the compressed notes.";
-    if (const auto range = extractTranscriptTimeRange(request.transcript, language); range && !range->empty()) {
+        japanese
+            ? "以下の圧縮メモだけを情報源として、システムプロンプトの形式通りに最終概要を Markdown "
+              "で作成してください。\n- 会議の流れ・主要な決定・アクションアイテム・未完了事項をすべて含め"
+              "る\n- テーブルは `| 項目 | 内容 |` 形式で出力する\n- 圧縮メモにない情報は追加しない"
+            : "Using only the compressed notes below as your source,\ncreate the final summary in Markdown "
+              "following the format in the system prompt.\n- Include the meeting flow, key decisions, action "
+              "items, and unresolved issues.\n- Output tables in `| Item | Details |` format.\n- Do not add "
+              "information not present in the compressed notes.";
+    if (const auto range = extractTranscriptTimeRange(request.transcript, language);
+        range && !range->empty()) {
         user += japanese ? "\n- 録音時間範囲: " + *range + "（所要時間の算出に使用）"
                          : "\n- Recording time range: " + *range + " (use for duration calculation)";
     }
-    user += "\n\n【" + L10n::localized("L10n.Summarization.compressedNotes", "Compressed Notes") + "】\n" + merged;
+    user += "\n\n【" + L10n::localized("L10n.Summarization.compressedNotes", "Compressed Notes") + "】\n" +
+            merged;
     if (request.screenshotContext && !platform::isBlank(*request.screenshotContext))
         user += "\n\n" + *request.screenshotContext;
     return user;
@@ -104,25 +108,26 @@ std::string finalUserText(const MergedHierarchicalOverviewRequest& request, cons
 
 std::string generateMergedHierarchicalOverview(const MergedHierarchicalOverviewRequest& request,
                                                std::stop_token stop, const Environment& environment) {
-    const std::vector<std::string> notes = generateIntermediateNotes(
-        IntermediateNotesRequest{.sourceChunks = request.sourceChunks,
-                                 .profile = request.profile,
-                                 .intermediatePrompt = request.intermediatePrompt,
-                                 .outputLanguage = request.outputLanguage,
-                                 .modelPath = request.modelPath,
-                                 .sessionDir = request.sessionDir,
-                                 .model = request.model},
-        stop, environment);
+    const std::vector<std::string> notes =
+        generateIntermediateNotes(IntermediateNotesRequest{.sourceChunks = request.sourceChunks,
+                                                           .profile = request.profile,
+                                                           .intermediatePrompt = request.intermediatePrompt,
+                                                           .outputLanguage = request.outputLanguage,
+                                                           .modelPath = request.modelPath,
+                                                           .sessionDir = request.sessionDir,
+                                                           .model = request.model},
+                                  stop, environment);
     if (notes.empty())
         return {};
     const std::string merged =
-        mergeIntermediateNotes(notes, request.modelPath, request.intermediatePrompt, request.outputLanguage, 1,
-                               request.profile, request.model, stop, environment);
+        mergeIntermediateNotes(notes, request.modelPath, request.intermediatePrompt, request.outputLanguage,
+                               1, request.profile, request.model, stop, environment);
     // Every merge answer came back empty: a final overview over no notes could only be invented.
     if (merged.empty())
         return {};
-    const std::string system = buildOutputLanguageInstruction(request.outputLanguage) + "\n\n" +
-                               compactSummaryDirective(request.summaryPrompt, request.model, environment.language);
+    const std::string system =
+        buildOutputLanguageInstruction(request.outputLanguage) + "\n\n" +
+        compactSummaryDirective(request.summaryPrompt, request.model, environment.language);
     const std::string prompt =
         buildLlamaPrompt(finalUserText(request, merged, environment.language), system, request.model);
     return sanitizeGeneratedOverview(
@@ -160,13 +165,14 @@ std::string generateHierarchicalOverview(const HierarchicalOverviewRequest& requ
         stop, environment);
 }
 
-std::string generateLlamaOverview(const GenerativeSummaryContext& context, const std::filesystem::path& modelPath,
-                                  bool preferDirectSummary, std::stop_token stop, const Environment& environment) {
+std::string generateLlamaOverview(const GenerativeSummaryContext& context,
+                                  const std::filesystem::path& modelPath, bool preferDirectSummary,
+                                  std::stop_token stop, const Environment& environment) {
     if (preferDirectSummary) {
         constexpr auto unbounded = std::numeric_limits<std::int64_t>::max();
         std::vector<std::string> texts;
-        for (const SummarySourceChunk& chunk :
-             buildSourceChunks(context.transcript, context.liveTranscript, context.ocrContext, unbounded, unbounded))
+        for (const SummarySourceChunk& chunk : buildSourceChunks(context.transcript, context.liveTranscript,
+                                                                 context.ocrContext, unbounded, unbounded))
             texts.push_back(chunk.text);
         try {
             return generateSinglePass(
@@ -182,20 +188,22 @@ std::string generateLlamaOverview(const GenerativeSummaryContext& context, const
         } catch (const platform::CancellationError&) {
             throw;
         } catch (const std::exception& error) {
-            logger().notice("llama.cpp direct summary failed, falling back to chunked summarization: {}", error.what());
+            logger().notice("llama.cpp direct summary failed, falling back to chunked summarization: {}",
+                            error.what());
         }
     }
-    return generateHierarchicalOverview(HierarchicalOverviewRequest{.sessionDir = context.sessionDir,
-                                                                     .transcript = context.transcript,
-                                                                     .liveTranscript = context.liveTranscript,
-                                                                     .ocrContext = context.ocrContext,
-                                                                     .screenshotContext = context.screenshotContext,
-                                                                     .modelPath = modelPath,
-                                                                     .summaryPrompt = context.summaryPrompt,
-                                                                     .intermediatePrompt = context.intermediatePrompt,
-                                                                     .outputLanguage = context.outputLanguage,
-                                                                     .model = context.model},
-                                        stop, environment);
+    return generateHierarchicalOverview(
+        HierarchicalOverviewRequest{.sessionDir = context.sessionDir,
+                                    .transcript = context.transcript,
+                                    .liveTranscript = context.liveTranscript,
+                                    .ocrContext = context.ocrContext,
+                                    .screenshotContext = context.screenshotContext,
+                                    .modelPath = modelPath,
+                                    .summaryPrompt = context.summaryPrompt,
+                                    .intermediatePrompt = context.intermediatePrompt,
+                                    .outputLanguage = context.outputLanguage,
+                                    .model = context.model},
+        stop, environment);
 }
 
 } // namespace
@@ -204,8 +212,8 @@ Environment Environment::standard() {
     return Environment{.generate =
                            [](const std::string& prompt, const std::filesystem::path& modelPath,
                               std::int64_t maxTokens, std::stop_token stop) {
-                               return LlamaCppTextGenerator::shared().generateAsync(prompt, modelPath, maxTokens,
-                                                                                    stop);
+                               return LlamaCppTextGenerator::shared().generateAsync(prompt, modelPath,
+                                                                                    maxTokens, stop);
                            },
                        .scheduler = &ModelExecutionScheduler::shared(),
                        .models = LocalModelStore::standard(),
@@ -229,13 +237,15 @@ std::string buildGenerativeSummary(const GenerativeSummaryContext& context, bool
     const std::vector<Segment>& segments = summaryContext.meaningfulSegments;
     GenerativeSummaryTextRequest request{.overview = overview,
                                          .highlights = topHighlights(segments, limits.highlights),
-                                         .decisions = filteredItems(segments, kDecisionKeywords, limits.decisions),
+                                         .decisions =
+                                             filteredItems(segments, kDecisionKeywords, limits.decisions),
                                          .todos = filteredItems(segments, kTodoKeywords, limits.todos),
                                          .resources = resources,
                                          .model = context.model,
                                          .outputLanguage = context.outputLanguage};
     if (request.overview.empty())
-        request.overview = synthesizedOverview(request.highlights, request.decisions, request.todos, resources);
+        request.overview =
+            synthesizedOverview(request.highlights, request.decisions, request.todos, resources);
     return buildGenerativeSummaryText(request);
 }
 
@@ -279,10 +289,12 @@ std::string generateOverviewWithLlama(const GenerativeSummaryContext& context, b
     return sanitizeGeneratedOverview(text);
 }
 
-std::string mergeIntermediateNotes(const std::vector<std::string>& notes, const std::filesystem::path& modelPath,
+std::string mergeIntermediateNotes(const std::vector<std::string>& notes,
+                                   const std::filesystem::path& modelPath,
                                    const std::string& intermediatePrompt, const std::string& outputLanguage,
-                                   std::int64_t level, const GenerationProfile& profile, const std::string& model,
-                                   std::stop_token stop, const Environment& environment) {
+                                   std::int64_t level, const GenerationProfile& profile,
+                                   const std::string& model, std::stop_token stop,
+                                   const Environment& environment) {
     if (notes.size() == 1)
         return notes.front();
     if (level > kDeepestMergeLevel) {
@@ -292,20 +304,23 @@ std::string mergeIntermediateNotes(const std::vector<std::string>& notes, const 
                 kept.push_back(note);
         }
         logger().error("merge depth exceeded limit ({}), concatenating remaining {}/{} notes without further "
-                    "summarization",
-                    kDeepestMergeLevel, kept.size(), notes.size());
+                       "summarization",
+                       kDeepestMergeLevel, kept.size(), notes.size());
         return joined(kept, "\n");
     }
     const bool japanese = environment.language == InterfaceLanguage::japanese;
     const std::string system =
         buildOutputLanguageInstruction(outputLanguage) +
-        (japanese ? "\n\n複数の中間ノートを統合せよ。完全一致の重複のみ削除し、一意な事実・数値・固有名詞・決定事項・"
+        (japanese ? "\n\n複数の中間ノートを統合せよ。完全一致の重複のみ削除し、一意な事実・数値・固有名詞・決"
+                    "定事項・"
                     "アクションアイテムをすべて保持する。1行＝1項目。情報を追加・推測しない。"
-                  : "\n\nMerge multiple intermediate notes.\nRemove only exact duplicates; retain all unique facts, "
+                  : "\n\nMerge multiple intermediate notes.\nRemove only exact duplicates; retain all unique "
+                    "facts, "
                     "numbers,\nproper nouns, decisions, and action items.\n1 line = 1 item.\nDo not add "
                     "information or inferences.");
     const std::string guidelines =
-        "【" + L10n::localized("L10n.Summarization.intermediateNoteGuidelines", "Intermediate Note Guidelines") +
+        "【" +
+        L10n::localized("L10n.Summarization.intermediateNoteGuidelines", "Intermediate Note Guidelines") +
         "】\n" + compactIntermediateDirective(intermediatePrompt, "", environment.language) + "\n\n【" +
         L10n::localized("L10n.Summarization.mergeLevelInput", "Merge Level %d Input", {level}) + "】\n";
     const std::vector<std::string> batches = buildNoteChunks(notes, profile.mergeChunkByteLimit);
@@ -313,24 +328,25 @@ std::string mergeIntermediateNotes(const std::vector<std::string>& notes, const 
     for (std::size_t i = 0; i < batches.size(); ++i) {
         logger().info("merge summary chunk level={} index={}/{}", level, i + 1, batches.size());
         const std::string prompt = buildLlamaPrompt(guidelines + batches[i], system, model);
-        std::string note =
-            sanitizeGeneratedOverview(environment.generate(prompt, modelPath, profile.mergeSummaryMaxTokens, stop));
+        std::string note = sanitizeGeneratedOverview(
+            environment.generate(prompt, modelPath, profile.mergeSummaryMaxTokens, stop));
         if (!note.empty()) {
             merged.push_back(std::move(note));
         } else {
-            logger().error("merge note empty at level={} index={} — notes from this group will be excluded from "
-                        "further merging",
-                        level, i + 1);
+            logger().error(
+                "merge note empty at level={} index={} — notes from this group will be excluded from "
+                "further merging",
+                level, i + 1);
         }
     }
     if (merged.empty())
         return {};
-    return mergeIntermediateNotes(merged, modelPath, intermediatePrompt, outputLanguage, level + 1, profile, model,
-                                  stop, environment);
+    return mergeIntermediateNotes(merged, modelPath, intermediatePrompt, outputLanguage, level + 1, profile,
+                                  model, stop, environment);
 }
 
-std::vector<std::string> generateIntermediateNotes(const IntermediateNotesRequest& request, std::stop_token stop,
-                                                   const Environment& environment) {
+std::vector<std::string> generateIntermediateNotes(const IntermediateNotesRequest& request,
+                                                   std::stop_token stop, const Environment& environment) {
     std::vector<std::string> notes;
     const std::size_t count = request.sourceChunks.size();
     for (std::size_t i = 0; i < count; ++i) {
@@ -347,9 +363,10 @@ std::vector<std::string> generateIntermediateNotes(const IntermediateNotesReques
         std::string note = sanitizeGeneratedOverview(
             environment.generate(prompt, request.modelPath, request.profile.chunkSummaryMaxTokens, stop));
         if (note.empty()) {
-            logger().error("intermediate note empty for chunk index={} label={} — chunk content will be excluded from "
-                        "final summary",
-                        i + 1, chunk.label);
+            logger().error(
+                "intermediate note empty for chunk index={} label={} — chunk content will be excluded from "
+                "final summary",
+                i + 1, chunk.label);
             continue;
         }
         saveIntermediateNote(note, chunk.label, index, request.sessionDir);
@@ -365,21 +382,24 @@ std::string buildLiveSummaryCombinedText(const std::string& transcript, const st
     if (const std::int64_t room = inputByteLimit - byteCount(live); room >= kLiveSectionMinimumBytes) {
         const std::string previous = truncateFromTail(previousSummary, room);
         if (!platform::isBlank(previous))
-            sections.push_back("【" +
-                               L10n::localized("L10n.Summarization.previousLiveSummary", "Previous Live Summary") +
-                               "】\n" + previous);
+            sections.push_back(
+                "【" + L10n::localized("L10n.Summarization.previousLiveSummary", "Previous Live Summary") +
+                "】\n" + previous);
     }
-    sections.push_back("【" + L10n::localized("L10n.Summarization.liveTranscript", "Live Transcript") + "】\n" + live);
+    sections.push_back("【" + L10n::localized("L10n.Summarization.liveTranscript", "Live Transcript") +
+                       "】\n" + live);
     if (!platform::isBlank(ocrContext)) {
         const std::int64_t room = inputByteLimit - byteCount(joined(sections, "\n\n"));
         if (room >= kLiveSectionMinimumBytes) {
             sections.push_back(
                 "【" +
-                L10n::localized("L10n.Summarization.ocrContextJsonlHeader", "Screenshot OCR Context (JSONL Format)") +
+                L10n::localized("L10n.Summarization.ocrContextJsonlHeader",
+                                "Screenshot OCR Context (JSONL Format)") +
                 "】\n" +
-                L10n::localized("L10n.Summarization.ocrContextJsonlStructureNote",
-                                "Each line is one OCR record with timestamp, filename, text, is_manual,and results "
-                                "(each with text and score).") +
+                L10n::localized(
+                    "L10n.Summarization.ocrContextJsonlStructureNote",
+                    "Each line is one OCR record with timestamp, filename, text, is_manual,and results "
+                    "(each with text and score).") +
                 "\n" + truncateFromHead(ocrContext, room));
         }
     }

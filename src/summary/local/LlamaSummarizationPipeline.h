@@ -43,7 +43,8 @@ struct Environment {
 // the rule-based text. `preferDirectSummary` tries the whole input in one model call first;
 // `customModelPath`, when it names a file, is the model whatever `context.model` says.
 std::string buildGenerativeSummary(const GenerativeSummaryContext& context, bool preferDirectSummary,
-                                   const std::optional<std::string>& customModelPath, std::stop_token stop = {},
+                                   const std::optional<std::string>& customModelPath,
+                                   std::stop_token stop = {},
                                    const Environment& environment = Environment::standard());
 
 // The stages, for tests. Each throws what its model calls throw.
@@ -57,15 +58,17 @@ std::string generateOverviewWithLlama(const GenerativeSummaryContext& context, b
 // The notes of the source chunks merged batch by batch, level by level from `level`, into one
 // text; the notes joined by line breaks (looping ones left out) past the deepest level (8); the
 // empty text when a level's batches all come back empty.
-std::string mergeIntermediateNotes(const std::vector<std::string>& notes, const std::filesystem::path& modelPath,
+std::string mergeIntermediateNotes(const std::vector<std::string>& notes,
+                                   const std::filesystem::path& modelPath,
                                    const std::string& intermediatePrompt, const std::string& outputLanguage,
-                                   std::int64_t level, const GenerationProfile& profile, const std::string& model,
-                                   std::stop_token stop, const Environment& environment);
+                                   std::int64_t level, const GenerationProfile& profile,
+                                   const std::string& model, std::stop_token stop,
+                                   const Environment& environment);
 
 // One note per source chunk whose answer is not empty after cleaning, each saved with its prompt
 // in the session's "intermediate" folder.
-std::vector<std::string> generateIntermediateNotes(const IntermediateNotesRequest& request, std::stop_token stop,
-                                                   const Environment& environment);
+std::vector<std::string> generateIntermediateNotes(const IntermediateNotesRequest& request,
+                                                   std::stop_token stop, const Environment& environment);
 
 // The input of the local live summary: the head of the live transcript within `inputByteLimit`
 // UTF-8 bytes, before it the tail of the previous summary in the room left, after it the head of

@@ -100,7 +100,8 @@ std::optional<ModelSpec> modelSpec(const std::string& model, const std::string& 
 
 std::vector<std::string> candidateModelFileNames(const std::string& model) {
     if (model == "qwen2.5-3b-instruct-mlx-4bit")
-        return {"qwen2.5-3b-instruct-q4_k_m.gguf", "Qwen2.5-3B-Instruct-Q4_K_M.gguf", "qwen2.5-3b-instruct.gguf"};
+        return {"qwen2.5-3b-instruct-q4_k_m.gguf", "Qwen2.5-3B-Instruct-Q4_K_M.gguf",
+                "qwen2.5-3b-instruct.gguf"};
     if (model == "qwen3-8b-instruct-mlx-4bit")
         return {"qwen3-8b-instruct-q4_k_m.gguf", "Qwen3-8B-Q4_K_M.gguf", "qwen3-8b-instruct.gguf"};
     if (model == "llama3-8b-instruct-mlx-4bit")
@@ -186,7 +187,8 @@ fs::path downloadModelIfNeeded(const std::string& model, const fs::path& directo
     if (response.status <= 0)
         throw NativeSummarizationError::modelDownloadFailed(model, "invalid HTTP response");
     if (response.status < 200 || response.status > 299)
-        throw NativeSummarizationError::modelDownloadFailed(model, "status=" + std::to_string(response.status));
+        throw NativeSummarizationError::modelDownloadFailed(model,
+                                                            "status=" + std::to_string(response.status));
     // A hub that answers 200 with a web page (a sign-in or error page) must not become the model.
     if (head != kGgufMagic)
         throw NativeSummarizationError::modelDownloadFailed(model, "not a GGUF file");

@@ -171,5 +171,51 @@ TEST(HttpClientTest, AStopEndsTheRequestAtOnce) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
 }
 
+TEST(HttpClientTest, ABodySinkTakesTheWholeBodyBeyondTheSizeLimit) {
+    HttpClient::Options options;
+    options.maxResponseBytes = 1000;
+    HttpClient client(options);
+    LoopbackServer server;
+    const std::string body(300000, 'm');
+    server.reply(CannedReply::ok(body));
+    std::string received;
+    const HttpResponse response =
+        client.send(get(server.url()), [&](std::string_view piece) { received.append(piece); });
+    EXPECT_EQ(response.status, 200);
+    EXPECT_TRUE(response.body.empty());
+    EXPECT_EQ(received, body);
+
+    struct DiskFull : std::runtime_error {
+        DiskFull() : std::runtime_error("disk full") {}
+    };
+    EXPECT_THROW(client.send(get(server.url()), [](std::string_view) { throw DiskFull(); }), DiskFull);
+}
+
+TEST(HttpClientTest, RedirectsAreFollowedOnlyWhenAsked) {
+    LoopbackServer server;
+    server.setHandler([](const testing::RecordedRequest& request) {
+        if (request.path == "/there")
+            return CannedReply::ok("arrived");
+        CannedReply moved = CannedReply::with(302, "moved");
+        moved.headers = {{"Location", "/there"}};
+        return moved;
+    });
+    HttpClient client;
+    EXPECT_EQ(client.send(get(server.url() + "/here")).status, 302);
+    HttpRequest following = get(server.url() + "/here");
+    following.followRedirects = true;
+    const HttpResponse response = client.send(following);
+    EXPECT_EQ(response.status, 200);
+    EXPECT_EQ(response.body, "arrived");
+
+    // Never onto another scheme, however the server asks.
+    server.setHandler([](const testing::RecordedRequest&) {
+        CannedReply moved = CannedReply::with(302, "");
+        moved.headers = {{"Location", "file:///etc/passwd"}};
+        return moved;
+    });
+    EXPECT_THROW(client.send(following), HttpError);
+}
+
 } // namespace
 } // namespace velnote::platform

@@ -20,13 +20,14 @@ constexpr std::uint64_t kGiB = std::uint64_t{1} << 30;
 const std::string kPrompt = "<|im_start|>user\nhello<|im_end|>\n<|im_start|>assistant";
 
 LlamaCppTextGenerator::Options machine(std::uint64_t memoryBytes, unsigned processors = 4) {
-    return {.machine = {.physicalMemoryBytes = memoryBytes, .processorCount = processors}, .executor = nullptr};
+    return {.machine = {.physicalMemoryBytes = memoryBytes, .processorCount = processors},
+            .executor = nullptr};
 }
 
 std::filesystem::path writeModel(const TempDir& dir, const std::string& name, const std::string& favoured) {
     const auto path = dir / name;
-    testing::writeTinyLlamaGguf(path, TinyLlamaShape{.favouredToken = favoured,
-                                                     .controlTokens = {"<|im_start|>", "<|im_end|>"}});
+    testing::writeTinyLlamaGguf(
+        path, TinyLlamaShape{.favouredToken = favoured, .controlTokens = {"<|im_start|>", "<|im_end|>"}});
     return path;
 }
 
@@ -56,7 +57,8 @@ TEST(LlamaCppTextGeneratorTest, GpuLayersFollowTheModelSizeAndTheMachineMemory) 
     EXPECT_EQ(LlamaCppTextGenerator(machine(8 * kGiB)).calculateOptimalGpuLayers(small), 99);
     EXPECT_EQ(LlamaCppTextGenerator(machine(32 * kGiB)).calculateOptimalGpuLayers(large), 60);
     EXPECT_EQ(LlamaCppTextGenerator(machine(16 * kGiB)).calculateOptimalGpuLayers(large), 20);
-    EXPECT_EQ(LlamaCppTextGenerator::estimateParamSize(sparseFile(dir, "edge.gguf", kGiB * 45 / 10)), "large");
+    EXPECT_EQ(LlamaCppTextGenerator::estimateParamSize(sparseFile(dir, "edge.gguf", kGiB * 45 / 10)),
+              "large");
     EXPECT_EQ(LlamaCppTextGenerator::estimateParamSize(dir / "missing.gguf"), "medium");
 }
 
@@ -78,7 +80,7 @@ TEST(LlamaCppTextGeneratorTest, AnswerBytesBecomeTextWithoutLosingTheAnswer) {
     EXPECT_EQ(LlamaCppTextGenerator::answerText("ok \xF0\x9F\x98"), "ok");
     EXPECT_EQ(LlamaCppTextGenerator::answerText("\n  決定 \n"), "決定");
     EXPECT_EQ(LlamaCppTextGenerator::answerText("a\xFF"
-                                                 "b"),
+                                                "b"),
               "a\xEF\xBF\xBD"
               "b");
     EXPECT_EQ(LlamaCppTextGenerator::answerText("a\x80"), "a\xEF\xBF\xBD");
@@ -90,8 +92,8 @@ TEST(LlamaCppTextGeneratorTest, ChatMarkersOfThePromptAreTheModelsSpecialTokens)
     const auto path = writeModel(dir, "tiny.gguf", "");
     llama_backend_init();
     auto params = llama_model_default_params();
-    std::unique_ptr<llama_model, decltype(&llama_model_free)> model(llama_model_load_from_file(path.c_str(), params),
-                                                                    &llama_model_free);
+    std::unique_ptr<llama_model, decltype(&llama_model_free)> model(
+        llama_model_load_from_file(path.c_str(), params), &llama_model_free);
     ASSERT_TRUE(model);
     const llama_vocab* vocab = llama_model_get_vocab(model.get());
     const std::vector<llama_token> tokens = LlamaCppTextGenerator::tokenizePrompt("<|im_start|>user", vocab);
