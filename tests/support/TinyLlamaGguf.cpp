@@ -66,6 +66,23 @@ ggml_tensor* tensor(ggml_context* context, gguf_context* gguf, const char* name,
     return t;
 }
 
+// F16 weights drawn evenly from ±0.05 (xorshift, so that half a billion of them take seconds).
+ggml_tensor* randomTensor(ggml_context* context, gguf_context* gguf, const std::string& name,
+                          std::int64_t inner, std::int64_t outer, std::uint64_t& state) {
+    ggml_tensor* t = ggml_new_tensor_2d(context, GGML_TYPE_F16, inner, outer);
+    ggml_set_name(t, name.c_str());
+    auto* data = static_cast<ggml_fp16_t*>(t->data);
+    for (std::int64_t i = 0; i < ggml_nelements(t); ++i) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        const float unit = static_cast<float>(state >> 40) / static_cast<float>(1 << 24);
+        data[i] = ggml_fp32_to_fp16((unit - 0.5f) * 0.1f);
+    }
+    gguf_add_tensor(gguf, t);
+    return t;
+}
+
 } // namespace
 
 void writeTinyLlamaGguf(const std::filesystem::path& path, const TinyLlamaShape& shape) {
@@ -87,7 +104,7 @@ void writeTinyLlamaGguf(const std::filesystem::path& path, const TinyLlamaShape&
     gguf_set_val_u32(g, "llama.context_length", static_cast<std::uint32_t>(shape.contextLength));
     gguf_set_val_u32(g, "llama.embedding_length", static_cast<std::uint32_t>(shape.embedding));
     gguf_set_val_u32(g, "llama.feed_forward_length", static_cast<std::uint32_t>(shape.feedForward));
-    gguf_set_val_u32(g, "llama.block_count", 1);
+    gguf_set_val_u32(g, "llama.block_count", static_cast<std::uint32_t>(shape.layers));
     gguf_set_val_u32(g, "llama.attention.head_count", static_cast<std::uint32_t>(shape.heads));
     gguf_set_val_u32(g, "llama.attention.head_count_kv", static_cast<std::uint32_t>(shape.heads));
     gguf_set_val_f32(g, "llama.attention.layer_norm_rms_epsilon", 1e-5f);
@@ -108,32 +125,44 @@ void writeTinyLlamaGguf(const std::filesystem::path& path, const TinyLlamaShape&
 
     const std::int64_t e = shape.embedding;
     const std::int64_t ff = shape.feedForward;
-    const std::size_t floats = static_cast<std::size_t>(2 * e * vocab + 4 * e * e + 3 * e * ff + 3 * e);
-    std::unique_ptr<ggml_context, ContextDeleter> context(
-        ggml_init({floats * sizeof(float) + 64 * ggml_tensor_overhead(), nullptr, false}));
+    const std::int64_t layers = shape.layers;
+    const std::size_t weightBytes = shape.randomSeed ? sizeof(ggml_fp16_t) : sizeof(float);
+    const auto bytes =
+        static_cast<std::size_t>(2 * e * vocab + layers * (4 * e * e + 3 * e * ff)) * weightBytes +
+        static_cast<std::size_t>((2 * layers + 1) * e) * sizeof(float);
+    std::unique_ptr<ggml_context, ContextDeleter> context(ggml_init(
+        {bytes + static_cast<std::size_t>(10 * layers + 8) * ggml_tensor_overhead(), nullptr, false}));
     ggml_context* c = context.get();
+    std::uint64_t state = shape.randomSeed.value_or(1) | 1;
+    const auto matrix = [&](const std::string& name, std::int64_t inner, std::int64_t outer, float value) {
+        return shape.randomSeed ? randomTensor(c, g, name, inner, outer, state)
+                                : tensor(c, g, name.c_str(), inner, outer, value);
+    };
     // With equal, non-zero embeddings the last hidden state is all ones, so a row of ones in the
     // output weights gives its token the logit `e` and every other token 0.
     const auto favoured = std::find(tokens.begin(), tokens.end(), shape.favouredToken);
     const bool favours = !shape.favouredToken.empty() && favoured != tokens.end();
-    if (!shape.favouredToken.empty() && !favours)
-        throw std::invalid_argument("no token " + shape.favouredToken);
-    tensor(c, g, "token_embd.weight", e, vocab, favours ? 1.0f : 0.0f);
+    if (!shape.favouredToken.empty() && (!favours || shape.randomSeed))
+        throw std::invalid_argument("cannot favour " + shape.favouredToken);
+    matrix("token_embd.weight", e, vocab, favours ? 1.0f : 0.0f);
     tensor(c, g, "output_norm.weight", e, 0, 1.0f);
-    ggml_tensor* output = tensor(c, g, "output.weight", e, vocab, 0.0f);
+    ggml_tensor* output = matrix("output.weight", e, vocab, 0.0f);
     if (favours) {
         auto* row = static_cast<float*>(output->data) + (favoured - tokens.begin()) * e;
         std::fill(row, row + e, 1.0f);
     }
-    tensor(c, g, "blk.0.attn_norm.weight", e, 0, 1.0f);
-    tensor(c, g, "blk.0.attn_q.weight", e, e, 0.0f);
-    tensor(c, g, "blk.0.attn_k.weight", e, e, 0.0f);
-    tensor(c, g, "blk.0.attn_v.weight", e, e, 0.0f);
-    tensor(c, g, "blk.0.attn_output.weight", e, e, 0.0f);
-    tensor(c, g, "blk.0.ffn_norm.weight", e, 0, 1.0f);
-    tensor(c, g, "blk.0.ffn_gate.weight", e, ff, 0.0f);
-    tensor(c, g, "blk.0.ffn_up.weight", e, ff, 0.0f);
-    tensor(c, g, "blk.0.ffn_down.weight", ff, e, 0.0f);
+    for (std::int64_t layer = 0; layer < layers; ++layer) {
+        const std::string block = "blk." + std::to_string(layer) + ".";
+        tensor(c, g, (block + "attn_norm.weight").c_str(), e, 0, 1.0f);
+        matrix(block + "attn_q.weight", e, e, 0.0f);
+        matrix(block + "attn_k.weight", e, e, 0.0f);
+        matrix(block + "attn_v.weight", e, e, 0.0f);
+        matrix(block + "attn_output.weight", e, e, 0.0f);
+        tensor(c, g, (block + "ffn_norm.weight").c_str(), e, 0, 1.0f);
+        matrix(block + "ffn_gate.weight", e, ff, 0.0f);
+        matrix(block + "ffn_up.weight", e, ff, 0.0f);
+        matrix(block + "ffn_down.weight", ff, e, 0.0f);
+    }
     if (!gguf_write_to_file(g, path.c_str(), false))
         throw std::runtime_error("cannot write " + path.string());
 }

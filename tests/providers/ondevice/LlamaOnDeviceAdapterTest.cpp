@@ -57,8 +57,9 @@ TEST_F(LlamaOnDeviceAdapterTest, ATinyModelAnswersThroughTheService) {
 }
 
 TEST_F(LlamaOnDeviceAdapterTest, APromptBeyondTheTrainedContextIsTooLarge) {
-    testing::writeTinyLlamaGguf(dir / "tiny.gguf",
-                                {.contextLength = 128, .embedding = 16, .heads = 2, .feedForward = 32});
+    testing::TinyLlamaShape shape;
+    shape.contextLength = 128;
+    testing::writeTinyLlamaGguf(dir / "tiny.gguf", shape);
     auto model = modelAt(dir / "tiny.gguf");
     try {
         AppleFoundationModelService(model, scheduler).summarize("sys", std::string(400, 'x'));

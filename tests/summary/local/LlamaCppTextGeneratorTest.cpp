@@ -26,8 +26,10 @@ LlamaCppTextGenerator::Options machine(std::uint64_t memoryBytes, unsigned proce
 
 std::filesystem::path writeModel(const TempDir& dir, const std::string& name, const std::string& favoured) {
     const auto path = dir / name;
-    testing::writeTinyLlamaGguf(
-        path, TinyLlamaShape{.favouredToken = favoured, .controlTokens = {"<|im_start|>", "<|im_end|>"}});
+    TinyLlamaShape shape;
+    shape.favouredToken = favoured;
+    shape.controlTokens = {"<|im_start|>", "<|im_end|>"};
+    testing::writeTinyLlamaGguf(path, shape);
     return path;
 }
 

@@ -263,7 +263,9 @@ TEST_F(LocalPipelineTest, AMissingModelFailsTheSummaryAndFreesTheSlot) {
 
 TEST_F(LocalPipelineTest, TheTinyModelRunsThroughTheWholeRoad) {
     const auto tiny = dir / "tiny.gguf";
-    testing::writeTinyLlamaGguf(tiny, {.favouredToken = "<|endoftext|>", .controlTokens = {}});
+    testing::TinyLlamaShape endsAtOnce;
+    endsAtOnce.favouredToken = "<|endoftext|>";
+    testing::writeTinyLlamaGguf(tiny, endsAtOnce);
     Environment real = Environment::standard();
     real.scheduler = &scheduler;
     real.models = store();
