@@ -1,0 +1,123 @@
+// The real base model, converted from the pinned checkpoint that scripts/fetch-models unpacks,
+// transcribing two recorded sentences joined by a second of silence, with word timings.
+
+#include "engine/speech/transcription/TranscribeTask.h"
+
+#include "engine/speech/audio/AudioProcessor.h"
+#include "engine/speech/decoding/TextDecoder.h"
+#include "engine/speech/tokenizer/TokenizerLoader.h"
+#include "engine/speech/tokenizer/TokenizerUtilities.h"
+#include "platform/ml/convert/ModelConverter.h"
+#include "support/TempDir.h"
+
+#include <cstdlib>
+#include <gtest/gtest.h>
+
+namespace vocalith {
+namespace {
+
+namespace fs = std::filesystem;
+namespace ml = velnote::platform::ml;
+
+fs::path dependencyCache() {
+    if (const char* cache = std::getenv("VELNOTE_DEPS_CACHE"); cache != nullptr && *cache != '\0')
+        return cache;
+    const char* home = std::getenv("HOME");
+    return fs::path(home != nullptr ? home : "/") / ".cache/velnote-deps";
+}
+
+fs::path recording(const char* number) {
+    return dependencyCache() / ("speech/librivox/sense_and_sensibility_01_austen_64kb-" + std::string(number) + ".wav");
+}
+
+class TranscribeTaskModelTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        const fs::path model = dependencyCache() / "models/whisper-base";
+        if (!fs::exists(model / ".complete") || !fs::exists(dependencyCache() / "speech/.complete"))
+            return;
+        folder_ = new velnote::testing::TempDir;
+        ml::convertModel(model, *folder_ / "openai_whisper-base");
+    }
+    static void TearDownTestSuite() {
+        delete folder_;
+        folder_ = nullptr;
+    }
+
+    void SetUp() override {
+        if (folder_ == nullptr)
+            GTEST_SKIP() << "the base weights or the recordings are not in " << dependencyCache()
+                         << ": run scripts/fetch-models (make test does)";
+    }
+
+    static std::unique_ptr<TranscribeTask> makeTask() {
+        const fs::path variant = *folder_ / "openai_whisper-base";
+        const auto units = basalith::ComputeUnits::cpuOnly;
+        auto extractor = std::make_shared<FeatureExtractor>();
+        extractor->loadModel(variant / ml::kMelSpectrogramFolder, units, false);
+        auto encoder = std::make_shared<AudioEncoder>();
+        encoder->loadModel(variant / ml::kAudioEncoderFolder, units, false);
+        auto decoder = std::make_shared<TextDecoder>();
+        decoder->loadModel(variant / ml::kTextDecoderFolder, units, false);
+        auto prefill = std::make_shared<TextDecoderContextPrefill>();
+        prefill->loadModel(variant / ml::kTextDecoderContextPrefillFolder, units, false);
+        decoder->setPrefillData(prefill);
+        decoder->setTokenizer(
+            loadTokenizer(ModelVariant::base, std::nullopt, {variant}, false, "http://127.0.0.1:1"));
+        decoder->setIsModelMultilingual(true);
+        return std::make_unique<TranscribeTask>(TranscriptionTimings{}, nullptr, nullptr, encoder, extractor,
+                                                std::make_shared<SegmentSeeker>(), decoder, decoder->tokenizer());
+    }
+
+    static inline velnote::testing::TempDir* folder_ = nullptr;
+};
+
+TEST_F(TranscribeTaskModelTest, TwoSentencesWithTheirWordsInTime) {
+    std::vector<float> audio = AudioProcessor::loadAudioAsFloatArray(recording("0870").string());
+    const double firstEnd = static_cast<double>(audio.size()) / 16000;
+    audio.resize(audio.size() + 16000, 0.0f);
+    const double secondStart = static_cast<double>(audio.size()) / 16000;
+    const auto second = AudioProcessor::loadAudioAsFloatArray(recording("0880").string());
+    audio.insert(audio.end(), second.begin(), second.end());
+    const double length = static_cast<double>(audio.size()) / 16000;
+
+    DecodingOptions options;
+    options.detectLanguage = true;
+    options.wordTimestamps = true;
+    const auto result = makeTask()->run(audio, options);
+
+    const std::string heard = normalized(result->text());
+    EXPECT_NE(heard.find("john dashwood had then leisure to consider how much there might be prudently in his "
+                         "power to do for them"),
+              std::string::npos)
+        << heard;
+    EXPECT_NE(heard.find("he was not an ill disposed young man"), std::string::npos) << heard;
+    EXPECT_EQ(result->language(), "en");
+
+    // Words follow one another inside the audio, and the silence between the sentences separates
+    // their words.
+    const auto words = result->allWords();
+    ASSERT_GT(words.size(), 20u);
+    float previousStart = 0;
+    for (const auto& word : words) {
+        EXPECT_LE(previousStart, word.start) << word.word;
+        EXPECT_LE(word.start, word.end) << word.word;
+        EXPECT_LE(word.end, length + 0.5) << word.word;
+        previousStart = word.start;
+    }
+    const auto firstOf = [&](const std::string& text) {
+        for (const auto& word : words)
+            if (normalized(word.word) == text)
+                return word;
+        ADD_FAILURE() << "no word " << text;
+        return WordTiming{};
+    };
+    EXPECT_LT(firstOf("them").end, firstEnd + 0.5);
+    EXPECT_GT(firstOf("young").start, secondStart - 0.5);
+    std::printf("heard: %s\n", heard.c_str());
+    for (const auto& word : words)
+        std::printf("[%.2f -> %.2f] %s\n", word.start, word.end, word.word.c_str());
+}
+
+} // namespace
+} // namespace vocalith
