@@ -43,7 +43,7 @@ double secondsOf(std::int64_t samples) {
 }
 
 // The temperature of attempt `index`, each product and sum rounded to half precision.
-Float16 temperatureOf(int index, const DecodingOptions& options) {
+Float16 temperatureOf(std::int64_t index, const DecodingOptions& options) {
     const auto product = static_cast<Float16>(
         static_cast<float>(static_cast<Float16>(index)) *
         static_cast<float>(static_cast<Float16>(options.temperatureIncrementOnFallback)));
@@ -265,13 +265,13 @@ TranscriptionResultPtr TranscribeTask::run(const std::vector<float>& audioArray,
                 kSampleRate, special.timeTokenBegin, special.specialTokenBegin, *tokenizer_);
             std::int64_t newSeek = std::max(seek, proposedSeek);
 
-            if (run.options.wordTimestamps && result.cache && result.cache->alignmentWeights) {
+            // A window the seeker judged silent stays silent: nothing to time.
+            if (segments && run.options.wordTimestamps && result.cache && result.cache->alignmentWeights) {
                 const double wordStart = seconds();
                 segments = segmentSeeker_->addWordTimestamps(
-                    segments.value_or(std::vector<TranscriptionSegment>{}), *result.cache->alignmentWeights,
-                    *tokenizer_, seek, segmentSize, Constants::defaultPrependPunctuations,
-                    Constants::defaultAppendPunctuations, static_cast<float>(secondsOf(seek)), run.options,
-                    timings_);
+                    std::move(*segments), *result.cache->alignmentWeights, *tokenizer_, seek, segmentSize,
+                    Constants::defaultPrependPunctuations, Constants::defaultAppendPunctuations,
+                    static_cast<float>(secondsOf(seek)), run.options, timings_);
                 timings_.decodingWordTimestamps += seconds() - wordStart;
                 timings_.totalTimestampAlignmentRuns += 1;
                 if (segments) {
@@ -323,16 +323,16 @@ DecodingResult TranscribeTask::decodeWithFallback(const AudioEncoderOutputType& 
     const DecodingOptions& options = run.options;
     const SpecialTokens& special = tokenizer_->specialTokens();
     // A negative count means no fallback: one attempt.
-    const int fallbackCount = std::max(0, options.temperatureFallbackCount);
+    const std::int64_t fallbackCount = std::max(0, options.temperatureFallbackCount);
     if (Logging::shared().logLevel() == Logging::LogLevel::debug) {
         std::string list;
-        for (int i = 0; i <= fallbackCount; ++i)
+        for (std::int64_t i = 0; i <= fallbackCount; ++i)
             list += (i == 0 ? "" : ", ") + Logging::toLogText(static_cast<float>(temperatureOf(i, options)));
         Logging::debug("Decoding with temperatures [" + list + "]");
     }
 
     std::optional<DecodingResult> windowResult;
-    for (int i = 0; i <= fallbackCount; ++i) {
+    for (std::int64_t i = 0; i <= fallbackCount; ++i) {
         const Float16 temperature = temperatureOf(i, options);
         Logging::info("Decoding Temperature:", static_cast<float>(temperature));
         const double attemptStart = seconds();

@@ -1,12 +1,11 @@
 // The real base model, converted from the pinned checkpoint that scripts/fetch-models unpacks,
 // transcribing two recorded sentences joined by a second of silence, with word timings.
 
-#include "engine/speech/transcription/TranscribeTask.h"
-
 #include "engine/speech/audio/AudioProcessor.h"
 #include "engine/speech/decoding/TextDecoder.h"
 #include "engine/speech/tokenizer/TokenizerLoader.h"
 #include "engine/speech/tokenizer/TokenizerUtilities.h"
+#include "engine/speech/transcription/TranscribeTask.h"
 #include "platform/ml/convert/ModelConverter.h"
 #include "support/TempDir.h"
 
@@ -27,7 +26,8 @@ fs::path dependencyCache() {
 }
 
 fs::path recording(const char* number) {
-    return dependencyCache() / ("speech/librivox/sense_and_sensibility_01_austen_64kb-" + std::string(number) + ".wav");
+    return dependencyCache() /
+           ("speech/librivox/sense_and_sensibility_01_austen_64kb-" + std::string(number) + ".wav");
 }
 
 class TranscribeTaskModelTest : public ::testing::Test {
@@ -66,7 +66,8 @@ class TranscribeTaskModelTest : public ::testing::Test {
             loadTokenizer(ModelVariant::base, std::nullopt, {variant}, false, "http://127.0.0.1:1"));
         decoder->setIsModelMultilingual(true);
         return std::make_unique<TranscribeTask>(TranscriptionTimings{}, nullptr, nullptr, encoder, extractor,
-                                                std::make_shared<SegmentSeeker>(), decoder, decoder->tokenizer());
+                                                std::make_shared<SegmentSeeker>(), decoder,
+                                                decoder->tokenizer());
     }
 
     static inline velnote::testing::TempDir* folder_ = nullptr;
@@ -87,9 +88,10 @@ TEST_F(TranscribeTaskModelTest, TwoSentencesWithTheirWordsInTime) {
     const auto result = makeTask()->run(audio, options);
 
     const std::string heard = normalized(result->text());
-    EXPECT_NE(heard.find("john dashwood had then leisure to consider how much there might be prudently in his "
-                         "power to do for them"),
-              std::string::npos)
+    EXPECT_NE(
+        heard.find("john dashwood had then leisure to consider how much there might be prudently in his "
+                   "power to do for them"),
+        std::string::npos)
         << heard;
     EXPECT_NE(heard.find("he was not an ill disposed young man"), std::string::npos) << heard;
     EXPECT_EQ(result->language(), "en");

@@ -6,6 +6,8 @@
 
 #include "engine/foundation/support/LogLines.h"
 #include "engine/speech/WhisperError.h"
+#include "engine/speech/decoding/TextUtilities.h"
+#include "engine/speech/transcription/StreamTranscribeTask.h"
 #include "platform/concurrency/CancellationError.h"
 #include "support/ScriptedTextDecoder.h"
 #include "support/TestTokenizer.h"
@@ -323,6 +325,23 @@ TEST_F(TranscribeTaskTest, DetectedLanguageIsUsedAndAFailedDetectionIsIgnored) {
     decoder_->detects.reset();
     EXPECT_EQ(run(seconds(5), detect)->language(), "en");
     EXPECT_EQ(decoder_->languages.back(), std::nullopt);
+}
+
+TEST_F(TranscribeTaskTest, TheStreamTranscriberRunsOneTaskAgainAndAgain) {
+    decoder_->passes = {spoken(9.5)};
+    StreamTranscribeTask stream(makeTask());
+    int reports = 0;
+    const auto count = [&](const TranscriptionProgress&) -> std::optional<bool> {
+        ++reports;
+        return std::nullopt;
+    };
+    stream.run(seconds(10), {}, count);
+    const auto second = stream.run(seconds(10), {}, count);
+    EXPECT_EQ(second->timings().totalDecodingWindows, 2);
+    EXPECT_EQ(second->segments().size(), 1u);
+    EXPECT_EQ(reports, 2);
+    const std::vector<std::int64_t> tokens{1, 2, 3, 1, 2, 3};
+    EXPECT_EQ(stream.compressionRatio(tokens), TextUtilities::compressionRatio(tokens));
 }
 
 // A seeker whose word timings leave the first segment with no length.
