@@ -1,6 +1,7 @@
 #include "ui/shell/AlertWindows.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QWidget>
 
 namespace velnote {
@@ -25,6 +26,16 @@ QWidget* firstVisibleNonPanelWindow() {
         }
     }
     return nullptr;
+}
+
+void showModal(QDialog& dialog, QWidget* window) {
+    if (window != nullptr) {
+        dialog.open(); // window-modal on its parent
+    } else {
+        // open() would make it window-modal, which without a parent blocks nothing.
+        dialog.setWindowModality(Qt::ApplicationModal);
+        dialog.show();
+    }
 }
 
 } // namespace velnote

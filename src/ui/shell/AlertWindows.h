@@ -1,5 +1,6 @@
 #pragma once
 
+class QDialog;
 class QWidget;
 
 namespace velnote {
@@ -13,5 +14,9 @@ QWidget* keyOrFirstWindow();
 // The window a question attaches to: the first visible top-level window that is not a tool
 // window (the floating recording panel is one), else none.
 QWidget* firstVisibleNonPanelWindow();
+
+// Shows `dialog` without a nested event loop: modal to `window` when there is one, else to the
+// whole application.
+void showModal(QDialog& dialog, QWidget* window);
 
 } // namespace velnote

@@ -13,13 +13,12 @@ void QtErrorAlertPresenter::showCriticalAlert(const Alert& alert, std::function<
                                 QString::fromStdString(alert.message), QMessageBox::NoButton, window);
     box->addButton(QString::fromStdString(alert.buttonTitle), QMessageBox::AcceptRole);
     box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
     QObject::connect(box, &QDialog::finished, box, [dismissed = std::move(dismissed)](int) {
         if (dismissed) {
             dismissed();
         }
     });
-    box->open();
+    showModal(*box, window);
 }
 
 } // namespace velnote

@@ -22,7 +22,6 @@ void QtPromptAlertPresenter::showPrompt(const Prompt& prompt, std::function<void
     box->addButton(QString::fromStdString(prompt.cancelTitle), QMessageBox::RejectRole);
     box->setDefaultButton(confirm);
     box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
     // The answer is given once, whichever way the box goes: a button, Escape, the window's close
     // button or dismissPrompt().
     auto once = std::make_shared<std::function<void(Response)>>(std::move(answered));
@@ -33,7 +32,7 @@ void QtPromptAlertPresenter::showPrompt(const Prompt& prompt, std::function<void
         }
     });
     box_ = box;
-    box->open();
+    showModal(*box, window);
     box->raise();
     box->activateWindow();
 }
