@@ -20,7 +20,8 @@ class ErrorAlertPresenter {
 
     // Shows `alert` in the critical style: as a sheet on the key window, else on the first
     // window, else as an application-modal dialog. Calls `dismissed` exactly once, on the main
-    // thread, when the alert is closed in any way; a modal dialog calls it before returning.
+    // thread, when the alert is closed in any way: possibly before this call returns (the logging
+    // presenter), or later from the event loop (the Qt alert never runs a nested loop).
     virtual void showCriticalAlert(const Alert& alert, std::function<void()> dismissed) = 0;
 };
 

@@ -22,8 +22,8 @@ class PromptAlertPresenter {
 
     // Brings the application to the front and shows `prompt` in the informational style: as a
     // sheet on the first visible window that is not a panel, else as an application-modal dialog.
-    // Calls `answered` exactly once, on the main thread, when the prompt closes in any way (a
-    // modal dialog before this call returns).
+    // Calls `answered` exactly once, on the main thread, when the prompt closes in any way: possibly
+    // before this call returns (the logging presenter), or later from the event loop (the Qt prompt).
     virtual void showPrompt(const Prompt& prompt, std::function<void(Response)> answered) = 0;
     // Closes the prompt on screen, if any, as if cancelled: its `answered` gets `cancelled`.
     virtual void dismissPrompt() = 0;
