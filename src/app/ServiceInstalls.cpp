@@ -1,12 +1,14 @@
 #include "app/ServiceInstalls.h"
 
+#include "speech/SpeechBackends.h"
+
 namespace velnote {
 
 void installServices(ServiceInstallContext& context) {
-    // One line per subsystem that provides a service, in any order (none depends on another here):
-    //   installSummaryServices();                      // the summary step of processing
-    //   installSpeechServices(context.recording);      // transcription back-ends, live transcription
-    //   context.windows.preferences = makePreferencesWindow();
+    // One line per subsystem that provides a service, in any order (none depends on another here).
+    // Still to come: the summary step (SessionSummaryService::install), the live services of a
+    // recording (into context.recording) and the windows (into context.windows).
+    installSpeechBackends(); // transcription back-ends of the session pipeline
     (void)context;
 }
 
