@@ -148,7 +148,8 @@ int runShell(QApplication& application) {
 
     QtApplicationHost host;
     LazyMicDetection micDetection;
-    platform::FreedesktopNotificationCenter notifications(main);
+    // Never destroyed, like the processing queue whose completion notifier posts through it.
+    auto& notifications = *new platform::FreedesktopNotificationCenter(main);
     std::unique_ptr<SessionListController> sessions;
     std::unique_ptr<NightlyBatchScheduler> nightly;
     std::unique_ptr<MenuActions> menuActions;
@@ -246,6 +247,9 @@ int runShell(QApplication& application) {
     // Jobs posted from now on (by threads still winding down) are kept, never run.
     main.setPoster({});
     host.setDelegate(nullptr);
+    notifications.setResponseHandler({}); // the router goes with this function
+    // The processing queue lives until the process ends and may still call its hooks: they stay.
+    static_cast<void>(sessions.release());
     return status;
 }
 
