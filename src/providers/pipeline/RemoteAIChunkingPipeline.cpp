@@ -375,14 +375,6 @@ std::vector<std::string> mergeNoteChunks(const std::vector<std::string>& batches
         try {
             std::string answer =
                 summarizeChunk(chunkRequestOf(request), system, heading + batches[b], environment, stop);
-            if (platform::isBlank(answer)) {
-                // An empty merge would drop every note of the batch, and a final overview asked
-                // on nothing invents its minutes: the batch goes on unmerged.
-                log().error("merge note empty at level={} index={}, keeping the batch unmerged",
-                            request.level, b + 1);
-                merged.push_back(batches[b]);
-                continue;
-            }
             SummaryNoteStore::saveIntermediateNoteShared(answer, mergeLabel(request.level, b),
                                                          static_cast<std::int64_t>(b), request.sessionDir);
             merged.push_back(std::move(answer));
