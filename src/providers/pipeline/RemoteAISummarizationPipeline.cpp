@@ -30,12 +30,12 @@ std::string joined(const std::vector<std::string>& parts, std::string_view separ
     return text;
 }
 
-std::string dictionaryPart(platform::SettingsStore& settings) {
+std::string dictionaryPart(const std::vector<UserDictionaryEntry>& entries) {
     std::vector<std::string> lines = {
         L10n::localized("L10n.Summarization.userDictionaryHeader",
                         "User dictionary entries are listed below. Use them to correct mistakes in "
                         "transcription or summary. Format: \"incorrect -> correct\".")};
-    for (const auto& entry : UserDictionaryStore::loadEntries(settings)) {
+    for (const auto& entry : entries) {
         if (entry.wrong.empty() || entry.correct.empty())
             continue;
         lines.push_back(
@@ -93,8 +93,8 @@ std::string buildUserPrompt(std::string_view transcript, std::string_view liveTr
         parts.push_back(L10n::localized("L10n.Summarization.additionalContextHeader", "Additional context:"));
         parts.push_back(*additionalContext);
     }
-    if (!UserDictionaryStore::loadEntries(settings).empty())
-        parts.push_back(dictionaryPart(settings));
+    if (const auto entries = UserDictionaryStore::loadEntries(settings); !entries.empty())
+        parts.push_back(dictionaryPart(entries));
     parts.push_back(
         L10n::localized("L10n.Summarization.meetingTranscriptIntro", "Below is the meeting transcript."));
     parts.push_back(bracketed("L10n.Summarization.whisperTranscript", "Whisper Transcript"));
