@@ -147,6 +147,16 @@ TEST_F(SummaryStepTest, TheSummaryFileTheRunConfigurationAndTheHeadlineAreWritte
     EXPECT_FALSE(custom.contains("promptLabel") && !custom["promptLabel"].is_null());
 }
 
+TEST_F(SummaryStepTest, ScreenshotReferencesAreReplacedInTheWrittenSummary) {
+    localAnswer = R"({"title":"Demo","sections":[{"heading":"Slides","format":"markdown",)"
+                  R"json("content":"![the plan](PLACEHOLDER:0001_2025-01-31T09-16-00Z.jpg)"}]})json";
+    run();
+    const std::string summary = read(session / "summary.md");
+    EXPECT_EQ(summary.find("PLACEHOLDER:"), std::string::npos);
+    EXPECT_NE(summary.find("*画像なし: the plan*"), std::string::npos) << summary;
+    EXPECT_EQ(metadata().summaryHeadline, "Demo");
+}
+
 TEST_F(SummaryStepTest, ASecondRunArchivesTheFirstSummaryAndItsConfiguration) {
     run();
     const std::string first = read(session / "summary.md");
