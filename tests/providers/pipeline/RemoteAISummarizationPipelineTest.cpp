@@ -69,11 +69,11 @@ TEST_F(RemoteAISummarizationPipelineTest, AScreenshotListHidesTheOCRContextAndAB
 TEST_F(RemoteAISummarizationPipelineTest, DictionaryEntriesWithAnEmptySideLeaveTheHeaderAlone) {
     const std::string header = "User dictionary entries are listed below. Use them to correct mistakes in "
                                "transcription or summary. Format: \"incorrect -> correct\".";
-    UserDictionaryStore::saveEntries({{.id = Uuid::random(), .wrong = "", .correct = "x"},
-                                      {.id = Uuid::random(), .wrong = "y", .correct = ""}},
+    UserDictionaryStore::saveEntries({{.id = platform::Uuid::random(), .wrong = "", .correct = "x"},
+                                      {.id = platform::Uuid::random(), .wrong = "y", .correct = ""}},
                                      env.settings());
     EXPECT_TRUE(prompt("T", "", "", "").starts_with(header + "\n\nBelow is"));
-    UserDictionaryStore::saveEntries({{.id = Uuid::random(), .wrong = "Velnot", .correct = "Velnote"}},
+    UserDictionaryStore::saveEntries({{.id = platform::Uuid::random(), .wrong = "Velnot", .correct = "Velnote"}},
                                      env.settings());
     EXPECT_TRUE(prompt("T", "", "", "").starts_with(header + "\n- Velnot -> Velnote\n\nBelow is"));
 }
