@@ -73,8 +73,8 @@ TEST_F(RemoteAISummarizationPipelineTest, DictionaryEntriesWithAnEmptySideLeaveT
                                       {.id = platform::Uuid::random(), .wrong = "y", .correct = ""}},
                                      env.settings());
     EXPECT_TRUE(prompt("T", "", "", "").starts_with(header + "\n\nBelow is"));
-    UserDictionaryStore::saveEntries({{.id = platform::Uuid::random(), .wrong = "Velnot", .correct = "Velnote"}},
-                                     env.settings());
+    UserDictionaryStore::saveEntries(
+        {{.id = platform::Uuid::random(), .wrong = "Velnot", .correct = "Velnote"}}, env.settings());
     EXPECT_TRUE(prompt("T", "", "", "").starts_with(header + "\n- Velnot -> Velnote\n\nBelow is"));
 }
 
