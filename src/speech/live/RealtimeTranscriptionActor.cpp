@@ -294,13 +294,13 @@ void RealtimeTranscriptionActor::setupChannel(Channel channel, platform::AudioFo
         channelState.isSettingUp = false;
         return;
     }
-    std::unique_ptr<StreamResampler> converter;
+    std::unique_ptr<platform::StreamResampler> converter;
     if (inputFormat != *analyzerFormat) {
         try {
-            if (*analyzerFormat != StreamResampler::kWorkingFormat) {
+            if (*analyzerFormat != platform::StreamResampler::kWorkingFormat) {
                 throw std::invalid_argument("no conversion to the analyzer format");
             }
-            converter = std::make_unique<StreamResampler>(inputFormat);
+            converter = std::make_unique<platform::StreamResampler>(inputFormat);
         } catch (const std::exception&) {
             VelnoteLogger::processing().error("realtime: converter init failed for {}", channelName(channel));
             channelState.isSettingUp = false;

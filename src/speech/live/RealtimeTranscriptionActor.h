@@ -1,6 +1,6 @@
 #pragma once
 
-#include "capture/recording/StreamResampler.h"
+#include "platform/audio/StreamResampler.h"
 #include "platform/concurrency/Clock.h"
 #include "platform/concurrency/SerialExecutor.h"
 #include "platform/concurrency/Timer.h"
@@ -80,7 +80,7 @@ class RealtimeTranscriptionActor final : public LiveTranscriptionService {
     };
     struct ChannelState {
         std::unique_ptr<platform::SpeechAnalysis> analysis;
-        std::unique_ptr<StreamResampler> converter; // none when input comes in the analyzer format
+        std::unique_ptr<platform::StreamResampler> converter; // none when input comes in the analyzer format
         std::optional<platform::AudioFormat> analyzerFormat;
         std::optional<platform::AudioFormat> setUpFormat;
         std::uint64_t generation = 0; // results of other analyses are stale
