@@ -371,5 +371,20 @@ TEST_F(TranscribeTaskTest, SegmentsWithoutLengthAfterWordTimingAreDropped) {
     EXPECT_EQ(result->timings().totalTimestampAlignmentRuns, 1);
 }
 
+TEST_F(TranscribeTaskTest, ASilentWindowIsNotWordTimed) {
+    DecodingResult pass = silent();
+    pass.cache = DecodingCache{.alignmentWeights = MultiArray({8, 3}, MultiArrayDataType::float16)};
+    decoder_->passes = {pass};
+    task_ = makeTask();
+    int discoveries = 0;
+    task_->setSegmentDiscoveryCallback([&](const auto&) { ++discoveries; });
+    const auto result =
+        task_->run(seconds(5), DecodingOptions(DecodingOptions::Arguments{.wordTimestamps = true}));
+    EXPECT_TRUE(result->segments().empty());
+    EXPECT_EQ(discoveries, 0);
+    EXPECT_EQ(result->timings().totalTimestampAlignmentRuns, 0);
+    EXPECT_EQ(result->timings().totalDecodingWindows, 0);
+}
+
 } // namespace
 } // namespace vocalith
