@@ -30,46 +30,65 @@ SndFilePtr openForReading(const fs::path& path, SF_INFO& info) {
     return SndFilePtr(sf_open(path.c_str(), SFM_READ, &info));
 }
 
-// Channel 0 of the file as floats in -1 ... 1. 16-bit (and other integer)
-// data is read as 16-bit values divided by 32767, so -32768 comes out just
-// below -1 and is clipped by the mix. No sample-rate conversion: chunks are
-// recorded at 16 kHz.
-std::vector<float> loadSamples(const fs::path* path) {
+// Frames decoded per read: the scratch buffer stays small whatever the chunk's length.
+constexpr sf_count_t kReadFrames = 16384;
+
+// The buffers of one run of the mixer, reused from chunk to chunk: fresh multi-megabyte arrays per
+// chunk cost more in zero-filling and page faults than the decoding and mixing themselves.
+struct MixBuffers {
+    std::vector<float> mic;
+    std::vector<float> sys;
+    std::vector<float> out;
+    std::vector<float> scratchFloat;
+    std::vector<short> scratchShort;
+};
+
+// Channel 0 of the file as floats in -1 ... 1, into `samples` (its capacity reused). 16-bit (and
+// other integer) data is read as 16-bit values divided by 32767, so -32768 comes out just below
+// -1 and is clipped by the mix. No sample-rate conversion: chunks are recorded at 16 kHz.
+void loadSamples(const fs::path* path, std::vector<float>& samples, MixBuffers& buffers) {
+    samples.clear();
     if (path == nullptr)
-        return {};
+        return;
     SF_INFO info;
     SndFilePtr file = openForReading(*path, info);
     if (!file)
         throw AudioFileError(*path, sf_strerror(nullptr));
     if (info.frames <= 0 || info.channels <= 0)
-        return {};
-    const auto frames = static_cast<std::size_t>(info.frames);
+        return;
     const auto channels = static_cast<std::size_t>(info.channels);
     const int subtype = info.format & SF_FORMAT_SUBMASK;
     const bool floating = subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE;
-    std::vector<float> samples(frames);
-    sf_count_t read = 0;
-    if (floating) {
-        std::vector<float> interleaved(frames * channels);
-        read = sf_readf_float(file.get(), interleaved.data(), info.frames);
-        for (std::size_t i = 0; i < frames; ++i)
-            samples[i] = interleaved[i * channels];
-    } else {
-        std::vector<short> interleaved(frames * channels);
-        read = sf_readf_short(file.get(), interleaved.data(), info.frames);
-        for (std::size_t i = 0; i < frames; ++i)
-            samples[i] = static_cast<float>(interleaved[i * channels] / 32767.0);
+    samples.resize(static_cast<std::size_t>(info.frames));
+    sf_count_t total = 0;
+    while (total < info.frames) {
+        const sf_count_t want = std::min(kReadFrames, info.frames - total);
+        float* destination = samples.data() + total;
+        sf_count_t read = 0;
+        if (floating && channels == 1) {
+            read = sf_readf_float(file.get(), destination, want);
+        } else if (floating) {
+            buffers.scratchFloat.resize(static_cast<std::size_t>(want) * channels);
+            read = sf_readf_float(file.get(), buffers.scratchFloat.data(), want);
+            for (sf_count_t i = 0; i < read; ++i)
+                destination[i] = buffers.scratchFloat[static_cast<std::size_t>(i) * channels];
+        } else {
+            buffers.scratchShort.resize(static_cast<std::size_t>(want) * channels);
+            read = sf_readf_short(file.get(), buffers.scratchShort.data(), want);
+            for (sf_count_t i = 0; i < read; ++i)
+                destination[i] =
+                    static_cast<float>(buffers.scratchShort[static_cast<std::size_t>(i) * channels] / 32767.0);
+        }
+        if (read != want)
+            throw AudioFileError(*path, sf_strerror(file.get()));
+        total += read;
     }
-    if (read != info.frames)
-        throw AudioFileError(*path, sf_strerror(file.get()));
-    return samples;
 }
 
 // A new 16 kHz mono 16-bit PCM WAV file. An empty array becomes one silent
 // frame, so a mixed chunk always has at least one frame and is reused later.
-void writeSamples(std::vector<float> samples, const fs::path& path) {
-    if (samples.empty())
-        samples.push_back(0.0f);
+void writeSamples(const std::vector<float>& samples, const fs::path& path) {
+    static const float silence = 0.0f;
     SF_INFO info{};
     info.samplerate = kSampleRate;
     info.channels = 1;
@@ -77,8 +96,9 @@ void writeSamples(std::vector<float> samples, const fs::path& path) {
     SndFilePtr file(sf_open(path.c_str(), SFM_WRITE, &info));
     if (!file)
         throw MixError(MixError::Kind::cannotCreateOutputFile, path);
-    const auto count = static_cast<sf_count_t>(samples.size());
-    if (sf_writef_float(file.get(), samples.data(), count) != count)
+    const float* data = samples.empty() ? &silence : samples.data();
+    const auto count = static_cast<sf_count_t>(std::max<std::size_t>(samples.size(), 1));
+    if (sf_writef_float(file.get(), data, count) != count)
         throw AudioFileError(path, sf_strerror(file.get()));
     if (sf_close(file.release()) != 0)
         throw AudioFileError(path, "closing failed");
@@ -103,11 +123,11 @@ void removeUnusable(const fs::path& path) {
 
 // Writes under a temporary name and moves the finished file into place; the
 // temporary file does not outlive a failure.
-void writeMixedChunk(std::vector<float> samples, const fs::path& target) {
+void writeMixedChunk(const std::vector<float>& samples, const fs::path& target) {
     const fs::path temporary = target.parent_path() / (std::string(AudioChunkNames::mixTemporaryPrefix) +
                                                        platform::Uuid::random().toString() + ".wav");
     try {
-        writeSamples(std::move(samples), temporary);
+        writeSamples(samples, temporary);
         fs::rename(temporary, target);
     } catch (...) {
         std::error_code ignored;
@@ -143,6 +163,7 @@ std::vector<fs::path> AudioChunkMixer::buildMixedChunks(const fs::path& sessionD
     const float g2 = clampedGain(sysGain);
 
     std::vector<fs::path> result;
+    MixBuffers buffers;
     for (const std::int64_t number : numbers) {
         const fs::path target = audioDir / mixedChunkName(g1, g2, number);
         if (fs::exists(target)) {
@@ -152,9 +173,10 @@ std::vector<fs::path> AudioChunkMixer::buildMixedChunks(const fs::path& sessionD
             }
             removeUnusable(target);
         }
-        const auto micSamples = loadSamples(find(mic, number));
-        const auto sysSamples = loadSamples(find(sys, number));
-        writeMixedChunk(mixSamples(micSamples, sysSamples, g1, g2), target);
+        loadSamples(find(mic, number), buffers.mic, buffers);
+        loadSamples(find(sys, number), buffers.sys, buffers);
+        mixSamplesInto(buffers.mic, buffers.sys, g1, g2, buffers.out);
+        writeMixedChunk(buffers.out, target);
         result.push_back(target);
     }
     return result;
@@ -212,18 +234,24 @@ std::map<std::int64_t, fs::path> AudioChunkMixer::chunkMap(const std::vector<fs:
 
 std::vector<float> AudioChunkMixer::mixSamples(const std::vector<float>& mic, const std::vector<float>& sys,
                                                float micGain, float sysGain) {
-    const std::size_t length = std::max(mic.size(), sys.size());
+    std::vector<float> out;
+    mixSamplesInto(mic, sys, micGain, sysGain, out);
+    return out;
+}
+
+void AudioChunkMixer::mixSamplesInto(const std::vector<float>& mic, const std::vector<float>& sys, float micGain,
+                                     float sysGain, std::vector<float>& out) {
     const float divisor = micGain + sysGain > 1.0f ? micGain + sysGain : 1.0f;
     const float micScale = micGain / divisor;
     const float sysScale = sysGain / divisor;
-    std::vector<float> out(length, 0.0f);
-    for (std::size_t i = 0; i < mic.size(); ++i)
-        out[i] += mic[i] * micScale;
-    for (std::size_t i = 0; i < sys.size(); ++i)
-        out[i] += sys[i] * sysScale;
-    for (float& sample : out)
-        sample = std::clamp(sample, -1.0f, 1.0f);
-    return out;
+    const std::size_t both = std::min(mic.size(), sys.size());
+    const std::vector<float>& longer = mic.size() >= sys.size() ? mic : sys;
+    const float longerScale = mic.size() >= sys.size() ? micScale : sysScale;
+    out.resize(longer.size());
+    for (std::size_t i = 0; i < both; ++i)
+        out[i] = std::clamp(mic[i] * micScale + sys[i] * sysScale, -1.0f, 1.0f);
+    for (std::size_t i = both; i < longer.size(); ++i)
+        out[i] = std::clamp(longer[i] * longerScale, -1.0f, 1.0f);
 }
 
 } // namespace velnote

@@ -13,7 +13,8 @@ enum class SnapshotPush { throttled, forced };
 // the completion notification). Each runs on the queue's executor and may use the queue's state
 // there (ProcessingQueue::executor()); an empty function does nothing.
 struct ProcessingQueueHooks {
-    // Builds the sessions' status snapshots and publishes them to AppState.
+    // Has the sessions' status snapshots built and published to AppState; takes what it needs of
+    // the queue's state here and builds away from the executor.
     std::function<void(SnapshotPush push)> pushSnapshotsToAppState;
     // After a session's processing ended with success or a failure (not after a cancellation or a
     // lost lock): posts the completion notification of `sessionDir`.

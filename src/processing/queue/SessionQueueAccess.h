@@ -15,7 +15,8 @@ struct SessionQueueAccess {
     std::function<bool(const std::filesystem::path& sessionDir)> isRunning;
     // Drops every occurrence of `sessionDir` from the pending list.
     std::function<void(const std::filesystem::path& sessionDir)> removePending;
-    // Rebuilds and publishes the status snapshots, returning when that is done.
+    // Asks for the status snapshots to be rebuilt from the queue's state of this moment and
+    // published; the build runs elsewhere, in order, and this returns at once.
     std::function<void(SnapshotPush push)> pushSnapshots;
 };
 

@@ -44,11 +44,33 @@ std::future<void> SessionListController::install() {
 }
 
 void SessionListController::pushSnapshots(SnapshotPush push) {
-    publisher_.push(push, [this] {
-        const auto running = queue_.runningDirs();
-        const auto& pending = queue_.pendingDirs();
-        return builder_.snapshotAll({running.begin(), running.end()}, {pending.begin(), pending.end()});
+    const auto running = queue_.runningDirs();
+    const auto& pending = queue_.pendingDirs();
+    snapshotExecutor_.post([this, push, workingDir = workingDir(), saved = queue_.resolveUserDir(),
+                            running = SessionSnapshotBuilder::PathSet(running.begin(), running.end()),
+                            pending = SessionSnapshotBuilder::PathSet(pending.begin(), pending.end())] {
+        publisher_.push(push, [&] { return builder_.snapshotAll(workingDir, saved, running, pending); });
     });
+}
+
+std::future<void> SessionListController::runAction(std::function<void()> action) {
+    auto done = std::make_shared<std::promise<void>>();
+    queue_.executor().post([this, action = std::move(action), done] {
+        std::exception_ptr failure;
+        try {
+            action();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        // Behind the builds the action asked for.
+        snapshotExecutor_.post([done, failure] {
+            if (failure)
+                done->set_exception(failure);
+            else
+                done->set_value();
+        });
+    });
+    return done->get_future();
 }
 
 NightlyBatchScheduler::BatchAction SessionListController::nightlyBatchAction() {
@@ -66,15 +88,15 @@ NightlyBatchScheduler::BatchAction SessionListController::nightlyBatchAction() {
 }
 
 std::future<void> SessionListController::closeSession(const fs::path& sessionDir, SessionMedia media) {
-    return queue_.executor().submit([this, sessionDir, media] { actions_.closeSession(sessionDir, media); });
+    return runAction([this, sessionDir, media] { actions_.closeSession(sessionDir, media); });
 }
 
 std::future<void> SessionListController::openSavedSession(const fs::path& sessionDir) {
-    return queue_.executor().submit([this, sessionDir] { actions_.openSavedSession(sessionDir); });
+    return runAction([this, sessionDir] { actions_.openSavedSession(sessionDir); });
 }
 
 std::future<void> SessionListController::deleteSession(const fs::path& sessionDir) {
-    return queue_.executor().submit([this, sessionDir] { actions_.deleteSession(sessionDir); });
+    return runAction([this, sessionDir] { actions_.deleteSession(sessionDir); });
 }
 
 } // namespace velnote

@@ -65,9 +65,16 @@ SessionSnapshotBuilder::SessionSnapshotBuilder(Dependencies dependencies)
 
 std::vector<SessionStatusSnapshot> SessionSnapshotBuilder::snapshotAll(const PathSet& runningDirs,
                                                                        const PathSet& pendingDirs) {
+    const auto workingDir = dependencies_.workingDir();
+    return snapshotAll(workingDir, dependencies_.userDirResolver(), runningDirs, pendingDirs);
+}
+
+std::vector<SessionStatusSnapshot> SessionSnapshotBuilder::snapshotAll(const fs::path& workingDir,
+                                                                       const ResolvedDirectory& saved,
+                                                                       const PathSet& runningDirs,
+                                                                       const PathSet& pendingDirs) {
     const auto& log = VelnoteLogger::processing();
-    const auto saved = dependencies_.userDirResolver();
-    const auto scan = scanSessionEntries({dependencies_.workingDir(), saved.url}, canonical(saved.url));
+    const auto scan = scanSessionEntries({workingDir, saved.url}, canonical(saved.url));
     auto built = buildSnapshotsDifferentially(scan.entries, runningDirs, pendingDirs);
     log.info("snapshotAll total={} cached={} rebuilt={}", scan.entries.size(), built.cachedCount,
              scan.entries.size() - built.cachedCount);

@@ -65,6 +65,11 @@ class SessionSnapshotBuilder {
     // are the queue's folders as it holds them; a folder held under another spelling than its
     // canonical form counts as neither.
     std::vector<SessionStatusSnapshot> snapshotAll(const PathSet& runningDirs, const PathSet& pendingDirs);
+    // The same over the given folders instead of the dependencies' (the saved folder's access is
+    // released afterwards): for a build away from the thread that knows where the folders are.
+    std::vector<SessionStatusSnapshot> snapshotAll(const std::filesystem::path& workingDir,
+                                                   const ResolvedDirectory& saved, const PathSet& runningDirs,
+                                                   const PathSet& pendingDirs);
 
     // The session folders (subfolders holding "session.json") of `scanDirs` in listing order,
     // hidden entries skipped; a folder reached twice is listed from the first scan folder. An
