@@ -7,7 +7,11 @@
 #include "support/QueueTestSupport.h"
 #include "support/TempDir.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace velnote {
 namespace {
@@ -116,6 +120,50 @@ TEST_F(SessionListControllerTest, ProcessedSessionIsPublishedNotifiedOnceAndCanB
     EXPECT_FALSE(fs::exists(session));
     EXPECT_TRUE(fs::exists(saved_ / session.filename() / "summary.md"));
     EXPECT_EQ(center_.count(), 1u);
+}
+
+// A "session.json" that is a FIFO: reading it waits until release() lets every reader through
+// (to the end of an empty file), as a disk that takes its time.
+class SlowSessionFile {
+  public:
+    explicit SlowSessionFile(const fs::path& dir) : file_(dir / "session.json") {
+        fs::create_directories(dir);
+        EXPECT_EQ(::mkfifo(file_.c_str(), 0600), 0);
+    }
+    ~SlowSessionFile() { release(); }
+    void release() {
+        if (opener_.joinable())
+            return;
+        opener_ = std::jthread([this](std::stop_token stop) {
+            while (!stop.stop_requested()) {
+                const int fd = ::open(file_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+                if (fd >= 0)
+                    ::close(fd);
+                std::this_thread::sleep_for(std::chrono::milliseconds{1});
+            }
+        });
+    }
+
+  private:
+    fs::path file_;
+    std::jthread opener_;
+};
+
+// Building the snapshots reads every session folder; the queue's executor goes on answering
+// meanwhile, and the build, once it can go on, is published.
+TEST_F(SessionListControllerTest, ASlowSnapshotBuildDoesNotHoldTheQueue) {
+    testing::makeSession(saved_ / "2025-01-30T08-00-00Z", clock_);
+    SlowSessionFile slow(saved_ / "2025-01-31T08-00-00Z");
+    queue_->start(base_, [this] { return ResolvedDirectory{.url = saved_}; }).get();
+
+    auto asked = queue_->executor().submit([this] { controller_->pushSnapshots(SnapshotPush::forced); });
+    EXPECT_EQ(asked.wait_for(testing::kWaitLimit), std::future_status::ready);
+    EXPECT_EQ(queue_->executor().submit([] {}).wait_for(testing::kWaitLimit), std::future_status::ready);
+    EXPECT_TRUE(snapshots_.empty());
+
+    slow.release();
+    ASSERT_TRUE(main_.runUntil([&] { return snapshots_.size() == 1; }, testing::kWaitLimit));
+    EXPECT_EQ(snapshots_[0].dirName, "2025-01-30T08-00-00Z");
 }
 
 TEST_F(SessionListControllerTest, ReopeningAMissingFolderThrowsToTheCaller) {
