@@ -31,7 +31,8 @@ void writeSyncRename(const fs::path& target, const std::string& bytes) {
 }
 
 void BM_MetadataUpdateAgainstFloor(benchmark::State& state) {
-    const fs::path root = fs::temp_directory_path() / ("velnote-bench-metadata-" + std::to_string(::getpid()));
+    const fs::path root =
+        fs::temp_directory_path() / ("velnote-bench-metadata-" + std::to_string(::getpid()));
     const fs::path session = root / "session";
     const fs::path floorDir = root / "floor";
     fs::create_directories(session);

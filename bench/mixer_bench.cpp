@@ -3,10 +3,9 @@
 // writing files of the mixed chunks' size under a temporary name, then moving them into place.
 // Goal: the mixer within 1.5 times the floor (the `floor_ratio` counter of BM_Mixer).
 
+#include "FloorComparison.h"
 #include "capture/mixer/AudioChunkMixer.h"
 #include "capture/mixer/AudioChunkNames.h"
-
-#include "FloorComparison.h"
 
 #include <benchmark/benchmark.h>
 #include <cmath>
@@ -41,7 +40,8 @@ void writeChunk(const fs::path& path, double frequency) {
         throw std::runtime_error("cannot write " + path.string());
     std::vector<float> samples(kChunkFrames);
     for (int i = 0; i < kChunkFrames; ++i)
-        samples[static_cast<std::size_t>(i)] = static_cast<float>(0.3 * std::sin(2 * M_PI * frequency * i / 16000));
+        samples[static_cast<std::size_t>(i)] =
+            static_cast<float>(0.3 * std::sin(2 * M_PI * frequency * i / 16000));
     sf_writef_float(file, samples.data(), kChunkFrames);
     sf_close(file);
 }

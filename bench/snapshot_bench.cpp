@@ -43,7 +43,8 @@ const Folders& folders() {
             // Most sessions are closed into the saved folder; a few are still being worked on.
             const fs::path dir = (i % 20 == 0 ? f.working : f.saved) / ("session-" + std::to_string(i));
             fs::create_directories(dir);
-            SessionMetadataStore::write(SessionMetadata::initial(config, platform::SystemClock::shared()), dir);
+            SessionMetadataStore::write(SessionMetadata::initial(config, platform::SystemClock::shared()),
+                                        dir);
         }
         return f;
     }();

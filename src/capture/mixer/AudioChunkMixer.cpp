@@ -30,65 +30,112 @@ SndFilePtr openForReading(const fs::path& path, SF_INFO& info) {
     return SndFilePtr(sf_open(path.c_str(), SFM_READ, &info));
 }
 
-// Frames decoded per read: the scratch buffer stays small whatever the chunk's length.
-constexpr sf_count_t kReadFrames = 16384;
+// Frames handled at a time: every buffer of a mix is a block this long, made once per run and
+// reused from chunk to chunk, so a chunk of any length costs no fresh memory.
+constexpr sf_count_t kBlockFrames = 32768;
 
-// The buffers of one run of the mixer, reused from chunk to chunk: fresh multi-megabyte arrays per
-// chunk cost more in zero-filling and page faults than the decoding and mixing themselves.
+// Largest magnitude an input sample keeps: gains make at most 1 of each side, so the scaled sum
+// stays far below the int range.
+constexpr float kInputLimit = 1e4f;
+
 struct MixBuffers {
-    std::vector<float> mic;
-    std::vector<float> sys;
-    std::vector<float> out;
-    std::vector<float> scratchFloat;
-    std::vector<short> scratchShort;
+    std::vector<float> mic = std::vector<float>(kBlockFrames);
+    std::vector<float> sys = std::vector<float>(kBlockFrames);
+    std::vector<short> out = std::vector<short>(kBlockFrames);
+    std::vector<float> scratchFloat = std::vector<float>(kBlockFrames); // interleaved float frames
+    std::vector<short> scratchShort = std::vector<short>(kBlockFrames); // interleaved integer frames
 };
 
-// Channel 0 of the file as floats in -1 ... 1, into `samples` (its capacity reused). 16-bit (and
-// other integer) data is read as 16-bit values divided by 32767, so -32768 comes out just below
-// -1 and is clipped by the mix. No sample-rate conversion: chunks are recorded at 16 kHz.
-void loadSamples(const fs::path* path, std::vector<float>& samples, MixBuffers& buffers) {
-    samples.clear();
-    if (path == nullptr)
-        return;
-    SF_INFO info;
-    SndFilePtr file = openForReading(*path, info);
-    if (!file)
-        throw AudioFileError(*path, sf_strerror(nullptr));
-    if (info.frames <= 0 || info.channels <= 0)
-        return;
-    const auto channels = static_cast<std::size_t>(info.channels);
-    const int subtype = info.format & SF_FORMAT_SUBMASK;
-    const bool floating = subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE;
-    samples.resize(static_cast<std::size_t>(info.frames));
-    sf_count_t total = 0;
-    while (total < info.frames) {
-        const sf_count_t want = std::min(kReadFrames, info.frames - total);
-        float* destination = samples.data() + total;
-        sf_count_t read = 0;
-        if (floating && channels == 1) {
-            read = sf_readf_float(file.get(), destination, want);
-        } else if (floating) {
-            buffers.scratchFloat.resize(static_cast<std::size_t>(want) * channels);
-            read = sf_readf_float(file.get(), buffers.scratchFloat.data(), want);
-            for (sf_count_t i = 0; i < read; ++i)
-                destination[i] = buffers.scratchFloat[static_cast<std::size_t>(i) * channels];
-        } else {
-            buffers.scratchShort.resize(static_cast<std::size_t>(want) * channels);
-            read = sf_readf_short(file.get(), buffers.scratchShort.data(), want);
-            for (sf_count_t i = 0; i < read; ++i)
-                destination[i] =
-                    static_cast<float>(buffers.scratchShort[static_cast<std::size_t>(i) * channels] / 32767.0);
-        }
-        if (read != want)
-            throw AudioFileError(*path, sf_strerror(file.get()));
-        total += read;
+class ChunkReader {
+  public:
+    ChunkReader(const fs::path* path, MixBuffers& buffers) : path_(path), buffers_(buffers) {
+        if (path == nullptr)
+            return;
+        file_ = openForReading(*path, info_);
+        if (!file_)
+            throw AudioFileError(*path, sf_strerror(nullptr));
+        if (info_.frames > 0 && info_.channels > 0)
+            frames_ = info_.frames;
+        const int subtype = info_.format & SF_FORMAT_SUBMASK;
+        floating_ = subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE;
     }
+
+    sf_count_t frames() const { return frames_; }
+
+    // The next `count` frames (at most kBlockFrames) into `out`.
+    void read(float* out, sf_count_t count) {
+        const sf_count_t available = std::clamp<sf_count_t>(frames_ - position_, 0, count);
+        if (available > 0)
+            readFrames(out, available);
+        std::fill(out + available, out + count, 0.0f);
+        position_ += count;
+    }
+
+  private:
+    void readFrames(float* out, sf_count_t count) {
+        const auto channels = static_cast<std::size_t>(info_.channels);
+        const auto samples = static_cast<std::size_t>(count) * channels;
+        sf_count_t read = 0;
+        if (floating_) {
+            buffers_.scratchFloat.resize(std::max(samples, buffers_.scratchFloat.size()));
+            read = sf_readf_float(file_.get(), buffers_.scratchFloat.data(), count);
+            for (sf_count_t i = 0; i < read; ++i)
+                out[i] = bounded(buffers_.scratchFloat[static_cast<std::size_t>(i) * channels]);
+        } else {
+            buffers_.scratchShort.resize(std::max(samples, buffers_.scratchShort.size()));
+            read = sf_readf_short(file_.get(), buffers_.scratchShort.data(), count);
+            if (channels == 1)
+                pcm16ToFloat(buffers_.scratchShort.data(), out); // the whole block: past `read` is refilled
+            else
+                for (sf_count_t i = 0; i < read; ++i)
+                    out[i] =
+                        static_cast<float>(buffers_.scratchShort[static_cast<std::size_t>(i) * channels]) *
+                        (1.0f / 32767.0f);
+        }
+        if (read != count)
+            throw AudioFileError(*path_, sf_strerror(file_.get()));
+    }
+
+    // A float sample far beyond full scale is clipped by the mix anyway; kept within kInputLimit
+    // (and NaN as silence) it stays a number the mix can convert.
+    static float bounded(float sample) {
+        return sample >= -kInputLimit ? std::min(sample, kInputLimit) : (sample < 0.0f ? -kInputLimit : 0.0f);
+    }
+
+    // Over whole blocks: a loop of fixed length the compiler turns into vector code.
+    static void pcm16ToFloat(const short* in, float* out) {
+        for (sf_count_t i = 0; i < kBlockFrames; ++i)
+            out[i] = static_cast<float>(in[i]) * (1.0f / 32767.0f);
+    }
+
+    const fs::path* path_;
+    MixBuffers& buffers_;
+    SF_INFO info_{};
+    SndFilePtr file_;
+    sf_count_t frames_ = 0;
+    sf_count_t position_ = 0;
+    bool floating_ = false;
+};
+
+float mixSample(float mic, float sys, float micScale, float sysScale) {
+    return std::clamp(mic * micScale + sys * sysScale, -1.0f, 1.0f);
 }
 
-// A new 16 kHz mono 16-bit PCM WAV file. An empty array becomes one silent
-// frame, so a mixed chunk always has at least one frame and is reused later.
-void writeSamples(const std::vector<float>& samples, const fs::path& path) {
-    static const float silence = 0.0f;
+// The mix of one sample pair as 16-bit PCM: the same as mixSample scaled to 32767 and rounded half
+// away from zero, as libsndfile writes floats, but clipped after the conversion, so that the
+// block loop has no float branches and becomes vector code. Inputs stay within kInputLimit, so
+// the scaled sum fits an int.
+short mixPcm16(float mic, float sys, float micScale, float sysScale) {
+    const float scaled = (mic * micScale + sys * sysScale) * 32767.0f;
+    return static_cast<short>(
+        std::clamp(static_cast<int>(scaled + std::copysign(0.5f, scaled)), -32767, 32767));
+}
+
+// The mix of the two chunks as a new 16 kHz mono 16-bit PCM WAV file, block by block. Two silent
+// sources give one silent frame, so a mixed chunk always has at least one frame and is reused
+// later.
+void writeMix(ChunkReader& mic, ChunkReader& sys, float micScale, float sysScale, const fs::path& path,
+              MixBuffers& buffers) {
     SF_INFO info{};
     info.samplerate = kSampleRate;
     info.channels = 1;
@@ -96,12 +143,30 @@ void writeSamples(const std::vector<float>& samples, const fs::path& path) {
     SndFilePtr file(sf_open(path.c_str(), SFM_WRITE, &info));
     if (!file)
         throw MixError(MixError::Kind::cannotCreateOutputFile, path);
-    const float* data = samples.empty() ? &silence : samples.data();
-    const auto count = static_cast<sf_count_t>(std::max<std::size_t>(samples.size(), 1));
-    if (sf_writef_float(file.get(), data, count) != count)
-        throw AudioFileError(path, sf_strerror(file.get()));
+    const sf_count_t total = std::max<sf_count_t>(std::max(mic.frames(), sys.frames()), 1);
+    for (sf_count_t done = 0; done < total;) {
+        const sf_count_t count = std::min(kBlockFrames, total - done);
+        mic.read(buffers.mic.data(), count);
+        sys.read(buffers.sys.data(), count);
+        // Over the whole block (past `count` both sides are silence): a loop of fixed length the
+        // compiler turns into vector code.
+        const float* micBlock = buffers.mic.data();
+        const float* sysBlock = buffers.sys.data();
+        short* outBlock = buffers.out.data();
+        for (sf_count_t i = 0; i < kBlockFrames; ++i)
+            outBlock[i] = mixPcm16(micBlock[i], sysBlock[i], micScale, sysScale);
+        if (sf_writef_short(file.get(), buffers.out.data(), count) != count)
+            throw AudioFileError(path, sf_strerror(file.get()));
+        done += count;
+    }
     if (sf_close(file.release()) != 0)
         throw AudioFileError(path, "closing failed");
+}
+
+// Divides by the gain sum when it is above 1, so that full scale on both sides stays in range.
+std::pair<float, float> scales(float micGain, float sysGain) {
+    const float divisor = micGain + sysGain > 1.0f ? micGain + sysGain : 1.0f;
+    return {micGain / divisor, sysGain / divisor};
 }
 
 // Whether an existing mixed chunk can be reused: it opens as audio and has frames.
@@ -123,11 +188,15 @@ void removeUnusable(const fs::path& path) {
 
 // Writes under a temporary name and moves the finished file into place; the
 // temporary file does not outlive a failure.
-void writeMixedChunk(const std::vector<float>& samples, const fs::path& target) {
+void writeMixedChunk(const fs::path* micPath, const fs::path* sysPath, float micGain, float sysGain,
+                     const fs::path& target, MixBuffers& buffers) {
+    ChunkReader mic(micPath, buffers);
+    ChunkReader sys(sysPath, buffers);
+    const auto [micScale, sysScale] = scales(micGain, sysGain);
     const fs::path temporary = target.parent_path() / (std::string(AudioChunkNames::mixTemporaryPrefix) +
                                                        platform::Uuid::random().toString() + ".wav");
     try {
-        writeSamples(samples, temporary);
+        writeMix(mic, sys, micScale, sysScale, temporary, buffers);
         fs::rename(temporary, target);
     } catch (...) {
         std::error_code ignored;
@@ -173,10 +242,7 @@ std::vector<fs::path> AudioChunkMixer::buildMixedChunks(const fs::path& sessionD
             }
             removeUnusable(target);
         }
-        loadSamples(find(mic, number), buffers.mic, buffers);
-        loadSamples(find(sys, number), buffers.sys, buffers);
-        mixSamplesInto(buffers.mic, buffers.sys, g1, g2, buffers.out);
-        writeMixedChunk(buffers.out, target);
+        writeMixedChunk(find(mic, number), find(sys, number), g1, g2, target, buffers);
         result.push_back(target);
     }
     return result;
@@ -234,24 +300,12 @@ std::map<std::int64_t, fs::path> AudioChunkMixer::chunkMap(const std::vector<fs:
 
 std::vector<float> AudioChunkMixer::mixSamples(const std::vector<float>& mic, const std::vector<float>& sys,
                                                float micGain, float sysGain) {
-    std::vector<float> out;
-    mixSamplesInto(mic, sys, micGain, sysGain, out);
+    const auto [micScale, sysScale] = scales(micGain, sysGain);
+    std::vector<float> out(std::max(mic.size(), sys.size()));
+    for (std::size_t i = 0; i < out.size(); ++i)
+        out[i] =
+            mixSample(i < mic.size() ? mic[i] : 0.0f, i < sys.size() ? sys[i] : 0.0f, micScale, sysScale);
     return out;
-}
-
-void AudioChunkMixer::mixSamplesInto(const std::vector<float>& mic, const std::vector<float>& sys, float micGain,
-                                     float sysGain, std::vector<float>& out) {
-    const float divisor = micGain + sysGain > 1.0f ? micGain + sysGain : 1.0f;
-    const float micScale = micGain / divisor;
-    const float sysScale = sysGain / divisor;
-    const std::size_t both = std::min(mic.size(), sys.size());
-    const std::vector<float>& longer = mic.size() >= sys.size() ? mic : sys;
-    const float longerScale = mic.size() >= sys.size() ? micScale : sysScale;
-    out.resize(longer.size());
-    for (std::size_t i = 0; i < both; ++i)
-        out[i] = std::clamp(mic[i] * micScale + sys[i] * sysScale, -1.0f, 1.0f);
-    for (std::size_t i = both; i < longer.size(); ++i)
-        out[i] = std::clamp(longer[i] * longerScale, -1.0f, 1.0f);
 }
 
 } // namespace velnote

@@ -64,9 +64,6 @@ class AudioChunkMixer {
     // the gains when above 1, else 1; a shorter side counts as silence.
     static std::vector<float> mixSamples(const std::vector<float>& mic, const std::vector<float>& sys,
                                          float micGain, float sysGain);
-    // The same into `out`, whose capacity is reused.
-    static void mixSamplesInto(const std::vector<float>& mic, const std::vector<float>& sys, float micGain,
-                               float sysGain, std::vector<float>& out);
 };
 
 } // namespace velnote

@@ -152,6 +152,22 @@ TEST_F(AudioChunkMixerTest, EveryNumberOfEitherStreamGetsOneMixedChunkInOrder) {
     EXPECT_EQ(folderNames(audio()).size(), 9u) << "the inputs stay and no temporary file is left";
 }
 
+// Long chunks are mixed a block at a time: the mix is the same on both sides of every block
+// boundary and the longer side goes on alone to its end.
+TEST_F(AudioChunkMixerTest, ChunksLongerThanABlockAreMixedWhole) {
+    WavFixtures::writeConstant(source("mic_0000.wav"), 100000, 10000);
+    WavFixtures::writeConstant(source("sys_0000.wav"), 70000, 20000);
+    const auto mixed =
+        mixer_.buildMixedChunks(dir_.path(), {audio() / "mic_0000.wav"}, {audio() / "sys_0000.wav"}, 1.0, 1.0);
+    ASSERT_EQ(mixed.size(), 1u);
+    const auto samples = WavFixtures::read(mixed[0]).samples;
+    ASSERT_EQ(samples.size(), 100000u);
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        if (std::abs(samples[i] - (i < 70000 ? 15000 : 5000)) > 1)
+            FAIL() << "sample " << i << " is " << samples[i];
+    }
+}
+
 TEST_F(AudioChunkMixerTest, ClampedGainsNameAndScaleTheMixAndFullScaleClips) {
     WavFixtures::writeConstant(source("mic_0000.wav"), 100, 8000);
     WavFixtures::writeConstant(source("sys_0000.wav"), 100, 0);
