@@ -49,6 +49,19 @@ void forEachInParallel(std::size_t count, platform::Executor& executor,
     progress->allDone.wait(lock, [&] { return progress->done == count; });
 }
 
+// Sorted by `createdAt`, newest first (stable), by moving each snapshot once.
+std::vector<SessionStatusSnapshot> newestFirst(std::vector<SessionStatusSnapshot> snapshots) {
+    std::vector<std::size_t> order(snapshots.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::ranges::stable_sort(order, std::greater<>{}, [&](std::size_t i) { return snapshots[i].createdAt; });
+    std::vector<SessionStatusSnapshot> sorted;
+    sorted.reserve(snapshots.size());
+    for (const std::size_t i : order)
+        sorted.push_back(std::move(snapshots[i]));
+    return sorted;
+}
+
 } // namespace
 
 SessionSnapshotBuilder::SessionSnapshotBuilder(Dependencies dependencies)
@@ -76,15 +89,14 @@ std::vector<SessionStatusSnapshot> SessionSnapshotBuilder::snapshotAll(const fs:
     const auto& log = VelnoteLogger::processing();
     const auto scan = scanSessionEntries({workingDir, saved.url}, canonical(saved.url));
     auto built = buildSnapshotsDifferentially(scan.entries, runningDirs, pendingDirs);
-    log.info("snapshotAll total={} cached={} rebuilt={}", scan.entries.size(), built.cachedCount,
-             scan.entries.size() - built.cachedCount);
+    log.info("snapshotAll total={} cached={} rebuilt={}", built.snapshots.size(), built.cachedCount,
+             built.rebuiltCount);
     for (const auto& [dir, count] : scan.subfolderCounts) {
         log.debug("snapshotAll scanDir={} dirCount={}", dir, count);
     }
-    std::ranges::stable_sort(built.snapshots, std::greater<>{}, &SessionStatusSnapshot::createdAt);
     if (saved.releaseAccess)
         saved.releaseAccess();
-    return std::move(built.snapshots);
+    return newestFirst(std::move(built.snapshots));
 }
 
 SessionSnapshotBuilder::ScanResult
@@ -93,12 +105,19 @@ SessionSnapshotBuilder::scanSessionEntries(const std::vector<fs::path>& scanDirs
     std::set<fs::path> seen;
     for (const auto& scanDir : scanDirs) {
         const auto canonicalScanDir = canonical(scanDir);
-        std::vector<fs::path> subfolders;
+        std::vector<fs::path> subfolders; // canonical
         std::error_code error;
-        for (const auto& path : platform::listDirectory(scanDir, platform::HiddenEntries::skip, error)) {
+        for (fs::directory_iterator it(scanDir, error), end; !error && it != end; it.increment(error)) {
+            const fs::path name = it->path().filename();
+            if (name.native().starts_with('.'))
+                continue;
             std::error_code unreadable;
-            if (fs::is_directory(path, unreadable))
-                subfolders.push_back(path);
+            if (it->is_symlink(unreadable)) {
+                if (fs::is_directory(it->path(), unreadable))
+                    subfolders.push_back(canonical(it->path()));
+            } else if (it->is_directory(unreadable)) {
+                subfolders.push_back(canonicalScanDir / name);
+            }
         }
         if (error) {
             VelnoteLogger::processing().error("failed to list scan directory: {}: {}",
@@ -106,14 +125,9 @@ SessionSnapshotBuilder::scanSessionEntries(const std::vector<fs::path>& scanDirs
         }
         result.subfolderCounts[canonicalScanDir.string()] = static_cast<std::int64_t>(subfolders.size());
         const bool isClosed = canonicalScanDir == savedRoot;
-        for (const auto& subfolder : subfolders) {
-            auto dir = canonical(subfolder);
-            if (!seen.insert(dir).second)
-                continue;
-            std::error_code missing;
-            if (fs::exists(SessionMetadataStore::fileIn(dir), missing)) {
+        for (auto& dir : subfolders) {
+            if (seen.insert(dir).second)
                 result.entries.push_back({std::move(dir), isClosed});
-            }
         }
     }
     return result;
@@ -163,68 +177,77 @@ fs::path SessionSnapshotBuilder::canonical(const fs::path& path) {
 SessionSnapshotBuilder::Built
 SessionSnapshotBuilder::buildSnapshotsDifferentially(const std::vector<SessionScanEntry>& entries,
                                                      const PathSet& runningDirs, const PathSet& pendingDirs) {
-    std::map<fs::path, SnapshotCacheEntry> currentCache;
+    // One cached entry (or none) per scanned folder, taken under the lock without copying.
+    std::vector<CachedEntry> cached(entries.size());
     {
         std::lock_guard lock(mutex_);
-        currentCache = cache_;
-    }
-    Built built;
-    std::map<fs::path, SnapshotCacheEntry> newCache;
-    std::vector<SessionScanEntry> toRebuild;
-    for (const auto& entry : entries) {
-        const auto& dir = entry.canonicalDir;
-        const auto cached = currentCache.find(dir);
-        if (runningDirs.contains(dir) || pendingDirs.contains(dir) || cached == currentCache.end() ||
-            sessionJSONMtime(SessionMetadataStore::fileIn(dir)) != cached->second.mtime) {
-            toRebuild.push_back(entry);
-            continue;
-        }
-        auto snapshot = cached->second.snapshot;
-        snapshot.isRunning = false;
-        snapshot.isPending = false;
-        snapshot.isClosed = entry.isClosed;
-        std::error_code missing;
-        snapshot.hasLock = fs::exists(SessionLock::fileIn(dir), missing);
-        built.snapshots.push_back(std::move(snapshot));
-        newCache.emplace(dir, cached->second);
-    }
-    for (auto& rebuilt : loadSessionStatusSnapshots(toRebuild, runningDirs, pendingDirs)) {
-        built.snapshots.push_back(rebuilt.snapshot);
-        if (rebuilt.mtime != platform::FileTime::min()) {
-            auto key = rebuilt.snapshot.id;
-            newCache.insert_or_assign(std::move(key), std::move(rebuilt));
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            const auto found = cache_.find(entries[i].canonicalDir.native());
+            if (found != cache_.end())
+                cached[i] = found->second;
         }
     }
-    {
-        std::lock_guard lock(mutex_);
-        std::erase_if(cache_, [&](const auto& item) { return !newCache.contains(item.first); });
-        for (auto& [dir, fresh] : newCache) {
-            const auto stored = cache_.find(dir);
-            if (stored == cache_.end() || stored->second.mtime < fresh.mtime) {
-                cache_.insert_or_assign(dir, std::move(fresh));
-            }
-        }
-    }
-    built.cachedCount = entries.size() - toRebuild.size();
-    return built;
-}
-
-std::vector<SnapshotCacheEntry>
-SessionSnapshotBuilder::loadSessionStatusSnapshots(const std::vector<SessionScanEntry>& entries,
-                                                   const PathSet& runningDirs, const PathSet& pendingDirs) {
-    std::vector<std::optional<SnapshotCacheEntry>> slots(entries.size());
+    struct Slot {
+        std::optional<SessionStatusSnapshot> snapshot;
+        CachedEntry entry; // what the cache keeps of it; none for a file without a time
+        bool fromCache = false;
+    };
+    std::vector<Slot> slots(entries.size());
     forEachInParallel(entries.size(), *dependencies_.readExecutor, [&](std::size_t i) {
-        if (auto snapshot = buildSessionStatusSnapshot(entries[i], runningDirs, pendingDirs)) {
-            const auto mtime = sessionJSONMtime(SessionMetadataStore::fileIn(snapshot->id));
-            slots[i] = SnapshotCacheEntry{mtime, std::move(*snapshot)};
+        const auto& entry = entries[i];
+        const auto& dir = entry.canonicalDir;
+        const auto mtime = platform::modificationDate(SessionMetadataStore::fileIn(dir));
+        if (!mtime)
+            return; // not a session (or no longer one)
+        Slot& slot = slots[i];
+        if (cached[i] && *mtime == cached[i]->mtime && !runningDirs.contains(dir) &&
+            !pendingDirs.contains(dir)) {
+            auto& snapshot = slot.snapshot.emplace(cached[i]->snapshot);
+            snapshot.isRunning = false;
+            snapshot.isPending = false;
+            snapshot.isClosed = entry.isClosed;
+            std::error_code missing;
+            snapshot.hasLock = fs::exists(SessionLock::fileIn(dir), missing);
+            slot.entry = std::move(cached[i]);
+            slot.fromCache = true;
+            return;
         }
+        slot.snapshot = buildSessionStatusSnapshot(entry, runningDirs, pendingDirs);
+        if (!slot.snapshot)
+            return;
+        // Taken after the read: a write during it shows as a newer time at the next build.
+        const auto readMtime = sessionJSONMtime(SessionMetadataStore::fileIn(dir));
+        if (readMtime != platform::FileTime::min())
+            slot.entry =
+                std::make_shared<const SnapshotCacheEntry>(SnapshotCacheEntry{readMtime, *slot.snapshot});
     });
-    std::vector<SnapshotCacheEntry> loaded;
+    Built built;
+    built.snapshots.reserve(entries.size());
+    std::vector<CachedEntry> kept;
+    kept.reserve(entries.size());
     for (auto& slot : slots) {
-        if (slot)
-            loaded.push_back(std::move(*slot));
+        if (!slot.snapshot)
+            continue;
+        ++(slot.fromCache ? built.cachedCount : built.rebuiltCount);
+        built.snapshots.push_back(std::move(*slot.snapshot));
+        if (slot.entry)
+            kept.push_back(std::move(slot.entry));
     }
-    return loaded;
+    {
+        // Only what this build saw stays; of two overlapping builds the newer file wins.
+        std::lock_guard lock(mutex_);
+        std::unordered_map<std::string, CachedEntry> next;
+        next.reserve(kept.size());
+        for (auto& entry : kept) {
+            const auto stored = cache_.find(entry->snapshot.id.native());
+            if (stored != cache_.end() && entry->mtime < stored->second->mtime)
+                entry = stored->second;
+            const std::string key = entry->snapshot.id.native();
+            next.insert_or_assign(key, std::move(entry));
+        }
+        cache_ = std::move(next);
+    }
+    return built;
 }
 
 } // namespace velnote

@@ -18,10 +18,12 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace velnote {
@@ -71,9 +73,11 @@ class SessionSnapshotBuilder {
                                                    const ResolvedDirectory& saved, const PathSet& runningDirs,
                                                    const PathSet& pendingDirs);
 
-    // The session folders (subfolders holding "session.json") of `scanDirs` in listing order,
-    // hidden entries skipped; a folder reached twice is listed from the first scan folder. An
-    // unlistable scan folder is logged and counts as empty.
+    // The subfolders of `scanDirs` in listing order, hidden entries skipped; a folder reached
+    // twice is listed from the first scan folder. An unlistable scan folder is logged and counts
+    // as empty. Only scan folders and subfolders that are symbolic links are resolved; a plain
+    // subfolder is its canonical scan folder's child. Whether a subfolder is a session (holds a
+    // "session.json") is told when its snapshot is built, in parallel with the others.
     static ScanResult scanSessionEntries(const std::vector<std::filesystem::path>& scanDirs,
                                          const std::filesystem::path& savedRoot);
 
@@ -93,17 +97,18 @@ class SessionSnapshotBuilder {
     struct Built {
         std::vector<SessionStatusSnapshot> snapshots;
         std::size_t cachedCount = 0;
+        std::size_t rebuiltCount = 0;
     };
 
     Built buildSnapshotsDifferentially(const std::vector<SessionScanEntry>& entries,
                                        const PathSet& runningDirs, const PathSet& pendingDirs);
-    std::vector<SnapshotCacheEntry> loadSessionStatusSnapshots(const std::vector<SessionScanEntry>& entries,
-                                                               const PathSet& runningDirs,
-                                                               const PathSet& pendingDirs);
+
+    using CachedEntry = std::shared_ptr<const SnapshotCacheEntry>;
 
     Dependencies dependencies_;
     std::mutex mutex_;
-    std::map<std::filesystem::path, SnapshotCacheEntry> cache_; // by canonical folder
+    // By canonical folder; entries are shared, never changed, so a build takes them without copies.
+    std::unordered_map<std::string, CachedEntry> cache_;
 };
 
 } // namespace velnote
