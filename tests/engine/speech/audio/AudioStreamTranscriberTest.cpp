@@ -4,6 +4,7 @@
 #include "engine/speech/WhisperError.h"
 #include "support/FakeStreamTranscription.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -97,8 +98,15 @@ TEST_F(AudioStreamTranscriberTest, WaitsForASecondOfNewAudioWithVoiceInIt) {
     start();
     processor->add(0.8, 0.1f); // not above a second: no pass
     ASSERT_TRUE(waitFor([&] { return transcriber->state().currentText == "Waiting for speech..."; }));
+    LogLines log;
     processor->add(0.7, 0.1f); // 1.5 s, all of it quiet
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // Once the loop says so, it has looked at the quiet 1.5 s and let them pass.
+    ASSERT_TRUE(waitFor([&] {
+        const auto lines = log.lines();
+        return std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+            return line.find("No voice detected, skipping transcribe") != std::string::npos;
+        });
+    }));
     EXPECT_EQ(task->calls(), 0u);
     EXPECT_EQ(transcriber->state().lastBufferSize, 0);
     // 3.5 s: of the newest 35 energies the first 25 are examined, and the last 10 of those are loud.
