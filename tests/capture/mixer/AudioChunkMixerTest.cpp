@@ -157,8 +157,8 @@ TEST_F(AudioChunkMixerTest, EveryNumberOfEitherStreamGetsOneMixedChunkInOrder) {
 TEST_F(AudioChunkMixerTest, ChunksLongerThanABlockAreMixedWhole) {
     WavFixtures::writeConstant(source("mic_0000.wav"), 100000, 10000);
     WavFixtures::writeConstant(source("sys_0000.wav"), 70000, 20000);
-    const auto mixed =
-        mixer_.buildMixedChunks(dir_.path(), {audio() / "mic_0000.wav"}, {audio() / "sys_0000.wav"}, 1.0, 1.0);
+    const auto mixed = mixer_.buildMixedChunks(dir_.path(), {audio() / "mic_0000.wav"},
+                                               {audio() / "sys_0000.wav"}, 1.0, 1.0);
     ASSERT_EQ(mixed.size(), 1u);
     const auto samples = WavFixtures::read(mixed[0]).samples;
     ASSERT_EQ(samples.size(), 100000u);
