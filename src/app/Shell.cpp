@@ -3,6 +3,7 @@
 #include "app/ServiceInstalls.h"
 #include "app/shell/AppDelegate.h"
 #include "app/shell/CompletionNotificationRouter.h"
+#include "app/shell/FolderErrorReporting.h"
 #include "app/shell/InstanceActivation.h"
 #include "app/shell/LaunchAtLoginManager.h"
 #include "app/shell/MenuActions.h"
@@ -83,17 +84,6 @@ class LazyMicDetection final : public AppDelegate::MicDetection {
     std::unique_ptr<MicDetectionAdapter> adapter_;
 };
 
-// The saved-sessions folder that could not be used is told to the user. Only without a recording
-// is it fatal: a fatal error stops the running recording, and the capture must go on.
-void reportSavedSessionsFolderErrors() {
-    SessionDirectoryResolver::setErrorReporter([](const std::string& message) {
-        platform::MainDispatcher::shared().post([message] {
-            AppState& state = AppState::shared();
-            state.presentError(message, state.recordingState() == RecordingState::idle());
-        });
-    });
-}
-
 void startProcessingQueue(SessionListController& sessions) {
     const fs::path working = SessionDirectoryResolver::resolveWorkingDir();
     try {
@@ -139,7 +129,7 @@ int runShell(QApplication& application) {
     state.setErrorAlertPresenter(std::make_shared<QtErrorAlertPresenter>());
     state.setSharedMuteFlags(borrowed<SharedMuteFlags>(AudioMuteState::shared()));
     state.setSharedInputGains(borrowed<SharedInputGains>(RecordingRuntimeSettings::shared()));
-    reportSavedSessionsFolderErrors();
+    SessionDirectoryResolver::setErrorReporter(savedSessionsFolderErrorReporter(state, main));
 
     ShellWindows windows = ShellWindows::standIns();
     RecordingServices recordingServices;
