@@ -4,6 +4,7 @@
 #include "platform/concurrency/MainDispatcher.h"
 #include "platform/fs/Files.h"
 #include "platform/notifications/support/FakeNotificationServer.h"
+#include "platform/notifications/support/PrivateSessionBus.h"
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
 
@@ -15,7 +16,9 @@ namespace velnote {
 namespace {
 using namespace std::chrono_literals;
 
+// Each test on a bus of its own: the names they own or look for are process-wide on a bus.
 TEST(InstanceActivationServiceTest, ASecondLaunchActivatesTheFirstAndExitsWhileTheFirstKeepsTheLock) {
+    testing::PrivateSessionBus bus;
     testing::TempDir dir;
     testing::ScopedEnv data("XDG_DATA_HOME", dir.path().string());
     // This test process is the first instance: it holds the lock and answers on the bus.
@@ -36,10 +39,12 @@ TEST(InstanceActivationServiceTest, ASecondLaunchActivatesTheFirstAndExitsWhileT
 }
 
 TEST(InstanceActivationServiceTest, WithNoInstanceToActivateTheCallFailsQuickly) {
+    testing::PrivateSessionBus bus;
     EXPECT_FALSE(InstanceActivation::activateRunningInstance(2s));
 }
 
 TEST(InstanceActivationServiceTest, NotificationsCountAsAuthorizedWhileANotificationServiceRuns) {
+    testing::PrivateSessionBus bus;
     EXPECT_FALSE(NotificationPermission::isAuthorized());
     {
         testing::FakeNotificationServer server;
