@@ -189,6 +189,20 @@ TEST_F(SummaryStepTest, AnEmptyRemoteAnswerIsAskedAgainInChunksAndNoted) {
         read(session / "summary.md").starts_with("---\nprovider: openai\nmodel: default\n---\n# Weekly"));
 }
 
+TEST_F(SummaryStepTest, ALaterRunReplacesTheHeadlineAndKeepsEarlierFallbackNotes) {
+    config.summary.provider = "openai";
+    server.setHandler([this](const testing::RecordedRequest&) {
+        return server.requestCount() == 1 ? testing::openAIAnswer(" ") : testing::openAIAnswer(kAnswer);
+    });
+    run();
+    config.summary.provider = "local";
+    localAnswer = R"({"sections":[{"heading":"","format":"markdown","content":"plain text"}]})";
+    run();
+    EXPECT_EQ(metadata().summaryHeadline, std::nullopt);
+    EXPECT_TRUE(metadata().summaryFallbackOccurred);
+    EXPECT_EQ(metadata().summaryFallbackDetails, "provider=openai;reason=empty_response;strategy=chunked");
+}
+
 TEST_F(SummaryStepTest, AnotherRemoteErrorFailsTheStepWithoutAChunkedRunOrAnyFile) {
     config.summary.provider = "openai";
     server.reply(CannedReply::with(401, "bad key"));
