@@ -74,11 +74,16 @@ RealtimeTranscriptionActor::~RealtimeTranscriptionActor() {
 }
 
 RealtimeTranscriptionActor& RealtimeTranscriptionActor::shared() {
-    static auto* instance = new RealtimeTranscriptionActor(
-        RealtimeTranscriptionDependencies{.recognizer = std::make_shared<platform::PocketSphinxRecognizer>(
-                                              platform::PocketSphinxRecognizer::installedModels()),
-                                          .authorizer = std::make_shared<platform::SystemSpeechAuthorizer>(),
-                                          .currentLocale = nullptr});
+    return *sharedService();
+}
+
+std::shared_ptr<RealtimeTranscriptionActor> RealtimeTranscriptionActor::sharedService() {
+    static const auto* instance = new std::shared_ptr<RealtimeTranscriptionActor>(
+        std::make_shared<RealtimeTranscriptionActor>(RealtimeTranscriptionDependencies{
+            .recognizer = std::make_shared<platform::PocketSphinxRecognizer>(
+                platform::PocketSphinxRecognizer::installedModels()),
+            .authorizer = std::make_shared<platform::SystemSpeechAuthorizer>(),
+            .currentLocale = nullptr}));
     return *instance;
 }
 

@@ -48,8 +48,11 @@ class RealtimeTranscriptionActor final : public LiveTranscriptionService {
     RealtimeTranscriptionActor(const RealtimeTranscriptionActor&) = delete;
     RealtimeTranscriptionActor& operator=(const RealtimeTranscriptionActor&) = delete;
 
-    // The application's: pocketsphinx with the installed models, always authorized.
+    // The application's: pocketsphinx with the installed models, always authorized. Created on
+    // first use and never destroyed (jobs of the captures may reach it until the process ends).
     static RealtimeTranscriptionActor& shared();
+    // The same instance, for the holders of a LiveTranscriptionService (the recording controller).
+    static std::shared_ptr<RealtimeTranscriptionActor> sharedService();
 
     // Ready once the microphone's first set-up has finished or failed (at once when speech
     // recognition is not authorized). A stop requested meanwhile ends a wait for permission.
