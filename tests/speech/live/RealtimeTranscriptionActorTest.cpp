@@ -1,6 +1,7 @@
 #include "speech/live/RealtimeTranscriptionActor.h"
 
 #include "app/state/AppState.h"
+#include "platform/concurrency/CallbackGuard.h"
 #include "platform/concurrency/MainDispatcher.h"
 #include "platform/concurrency/ManualClock.h"
 #include "platform/fs/Files.h"
@@ -34,17 +35,24 @@ class FakeAnalysis {
             if (!finalOnFinish.empty()) {
                 result(finalOnFinish, true);
             }
-            if (!cancelled) {
-                callbacks_.onEnd();
-            }
+            guard_.run([this] { callbacks_.onEnd(); });
         });
     }
     void result(const std::string& text, bool isFinal) {
-        if (!cancelled) {
-            callbacks_.onResult(SpeechRecognitionResult{.text = text, .isFinal = isFinal});
-        }
+        guard_.run([&] { callbacks_.onResult(SpeechRecognitionResult{.text = text, .isFinal = isFinal}); });
     }
-    void fail() { callbacks_.onError(platform::SpeechAnalysisFailure::decoding, "broken"); }
+    // A result that was already on its way when the analysis was cancelled.
+    void lateResult(const std::string& text, bool isFinal) {
+        callbacks_.onResult(SpeechRecognitionResult{.text = text, .isFinal = isFinal});
+    }
+    // Like the real analysis: once cancel() returns, no callback runs.
+    void cancel() {
+        cancelled = true;
+        guard_.revoke();
+    }
+    void fail() {
+        guard_.run([this] { callbacks_.onError(platform::SpeechAnalysisFailure::decoding, "broken"); });
+    }
 
     std::atomic<std::size_t> fedSamples{0};
     std::atomic<bool> finished{false};
@@ -54,6 +62,7 @@ class FakeAnalysis {
 
   private:
     platform::SpeechAnalysisCallbacks callbacks_;
+    platform::CallbackGuard guard_;
     std::thread finishing_;
 };
 
@@ -62,7 +71,7 @@ class FakeAnalysisHandle final : public platform::SpeechAnalysis {
     explicit FakeAnalysisHandle(std::shared_ptr<FakeAnalysis> analysis) : analysis_(std::move(analysis)) {}
     void feed(std::vector<float> samples) override { analysis_->feed(std::move(samples)); }
     void finish() override { analysis_->finish(); }
-    void cancel() override { analysis_->cancelled = true; }
+    void cancel() override { analysis_->cancel(); }
 
   private:
     std::shared_ptr<FakeAnalysis> analysis_;
@@ -216,8 +225,7 @@ TEST_F(RealtimeTranscriptionActorTest, ALanguageChangeDropsInterimTextsAndTheOld
     actor_.updateInputLanguage("english").get();
     ASSERT_EQ(recognizer_->count(), 2u); // the microphone again; the system channel stays idle
     EXPECT_TRUE(recognizer_->analysis(0)->cancelled);
-    recognizer_->analysis(0)->cancelled = false; // a result already on its way from the old analysis
-    recognizer_->analysis(0)->result("stale", true);
+    recognizer_->analysis(0)->lateResult("stale", true);
     settle();
     EXPECT_TRUE(actor_.lines().get().empty());
 
