@@ -42,6 +42,11 @@ ModelVariant ModelUtilities::detectVariant(std::int64_t logitsDim, std::int64_t 
     }
 }
 
+std::filesystem::path ModelUtilities::detectModelURL(const std::filesystem::path& folder,
+                                                    const std::string& name) {
+    return folder / (name + ".mlmodelc");
+}
+
 std::string ModelUtilities::tokenizerNameForVariant(ModelVariant variant) {
     return "openai/whisper-" + std::string(description(variant));
 }

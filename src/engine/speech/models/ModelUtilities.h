@@ -18,6 +18,11 @@ class WhisperTokenizer;
 
 // The foundation's model-file operations and the speech engine's own additions.
 struct ModelUtilities : basalith::ModelUtilities {
+    // The compiled model "<name>.mlmodelc" in a variant folder, whether or not it exists: the
+    // runtime's model folders take the compiled models' names, and there is no package form.
+    static std::filesystem::path detectModelURL(const std::filesystem::path& folder, const std::string& name);
+    using basalith::ModelUtilities::detectModelURL;
+
     // The variant of a loaded model, told by the decoder's vocabulary size and the encoder's output
     // width. An unknown vocabulary size gives `base` and logs an error line.
     static ModelVariant detectVariant(std::int64_t logitsDim, std::int64_t encoderDim);
