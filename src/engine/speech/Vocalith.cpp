@@ -20,7 +20,8 @@ Vocalith::Vocalith(const VocalithConfig& config)
     : modelCompute_(config.computeOptions.value_or(ModelComputeOptions{})),
       audioInputConfig_(config.audioInputConfig.value_or(AudioInputConfig{})),
       audioProcessor_(config.audioProcessor ? config.audioProcessor : std::make_shared<AudioProcessor>()),
-      featureExtractor_(config.featureExtractor ? config.featureExtractor : std::make_shared<FeatureExtractor>()),
+      featureExtractor_(config.featureExtractor ? config.featureExtractor
+                                                : std::make_shared<FeatureExtractor>()),
       audioEncoder_(config.audioEncoder ? config.audioEncoder : std::make_shared<AudioEncoder>()),
       textDecoder_(config.textDecoder ? config.textDecoder : std::make_shared<TextDecoder>()),
       segmentSeeker_(config.segmentSeeker ? config.segmentSeeker : std::make_shared<SegmentSeeker>()),
@@ -55,7 +56,8 @@ void Vocalith::setUp(const VocalithConfig& config) {
 
 void Vocalith::setupModels(const std::optional<std::string>& model,
                            const std::optional<std::filesystem::path>& downloadBase,
-                           const std::optional<std::string>& modelRepo, const std::optional<std::string>& modelToken,
+                           const std::optional<std::string>& modelRepo,
+                           const std::optional<std::string>& modelToken,
                            const std::optional<std::string>& modelFolder, bool download,
                            const std::string& remoteConfigName, const std::string& endpoint) {
     if (modelFolder) {
@@ -71,8 +73,8 @@ void Vocalith::setupModels(const std::optional<std::string>& model,
                     .modelSupport(deviceName())
                     .defaultModel();
     try {
-        setModelFolder(Vocalith::download(variant, downloadBase, useBackgroundDownloadSession(), repo, modelToken,
-                                          endpoint, {}));
+        setModelFolder(Vocalith::download(variant, downloadBase, useBackgroundDownloadSession(), repo,
+                                          modelToken, endpoint, {}));
     } catch (const std::exception& error) {
         throw WhisperError::modelsUnavailable(
             "Model not found. Please check the model or repo name and try again.\nError: " +

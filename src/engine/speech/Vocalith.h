@@ -10,11 +10,11 @@
 #include "engine/speech/decoding/TextDecoding.h"
 #include "engine/speech/models/ModelSupport.h"
 #include "engine/speech/models/ModelVariant.h"
-#include "platform/concurrency/Progress.h"
 #include "engine/speech/transcription/DecodingResult.h"
 #include "engine/speech/transcription/TranscriptionProgress.h"
 #include "engine/speech/transcription/TranscriptionResult.h"
 #include "engine/speech/transcription/TranscriptionTimings.h"
+#include "platform/concurrency/Progress.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -65,8 +65,8 @@ struct LanguageDetection {
 // their overrides in place.
 class Vocalith {
   public:
-    static constexpr int sampleRate = 16000;          // samples per second
-    static constexpr int hopLength = 160;             // samples between successive mel frames
+    static constexpr int sampleRate = 16000; // samples per second
+    static constexpr int hopLength = 160;    // samples between successive mel frames
     static constexpr float secondsPerTimeToken = 0.02f;
     static constexpr const char* kDefaultModelRepo = "quorvaneinc/vocalith-coreml";
 
@@ -179,7 +179,8 @@ class Vocalith {
     // One entry per path: its results, or absent where loading or transcribing it failed.
     virtual OptionalResultLists transcribe(const std::vector<std::string>& audioPaths,
                                            const std::optional<DecodingOptions>& decodeOptions = {},
-                                           const ProgressCallback& callback = {}, const std::stop_token& stop = {});
+                                           const ProgressCallback& callback = {},
+                                           const std::stop_token& stop = {});
     // One outcome per path, in path order: a load error in place of a file that cannot be read.
     virtual std::vector<TranscriptionOutcome>
     transcribeWithResults(const std::vector<std::string>& audioPaths,
@@ -187,7 +188,8 @@ class Vocalith {
                           const ProgressCallback& callback = {}, const std::stop_token& stop = {});
     virtual OptionalResultLists transcribe(const std::vector<std::vector<float>>& audioArrays,
                                            const std::optional<DecodingOptions>& decodeOptions = {},
-                                           const ProgressCallback& callback = {}, const std::stop_token& stop = {});
+                                           const ProgressCallback& callback = {},
+                                           const std::stop_token& stop = {});
     virtual std::vector<TranscriptionOutcome>
     transcribeWithResults(const std::vector<std::vector<float>>& audioArrays,
                           const std::optional<DecodingOptions>& decodeOptions = {},
@@ -209,10 +211,9 @@ class Vocalith {
                                                    const std::stop_token& stop = {});
     // Loads the file (audioInputConfig's channel mode) and transcribes it, reporting converting,
     // transcribing and finished. Throws the load or transcription error.
-    virtual std::vector<TranscriptionResultPtr> transcribe(const std::string& audioPath,
-                                                           const std::optional<DecodingOptions>& decodeOptions = {},
-                                                           const ProgressCallback& callback = {},
-                                                           const std::stop_token& stop = {});
+    virtual std::vector<TranscriptionResultPtr>
+    transcribe(const std::string& audioPath, const std::optional<DecodingOptions>& decodeOptions = {},
+               const ProgressCallback& callback = {}, const std::stop_token& stop = {});
     // The first result of transcribe(audioArray), or null when there is none.
     virtual TranscriptionResultPtr transcribeFirst(const std::vector<float>& audioArray,
                                                    const std::optional<DecodingOptions>& decodeOptions = {},
@@ -223,24 +224,22 @@ class Vocalith {
     // recording's time line (one result per chunk that succeeded; the failures are logged). When
     // every chunk fails, the first chunk's error is thrown. Anything else is one task over the
     // whole array. Throws the task's, the loader's or the chunker's error.
-    virtual std::vector<TranscriptionResultPtr> transcribe(const std::vector<float>& audioArray,
-                                                           const std::optional<DecodingOptions>& decodeOptions = {},
-                                                           const ProgressCallback& callback = {},
-                                                           const SegmentDiscoveryCallback& segmentCallback = {},
-                                                           const std::stop_token& stop = {});
+    virtual std::vector<TranscriptionResultPtr>
+    transcribe(const std::vector<float>& audioArray, const std::optional<DecodingOptions>& decodeOptions = {},
+               const ProgressCallback& callback = {}, const SegmentDiscoveryCallback& segmentCallback = {},
+               const std::stop_token& stop = {});
     // Makes the task of one run; the place where a derived engine supplies another task.
-    virtual std::shared_ptr<TranscribeTask>
-    setupTranscribeTask(const TranscriptionTimings& currentTimings, std::shared_ptr<velnote::platform::Progress> progress,
-                        std::shared_ptr<AudioProcessing> audioProcessor, std::shared_ptr<AudioEncoding> audioEncoder,
-                        std::shared_ptr<FeatureExtracting> featureExtractor,
-                        std::shared_ptr<SegmentSeeking> segmentSeeker, std::shared_ptr<TextDecoding> textDecoder,
-                        std::shared_ptr<const WhisperTokenizer> tokenizer);
+    virtual std::shared_ptr<TranscribeTask> setupTranscribeTask(
+        const TranscriptionTimings& currentTimings, std::shared_ptr<velnote::platform::Progress> progress,
+        std::shared_ptr<AudioProcessing> audioProcessor, std::shared_ptr<AudioEncoding> audioEncoder,
+        std::shared_ptr<FeatureExtracting> featureExtractor, std::shared_ptr<SegmentSeeking> segmentSeeker,
+        std::shared_ptr<TextDecoding> textDecoder, std::shared_ptr<const WhisperTokenizer> tokenizer);
     // One task over the array (loading the models first when they are not loaded). Throws
     // WhisperError::tokenizerUnavailable, CancellationError, or the task's error.
     virtual std::vector<TranscriptionResultPtr>
-    runTranscribeTask(const std::vector<float>& audioArray, const std::optional<DecodingOptions>& decodeOptions,
-                      const ProgressCallback& callback, const SegmentDiscoveryCallback& segmentCallback,
-                      const std::stop_token& stop = {});
+    runTranscribeTask(const std::vector<float>& audioArray,
+                      const std::optional<DecodingOptions>& decodeOptions, const ProgressCallback& callback,
+                      const SegmentDiscoveryCallback& segmentCallback, const std::stop_token& stop = {});
 
     // --- Class-level: what the device and the model repository offer (VocalithDiscovery.cpp) ---
 
@@ -249,21 +248,24 @@ class Vocalith {
     // This device's models from the repository's model-support configuration (or the built-in
     // table when it has none or it cannot be read). Never throws.
     static ModelSupport recommendedRemoteModels(
-        const std::string& repo = kDefaultModelRepo, const std::optional<std::filesystem::path>& downloadBase = {},
+        const std::string& repo = kDefaultModelRepo,
+        const std::optional<std::filesystem::path>& downloadBase = {},
         const std::optional<std::string>& token = {},
         const std::string& remoteConfigName = std::string(Constants::defaultRemoteConfigName),
         const std::string& endpoint = std::string(Constants::defaultRemoteEndpoint));
     // The repository's "config.json" (or the file matching `remoteConfigName`); the built-in table
     // when there is none or it cannot be fetched, read or decoded (logged at error level).
     static ModelSupportConfig fetchModelSupportConfig(
-        const std::string& repo = kDefaultModelRepo, const std::optional<std::filesystem::path>& downloadBase = {},
+        const std::string& repo = kDefaultModelRepo,
+        const std::optional<std::filesystem::path>& downloadBase = {},
         const std::optional<std::string>& token = {},
         const std::string& remoteConfigName = std::string(Constants::defaultRemoteConfigName),
         const std::string& endpoint = std::string(Constants::defaultRemoteEndpoint));
     // The folders this device supports that match any of the globs, ordered by variant.
     static std::vector<std::string> fetchAvailableModels(
         const std::string& repo = kDefaultModelRepo, const std::vector<std::string>& matching = {"*"},
-        const std::optional<std::filesystem::path>& downloadBase = {}, const std::optional<std::string>& token = {},
+        const std::optional<std::filesystem::path>& downloadBase = {},
+        const std::optional<std::string>& token = {},
         const std::string& remoteConfigName = std::string(Constants::defaultRemoteConfigName),
         const std::string& endpoint = std::string(Constants::defaultRemoteEndpoint));
     // Downloads the one folder of the repository matching "*<variant>/*" (else

@@ -50,7 +50,8 @@ std::string quotedList(const std::vector<std::string>& names) {
 }
 
 std::string describe(const basalith::DownloadProgress& progress) {
-    return cFormat("Download progress: %lld of %lld files, %.1f%%%s%s", static_cast<long long>(progress.completedFiles),
+    return cFormat("Download progress: %lld of %lld files, %.1f%%%s%s",
+                   static_cast<long long>(progress.completedFiles),
                    static_cast<long long>(progress.totalFiles), progress.fractionCompleted() * 100.0,
                    progress.currentFile.empty() ? "" : ", fetching ", progress.currentFile.c_str());
 }
@@ -81,8 +82,10 @@ ModelSupport Vocalith::recommendedModels() {
 ModelSupport Vocalith::recommendedRemoteModels(const std::string& repo,
                                                const std::optional<std::filesystem::path>& downloadBase,
                                                const std::optional<std::string>& token,
-                                               const std::string& remoteConfigName, const std::string& endpoint) {
-    return fetchModelSupportConfig(repo, downloadBase, token, remoteConfigName, endpoint).modelSupport(deviceName());
+                                               const std::string& remoteConfigName,
+                                               const std::string& endpoint) {
+    return fetchModelSupportConfig(repo, downloadBase, token, remoteConfigName, endpoint)
+        .modelSupport(deviceName());
 }
 
 ModelSupportConfig Vocalith::fetchModelSupportConfig(const std::string& repo,
@@ -111,12 +114,11 @@ ModelSupportConfig Vocalith::fetchModelSupportConfig(const std::string& repo,
     }
 }
 
-std::vector<std::string> Vocalith::fetchAvailableModels(const std::string& repo,
-                                                        const std::vector<std::string>& matching,
-                                                        const std::optional<std::filesystem::path>& downloadBase,
-                                                        const std::optional<std::string>& token,
-                                                        const std::string& remoteConfigName,
-                                                        const std::string& endpoint) {
+std::vector<std::string>
+Vocalith::fetchAvailableModels(const std::string& repo, const std::vector<std::string>& matching,
+                               const std::optional<std::filesystem::path>& downloadBase,
+                               const std::optional<std::string>& token, const std::string& remoteConfigName,
+                               const std::string& endpoint) {
     const auto supported = fetchModelSupportConfig(repo, downloadBase, token, remoteConfigName, endpoint)
                                .modelSupport(deviceName())
                                .supported();
@@ -144,17 +146,18 @@ std::filesystem::path Vocalith::download(const std::string& variant,
             Logging::debug("Searching for models matching \"" + pattern + "\" in " + repo);
             folders = folderNames(client.listFiles(repo, kRevision, {pattern}));
             if (folders.size() != 1) {
-                throw WhisperError::modelsUnavailable((folders.empty() ? "No models found matching \""
-                                                                       : "Multiple models found matching \"") +
-                                                      pattern + "\" in " + repo);
+                throw WhisperError::modelsUnavailable(
+                    (folders.empty() ? "No models found matching \"" : "Multiple models found matching \"") +
+                    pattern + "\" in " + repo);
             }
         }
         Logging::debug("Downloading model " + folders.front() + "...");
-        const auto root = client.snapshot(repo, kRevision, {pattern}, [&](const basalith::DownloadProgress& progress) {
-            Logging::debug(describe(progress));
-            if (progressCallback)
-                progressCallback(progress);
-        });
+        const auto root =
+            client.snapshot(repo, kRevision, {pattern}, [&](const basalith::DownloadProgress& progress) {
+                Logging::debug(describe(progress));
+                if (progressCallback)
+                    progressCallback(progress);
+            });
         return root / folders.front();
     } catch (const std::exception& error) {
         Logging::debug(error.what());

@@ -145,7 +145,8 @@ void Vocalith::loadTokenizerIfNeeded() {
     std::vector<std::filesystem::path> searchPaths;
     if (const auto folder = modelFolder()) {
         searchPaths.push_back(*folder);
-        const basalith::HubClient client(basalith::HubClientOptions{.downloadBase = *folder, .endpoint = endpoint_});
+        const basalith::HubClient client(
+            basalith::HubClientOptions{.downloadBase = *folder, .endpoint = endpoint_});
         searchPaths.push_back(client.localRepoLocation(ModelUtilities::tokenizerNameForVariant(variant)));
     }
     auto loaded = ModelUtilities::loadTokenizer(variant, tokenizerFolder(), searchPaths,

@@ -11,6 +11,7 @@
 #include "platform/concurrency/CancellationError.h"
 
 #include <algorithm>
+#include <limits>
 #include <thread>
 
 namespace vocalith {
@@ -26,10 +27,12 @@ TranscriptionOutcome failure(const std::string& message) {
 // Each input's worker count is its options' own, absent options counting as 0. Below 0 means one
 // input at a time: a batch size the split cannot use would lose every input.
 std::size_t batchSize(const std::vector<std::optional<DecodingOptions>>& options, std::size_t inputCount) {
-    int largest = 0;
+    if (options.empty())
+        return 1;
+    int largest = std::numeric_limits<int>::min();
     for (const auto& entry : options)
         largest = std::max(largest, entry ? entry->concurrentWorkerCount : 0);
-    if (largest == 0 || inputCount == 0)
+    if (largest == 0)
         return std::max<std::size_t>(inputCount, 1);
     return largest < 0 ? 1 : static_cast<std::size_t>(largest);
 }
@@ -73,7 +76,8 @@ std::vector<TranscriptionResultPtr> Vocalith::transcribeInChunks(const std::vect
     const auto chunks = chunker.chunkAll(audioArray, windowSamples, decodeOptions);
     Logging::debug("Found", static_cast<std::int64_t>(chunks.size()), "VAD chunks");
     if (const auto current = progress())
-        current->setTotalUnitCount(std::max(current->totalUnitCount(), static_cast<std::int64_t>(chunks.size())));
+        current->setTotalUnitCount(
+            std::max(current->totalUnitCount(), static_cast<std::int64_t>(chunks.size())));
 
     DecodingOptions chunkOptions = decodeOptions;
     chunkOptions.clipTimestamps.clear();
@@ -90,7 +94,8 @@ std::vector<TranscriptionResultPtr> Vocalith::transcribeInChunks(const std::vect
     velnote::platform::throwIfCancelled(stop);
     // Nothing transcribed is a failure, not an empty transcript: the caller hears why.
     const bool allFailed =
-        !outcomes.empty() && std::all_of(outcomes.begin(), outcomes.end(), [](const TranscriptionOutcome& outcome) {
+        !outcomes.empty() &&
+        std::all_of(outcomes.begin(), outcomes.end(), [](const TranscriptionOutcome& outcome) {
             return std::holds_alternative<std::exception_ptr>(outcome);
         });
     if (allFailed)
@@ -119,8 +124,8 @@ Vocalith::transcribeWithOptions(const std::vector<std::vector<float>>& audioArra
         std::vector<std::jthread> batch;
         for (std::size_t index = start; index < end; ++index) {
             batch.emplace_back([&, index] {
-                outcomes[index] =
-                    transcribeOne(index, audioArrays[index], decodeOptionsArray[index], seekOffsets, callback, stop);
+                outcomes[index] = transcribeOne(index, audioArrays[index], decodeOptionsArray[index],
+                                                seekOffsets, callback, stop);
             });
         }
     }
@@ -131,7 +136,8 @@ TranscriptionOutcome Vocalith::transcribeOne(std::size_t index, const std::vecto
                                              const std::optional<DecodingOptions>& options,
                                              const std::optional<std::vector<std::int64_t>>& seekOffsets,
                                              const ProgressCallback& callback, const std::stop_token& stop) {
-    ProgressCallback progress = [callback, index](const TranscriptionProgress& report) -> std::optional<bool> {
+    ProgressCallback progress = [callback,
+                                 index](const TranscriptionProgress& report) -> std::optional<bool> {
         if (!callback)
             return std::nullopt;
         TranscriptionProgress renumbered = report;
@@ -161,11 +167,11 @@ TranscriptionOutcome Vocalith::transcribeOne(std::size_t index, const std::vecto
 
 std::vector<TranscriptionOutcome>
 Vocalith::transcribeWithResults(const std::vector<std::vector<float>>& audioArrays,
-                                const std::optional<DecodingOptions>& decodeOptions, const ProgressCallback& callback,
-                                const std::stop_token& stop) {
-    return transcribeWithOptions(audioArrays,
-                                 std::vector<std::optional<DecodingOptions>>(audioArrays.size(), decodeOptions),
-                                 std::nullopt, callback, stop);
+                                const std::optional<DecodingOptions>& decodeOptions,
+                                const ProgressCallback& callback, const std::stop_token& stop) {
+    return transcribeWithOptions(
+        audioArrays, std::vector<std::optional<DecodingOptions>>(audioArrays.size(), decodeOptions),
+        std::nullopt, callback, stop);
 }
 
 OptionalResultLists Vocalith::transcribe(const std::vector<std::vector<float>>& audioArrays,
@@ -176,7 +182,8 @@ OptionalResultLists Vocalith::transcribe(const std::vector<std::vector<float>>& 
 
 TranscriptionResultPtr Vocalith::transcribeFirst(const std::vector<float>& audioArray,
                                                  const std::optional<DecodingOptions>& decodeOptions,
-                                                 const ProgressCallback& callback, const std::stop_token& stop) {
+                                                 const ProgressCallback& callback,
+                                                 const std::stop_token& stop) {
     const auto results = transcribe(audioArray, decodeOptions, callback, SegmentDiscoveryCallback{}, stop);
     return results.empty() ? nullptr : results.front();
 }
@@ -195,15 +202,15 @@ std::shared_ptr<TranscribeTask> Vocalith::setupTranscribeTask(
     }
     return std::make_shared<TranscribeTask>(currentTimings, std::move(progress), std::move(audioProcessor),
                                             std::move(audioEncoder), std::move(featureExtractor),
-                                            std::move(segmentSeeker), std::move(textDecoder), std::move(tokenizer),
-                                            clock);
+                                            std::move(segmentSeeker), std::move(textDecoder),
+                                            std::move(tokenizer), clock);
 }
 
-std::vector<TranscriptionResultPtr> Vocalith::runTranscribeTask(const std::vector<float>& audioArray,
-                                                                const std::optional<DecodingOptions>& decodeOptions,
-                                                                const ProgressCallback& callback,
-                                                                const SegmentDiscoveryCallback& segmentCallback,
-                                                                const std::stop_token& stop) {
+std::vector<TranscriptionResultPtr>
+Vocalith::runTranscribeTask(const std::vector<float>& audioArray,
+                            const std::optional<DecodingOptions>& decodeOptions,
+                            const ProgressCallback& callback, const SegmentDiscoveryCallback& segmentCallback,
+                            const std::stop_token& stop) {
     loadModelsIfNeeded();
     const auto words = tokenizer();
     if (!words)
@@ -245,7 +252,8 @@ std::vector<float> Vocalith::loadAudioFile(const std::string& audioPath) {
     std::vector<float> samples;
     std::exception_ptr failed;
     try {
-        samples = AudioProcessor::loadAudioAsFloatArray(audioPath, audioInputConfig().channelMode, 0.0, std::nullopt);
+        samples = AudioProcessor::loadAudioAsFloatArray(audioPath, audioInputConfig().channelMode, 0.0,
+                                                        std::nullopt);
     } catch (...) {
         failed = std::current_exception();
     }
@@ -277,15 +285,16 @@ std::vector<TranscriptionResultPtr> Vocalith::transcribe(const std::string& audi
 
 TranscriptionResultPtr Vocalith::transcribeFirst(const std::string& audioPath,
                                                  const std::optional<DecodingOptions>& decodeOptions,
-                                                 const ProgressCallback& callback, const std::stop_token& stop) {
+                                                 const ProgressCallback& callback,
+                                                 const std::stop_token& stop) {
     const auto results = transcribe(audioPath, decodeOptions, callback, stop);
     return results.empty() ? nullptr : results.front();
 }
 
-std::vector<TranscriptionOutcome> Vocalith::transcribeWithResults(const std::vector<std::string>& audioPaths,
-                                                                  const std::optional<DecodingOptions>& decodeOptions,
-                                                                  const ProgressCallback& callback,
-                                                                  const std::stop_token& stop) {
+std::vector<TranscriptionOutcome>
+Vocalith::transcribeWithResults(const std::vector<std::string>& audioPaths,
+                                const std::optional<DecodingOptions>& decodeOptions,
+                                const ProgressCallback& callback, const std::stop_token& stop) {
     reportState(TranscriptionState::convertingAudio);
     const double start = now();
     const auto loads = AudioProcessor::loadAudio(audioPaths, audioInputConfig().channelMode);

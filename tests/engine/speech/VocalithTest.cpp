@@ -2,6 +2,7 @@
 // model loading, tokenizer set-up and language detection on a crafted variant.
 
 #include "engine/speech/Vocalith.h"
+
 #include "engine/speech/WhisperError.h"
 #include "engine/speech/decoding/TextDecoder.h"
 #include "engine/speech/models/FeatureExtractor.h"
@@ -23,7 +24,8 @@ using basalith::testing::LogLines;
 
 constexpr const char* kRepo = "quorvaneinc/vocalith-coreml";
 
-void publish(FakeHub& hub, const fs::path& folder, const std::string& prefix, const std::string& repo = kRepo) {
+void publish(FakeHub& hub, const fs::path& folder, const std::string& prefix,
+             const std::string& repo = kRepo) {
     for (const auto& [path, content] : testing::filesBelow(folder))
         hub.addFile(repo, prefix + "/" + path, content);
 }
@@ -49,7 +51,8 @@ class VocalithTest : public ::testing::Test {
     }
 
     // Downloads from the hub into this test's cache; nothing loaded unless `load` says so.
-    VocalithConfig hubConfig(std::optional<std::string> model, std::optional<bool> load = std::nullopt) const {
+    VocalithConfig hubConfig(std::optional<std::string> model,
+                             std::optional<bool> load = std::nullopt) const {
         return {.model = std::move(model),
                 .downloadBase = cache_.path(),
                 .modelEndpoint = hub_.endpoint(),
@@ -122,45 +125,53 @@ TEST_F(VocalithTest, DownloadTakesTheOneFolderThatAPatternNames) {
     hub_.addFile(kRepo, "openai_x_whisper-large/a", "2");
 
     // Two folders end in "small"; only one of them is openai's, and only its files come.
-    const fs::path folder = Vocalith::download("small", cache_.path(), false, kRepo, std::nullopt, hub_.endpoint());
+    const fs::path folder =
+        Vocalith::download("small", cache_.path(), false, kRepo, std::nullopt, hub_.endpoint());
     EXPECT_EQ(folder, cachedVariant("openai_whisper-small"));
     EXPECT_TRUE(fs::exists(folder / "nested/deeper/file"));
     EXPECT_FALSE(fs::exists(cachedVariant("distil_whisper-small")));
 
     const auto failure = [&](const std::string& variant) {
-        return messageOf([&] { Vocalith::download(variant, cache_.path(), false, kRepo, std::nullopt, hub_.endpoint()); });
+        return messageOf(
+            [&] { Vocalith::download(variant, cache_.path(), false, kRepo, std::nullopt, hub_.endpoint()); });
     };
     EXPECT_EQ(failure("medium"), std::string("No models found matching \"*openai*medium/*\" in ") + kRepo);
-    EXPECT_EQ(failure("large"), std::string("Multiple models found matching \"*openai*large/*\" in ") + kRepo);
+    EXPECT_EQ(failure("large"),
+              std::string("Multiple models found matching \"*openai*large/*\" in ") + kRepo);
     EXPECT_TRUE(log_.contains("Multiple models found matching \"*large/*\""));
 
     // Set-up names the failure and what caused it.
-    EXPECT_EQ(messageOf([&] { Vocalith::create(hubConfig("medium")); }),
-              std::string("Model not found. Please check the model or repo name and try again.\nError: No models "
-                          "found matching \"*openai*medium/*\" in ") +
-                  kRepo);
+    EXPECT_EQ(
+        messageOf([&] { Vocalith::create(hubConfig("medium")); }),
+        std::string("Model not found. Please check the model or repo name and try again.\nError: No models "
+                    "found matching \"*openai*medium/*\" in ") +
+            kRepo);
     auto config = hubConfig("small");
     config.modelEndpoint = "http://127.0.0.1:1"; // nothing listens there
-    EXPECT_TRUE(messageOf([&] { Vocalith::create(config); })
-                    .starts_with("Model not found. Please check the model or repo name and try again.\nError: "));
+    EXPECT_TRUE(
+        messageOf([&] {
+            Vocalith::create(config);
+        }).starts_with("Model not found. Please check the model or repo name and try again.\nError: "));
 }
 
 TEST_F(VocalithTest, TheRemoteModelSupportConfigurationChoosesTheVariant) {
     const std::string device = Vocalith::deviceName();
-    const Json table = {{"name", "other/models"},
-                        {"version", "1"},
-                        {"device_support",
-                         {{{"identifiers", {device}},
-                           {"models",
-                            {{"default", "openai_whisper-small"},
-                             {"supported", {"openai_whisper-small", "openai_whisper-tiny", "distil_whisper-large"}}}}}}}};
+    const Json table = {
+        {"name", "other/models"},
+        {"version", "1"},
+        {"device_support",
+         {{{"identifiers", {device}},
+           {"models",
+            {{"default", "openai_whisper-small"},
+             {"supported", {"openai_whisper-small", "openai_whisper-tiny", "distil_whisper-large"}}}}}}}};
     hub_.addFile("other/models", "a/config.json", table.dump());
     hub_.addFile("other/models", "config.json", "{not json");
 
-    const auto chosen =
-        Vocalith::fetchModelSupportConfig("other/models", cache_.path(), std::nullopt, "*config.json", hub_.endpoint());
-    EXPECT_TRUE(log_.contains("Multiple config files found (2): [\"a/config.json\", \"config.json\"]. Using first "
-                              "matching file: a/config.json"));
+    const auto chosen = Vocalith::fetchModelSupportConfig("other/models", cache_.path(), std::nullopt,
+                                                          "*config.json", hub_.endpoint());
+    EXPECT_TRUE(
+        log_.contains("Multiple config files found (2): [\"a/config.json\", \"config.json\"]. Using first "
+                      "matching file: a/config.json"));
     EXPECT_EQ(chosen.modelSupport(device).defaultModel(), "openai_whisper-small");
     EXPECT_EQ(Vocalith::fetchAvailableModels("other/models", {"*tiny", "*small", "*small"}, cache_.path(),
                                              std::nullopt, "*config.json", hub_.endpoint()),
@@ -193,14 +204,16 @@ TEST_F(VocalithTest, LoadingFailsBeforeAnyModelWhenOneIsMissing) {
     EXPECT_EQ(messageOf([&] { engine->prewarmModels(); }),
               "Model file not found at " + (partial / "AudioEncoder.mlmodelc").string());
     EXPECT_EQ(engine->modelState(), ModelState::prewarming);
-    EXPECT_EQ(dynamic_cast<FeatureExtractor&>(*engine->featureExtractor()).modelState(), ModelState::unloaded);
+    EXPECT_EQ(dynamic_cast<FeatureExtractor&>(*engine->featureExtractor()).modelState(),
+              ModelState::unloaded);
 }
 
 TEST_F(VocalithTest, PrewarmThenLoadThenUnloadMovesThroughTheStates) {
     const auto engine = Vocalith::create(folderConfig(variant_->path(), false));
     std::vector<std::pair<std::optional<ModelState>, ModelState>> changes;
-    engine->setModelStateCallback(
-        [&](std::optional<ModelState> previous, ModelState current) { changes.emplace_back(previous, current); });
+    engine->setModelStateCallback([&](std::optional<ModelState> previous, ModelState current) {
+        changes.emplace_back(previous, current);
+    });
 
     engine->prewarmModels();
     EXPECT_FALSE(engine->tokenizer());
@@ -258,7 +271,8 @@ TEST_F(VocalithTest, DetectsTheLanguageOfTheFirstWindowLoadingTheModelsFirst) {
 }
 
 TEST_F(VocalithTest, TheLoggingCallbackTakesEveryLine) {
-    const auto engine = Vocalith::create(VocalithConfig{.logLevel = basalith::Logging::LogLevel::debug, .download = false});
+    const auto engine =
+        Vocalith::create(VocalithConfig{.logLevel = basalith::Logging::LogLevel::debug, .download = false});
     std::vector<std::string> lines;
     engine->loggingCallback([&](const std::string& line) { lines.push_back(line); });
     engine->unloadModels();

@@ -33,7 +33,7 @@ AudioChunking::updateSeekOffsetsForResults(const std::vector<TranscriptionOutcom
     std::vector<TranscriptionResultPtr> answer;
     for (std::size_t i = 0; i < chunkedResults.size(); ++i) {
         if (const auto* error = std::get_if<std::exception_ptr>(&chunkedResults[i])) {
-            Logging::debug(Logging::Separator{""}, "Error transcribing chunk ", i, ": ", describe(*error));
+            Logging::error(Logging::Separator{""}, "Error transcribing chunk ", i, ": ", describe(*error));
             continue;
         }
         if (i >= audioChunks.size())

@@ -28,10 +28,10 @@ class AudioChunking {
                                              std::int64_t maxChunkLength,
                                              const std::optional<DecodingOptions>& decodeOptions) = 0;
 
-    // One outcome per chunk, in chunk order. Failed chunks are logged and left out; every result
-    // of the others gets its segments (window start, times, word times) shifted by its chunk's
-    // start and its seekTime set to that start in seconds, and comes back as the same object, all
-    // in one flat list in chunk order.
+    // One outcome per chunk, in chunk order. Failed chunks are logged at error level and left out; every
+    // result of the others gets its segments (window start, times, word times) shifted by its chunk's start
+    // and its seekTime set to that start in seconds, and comes back as the same object, all in one flat list
+    // in chunk order.
     static std::vector<TranscriptionResultPtr>
     updateSeekOffsetsForResults(const std::vector<TranscriptionOutcome>& chunkedResults,
                                 const std::vector<AudioChunk>& audioChunks);

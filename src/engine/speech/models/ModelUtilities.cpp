@@ -43,7 +43,7 @@ ModelVariant ModelUtilities::detectVariant(std::int64_t logitsDim, std::int64_t 
 }
 
 std::filesystem::path ModelUtilities::detectModelURL(const std::filesystem::path& folder,
-                                                    const std::string& name) {
+                                                     const std::string& name) {
     return folder / (name + ".mlmodelc");
 }
 

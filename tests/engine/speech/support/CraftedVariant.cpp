@@ -44,13 +44,14 @@ void CraftedVariant::write(const fs::path& folder) const {
     const auto decoder = decoderConfig();
     const auto weights = ml::scriptedDecoderWeights(decoder, script);
     ml::writeModel(folder / "TextDecoder.mlmodelc", decoder, weights);
-    ml::writeModel(folder / "TextDecoderContextPrefill.mlmodelc",
-                   ml::TextDecoderContextPrefillConfig{.decoder = decoder,
-                                                       .startOfTranscriptToken = static_cast<int>(V::startOfTranscript),
-                                                       .transcribeToken = static_cast<int>(V::transcribe),
-                                                       .translateToken = static_cast<int>(V::translate),
-                                                       .multilingual = true},
-                   weights);
+    ml::writeModel(
+        folder / "TextDecoderContextPrefill.mlmodelc",
+        ml::TextDecoderContextPrefillConfig{.decoder = decoder,
+                                            .startOfTranscriptToken = static_cast<int>(V::startOfTranscript),
+                                            .transcribeToken = static_cast<int>(V::transcribe),
+                                            .translateToken = static_cast<int>(V::translate),
+                                            .multilingual = true},
+        weights);
     ml::writeRandomModel(folder / "MelSpectrogram.mlmodelc", ml::MelSpectrogramConfig{}, 1);
     ml::writeRandomModel(folder / "AudioEncoder.mlmodelc",
                          ml::AudioEncoderConfig{.width = kWidth, .headCount = 4, .layerCount = 1}, 2);
