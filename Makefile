@@ -38,7 +38,7 @@ test-tsan: deps models
 	cmake --build build/tsan -j$(JOBS)
 	scripts/test-services ctest --test-dir build/tsan --output-on-failure -j$(JOBS) $(CTEST_ARGS)
 
-bench: deps
+bench: deps models
 	# Measured as shipped: the same build type as `make build`.
 	cmake -S . -B build/bench $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELNOTE_BUILD_TESTS=OFF -DVELNOTE_BUILD_BENCH=ON
 	cmake --build build/bench -j$(JOBS)

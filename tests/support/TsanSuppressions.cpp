@@ -25,8 +25,10 @@ extern "C" const char* __tsan_default_suppressions() {
            "mutex:libglib-2.0.so\n"
            // ggml computes on OpenMP workers whose barriers live in libgomp, which is not
            // instrumented: the workers' writes and the caller's reads of a finished graph look
-           // unordered, as with the uninstrumented libstdc++ above.
+           // unordered, as with the uninstrumented libstdc++ above. The same holds for a graph's
+           // buffers that ggml-base frees once the workers have passed their last barrier.
            "race:libggml-cpu.so\n"
+           "race:libggml-base.so\n"
            "race:libgomp.so\n"
            // The PulseAudio client hands packets and memory blocks between its threads through
            // lock-free queues and recycles them through process-wide free lists (two clients
