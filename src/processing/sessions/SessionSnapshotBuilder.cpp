@@ -10,6 +10,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <memory>
+#include <unordered_set>
 
 namespace velnote {
 namespace {
@@ -102,7 +103,7 @@ std::vector<SessionStatusSnapshot> SessionSnapshotBuilder::snapshotAll(const fs:
 SessionSnapshotBuilder::ScanResult
 SessionSnapshotBuilder::scanSessionEntries(const std::vector<fs::path>& scanDirs, const fs::path& savedRoot) {
     ScanResult result;
-    std::set<fs::path> seen;
+    std::unordered_set<std::string> seen;
     for (const auto& scanDir : scanDirs) {
         const auto canonicalScanDir = canonical(scanDir);
         std::vector<fs::path> subfolders; // canonical
@@ -126,7 +127,7 @@ SessionSnapshotBuilder::scanSessionEntries(const std::vector<fs::path>& scanDirs
         result.subfolderCounts[canonicalScanDir.string()] = static_cast<std::int64_t>(subfolders.size());
         const bool isClosed = canonicalScanDir == savedRoot;
         for (auto& dir : subfolders) {
-            if (seen.insert(dir).second)
+            if (seen.insert(dir.native()).second)
                 result.entries.push_back({std::move(dir), isClosed});
         }
     }
@@ -236,6 +237,8 @@ SessionSnapshotBuilder::buildSnapshotsDifferentially(const std::vector<SessionSc
     {
         // Only what this build saw stays; of two overlapping builds the newer file wins.
         std::lock_guard lock(mutex_);
+        if (built.rebuiltCount == 0 && kept.size() == cache_.size())
+            return built; // every entry came from the cache and each one was seen: nothing to change
         std::unordered_map<std::string, CachedEntry> next;
         next.reserve(kept.size());
         for (auto& entry : kept) {
