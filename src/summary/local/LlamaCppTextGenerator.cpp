@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <ggml-cpu.h>
 #include <llama.h>
 #include <memory>
 #include <thread>
@@ -27,6 +28,9 @@ constexpr double kGiB = 1024.0 * 1024.0 * 1024.0;
 
 struct ContextDeleter {
     void operator()(llama_context* context) const { llama_free(context); }
+};
+struct ThreadpoolDeleter {
+    void operator()(ggml_threadpool* pool) const { ggml_threadpool_free(pool); }
 };
 struct SamplerDeleter {
     void operator()(llama_sampler* sampler) const { llama_sampler_free(sampler); }
@@ -229,9 +233,14 @@ std::string LlamaCppTextGenerator::generate(std::string_view prompt, const std::
     auto params = llama_context_default_params();
     params.n_ctx = params.n_batch = static_cast<std::uint32_t>(size);
     params.n_threads = params.n_threads_batch = threadCount(options_.machine.processorCount);
+    // Workers kept for the whole attempt: without a pool of its own, every token's decode would
+    // start and join its threads afresh. Declared before the context, which uses it to the end.
+    auto poolParams = ggml_threadpool_params_default(params.n_threads);
+    std::unique_ptr<ggml_threadpool, ThreadpoolDeleter> pool(ggml_threadpool_new(&poolParams));
     std::unique_ptr<llama_context, ContextDeleter> context(llama_init_from_model(model, params));
-    if (!context)
+    if (!context || !pool)
         throw LlamaCppGenerationError(LlamaCppGenerationError::Kind::cannotCreateContext);
+    llama_attach_threadpool(context.get(), pool.get(), pool.get());
 
     std::unique_ptr<llama_sampler, SamplerDeleter> sampler(
         llama_sampler_chain_init(llama_sampler_chain_default_params()));
