@@ -152,6 +152,11 @@ class WhisperServiceTest : public ::testing::Test {
         return done.get();
     }
 
+    std::vector<vocalith::VocalithConfig> configs() {
+        std::lock_guard lock(configsMutex_);
+        return configs_;
+    }
+
     bool slotIsFree() {
         auto reservation = scheduler_.reserveSlot(ModelExecutionPriority::localSummary);
         if (reservation.wait_for(1s) != std::future_status::ready)
@@ -185,11 +190,12 @@ TEST_F(WhisperServiceTest, ChunksAreTranscribedCachedAndMovedToTheirPlace) {
     EXPECT_EQ(engine_->calls, 2);
     EXPECT_TRUE(slotIsFree());
     EXPECT_TRUE(log_.contains("whisper decode model=tiny language=auto detectLanguage=true"));
-    ASSERT_EQ(configs_.size(), 1u);
-    EXPECT_EQ(configs_[0].model, "tiny");
-    EXPECT_EQ(configs_[0].load, true);
-    EXPECT_TRUE(configs_[0].download);
-    EXPECT_FALSE(configs_[0].verbose);
+    const auto made = configs();
+    ASSERT_EQ(made.size(), 1u);
+    EXPECT_EQ(made[0].model, "tiny");
+    EXPECT_EQ(made[0].load, true);
+    EXPECT_TRUE(made[0].download);
+    EXPECT_FALSE(made[0].verbose);
 
     const SpeechResultCache cache(dir_.path() / "cache");
     EXPECT_FALSE(cache.loadCachedJson(audio_ / "mic_0001.wav", "tiny", std::nullopt));
@@ -206,7 +212,7 @@ TEST_F(WhisperServiceTest, ChunksAreTranscribedCachedAndMovedToTheirPlace) {
     ASSERT_EQ(again.results.size(), 2u);
     EXPECT_TRUE(again.results[1]->segments().empty());
     EXPECT_TRUE(log_.contains("chunk cache hit: mic_0002.wav"));
-    EXPECT_EQ(configs_.size(), 1u) << "the engine is kept for the same model";
+    EXPECT_EQ(configs().size(), 1u) << "the engine is kept for the same model";
 }
 
 TEST_F(WhisperServiceTest, TransientEngineFailuresAreRetriedOthersAreNot) {
@@ -261,7 +267,7 @@ TEST_F(WhisperServiceTest, AHungCreationTimesOutAndFreesTheSlot) {
     EXPECT_TRUE(slotIsFree());
     release.set_value();
     EXPECT_EQ(service->loadedModel(), std::nullopt);
-    EXPECT_EQ(configs_.size(), 3u);
+    EXPECT_EQ(configs().size(), 3u);
 }
 
 // The engine goes once it has gone unused for 300 s, also when chunks used it after its hand-out.
