@@ -429,6 +429,7 @@ void RealtimeTranscriptionActor::resetChannel(Channel channel) {
     ChannelState& channelState = state(channel);
     if (channelState.analysis) {
         channelState.analysis->cancel();
+        VelnoteLogger::processing().debug("realtime: {} stream terminated: cancelled", channelName(channel));
     }
     const auto lastInputFormat = channelState.lastInputFormat;
     channelState = ChannelState{};
@@ -443,11 +444,14 @@ void RealtimeTranscriptionActor::beginStop() {
     isActive_ = false;
     closeRawStreams();
     bool waiting = false;
-    for (ChannelState* channelState : {&mic_, &sys_}) {
+    for (const Channel channel : {Channel::mic, Channel::sys}) {
+        ChannelState* channelState = &state(channel);
         channelState->recovery.cancel();
         if (channelState->analysis && !channelState->isEnding) {
             channelState->isEnding = true;
             channelState->analysis->finish();
+            VelnoteLogger::processing().debug("realtime: {} stream terminated: finished",
+                                              channelName(channel));
         }
         waiting = waiting || channelState->isEnding;
     }
