@@ -208,6 +208,33 @@ TEST_F(RealtimeTranscriptionActorTest, AStopCommitsTheLastFinalTextsAndInterimTe
     EXPECT_EQ(recognizer_->analysis(0)->fedSamples, 0u);
 }
 
+// Records what the live summary is handed, in the order of the calls.
+class RecordingSink final : public LiveSummaryTranscriptSink {
+  public:
+    void setLatestTranscript(std::string transcript) override {
+        std::lock_guard lock(mutex);
+        transcripts.push_back(std::move(transcript));
+    }
+    std::mutex mutex;
+    std::vector<std::string> transcripts;
+};
+
+TEST_F(RealtimeTranscriptionActorTest, TheLiveSummaryGetsEveryCommitInOrder) {
+    auto sink = std::make_shared<RecordingSink>();
+    actor_.setLiveSummarySink(sink).get();
+    start();
+    sysBuffer();
+    for (int i = 0; i < 50; ++i) {
+        recognizer_->analysis(i % 2)->result("line " + std::to_string(i), true);
+    }
+    settle();
+    std::lock_guard lock(sink->mutex);
+    ASSERT_EQ(sink->transcripts.size(), 50u);
+    EXPECT_EQ(sink->transcripts.front(), "[00:00] line 0");
+    EXPECT_EQ(sink->transcripts.back().substr(sink->transcripts.back().size() - 16), "\n[00:00] line 49");
+    actor_.stopSession().get();
+}
+
 TEST_F(RealtimeTranscriptionActorTest, AStopWithNothingSaidWritesNoFile) {
     start();
     actor_.stopSession().get();
