@@ -16,7 +16,9 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -223,17 +225,17 @@ class FakeTaskEngine : public Vocalith {
         for (const float sample : audioArray)
             loudest = std::max(loudest, std::abs(sample));
         const int k = static_cast<int>(std::lround(loudest * 10));
-        const int running = ++running_;
-        int seen = maxRunning_.load();
-        while (running > seen && !maxRunning_.compare_exchange_weak(seen, running)) {
-        }
+        meetTheOthers();
         std::this_thread::sleep_for(std::chrono::milliseconds(10 * (6 - k)));
         if (callback)
             callback(TranscriptionProgress{.text = std::to_string(k)});
         if (segmentCallback)
             segmentCallback(
                 {TranscriptionSegment{.seek = 0, .start = 0, .end = 1, .text = std::to_string(k)}});
-        --running_;
+        {
+            std::lock_guard lock(mutex_);
+            --running_;
+        }
         if (failing.contains(k))
             throw WhisperError::transcriptionFailed("input " + std::to_string(k) + " failed");
         return {std::make_shared<TranscriptionResult>(
@@ -241,13 +243,39 @@ class FakeTaskEngine : public Vocalith {
             "en", TranscriptionTimings{})};
     }
 
-    int maxRunning() const { return maxRunning_; }
+    int maxRunning() const {
+        std::lock_guard lock(mutex_);
+        return maxRunning_;
+    }
+
+    // Each task then waits until `together` tasks run at once, or every one of `inputs` has
+    // started, so the count of concurrent tasks does not depend on how the threads are scheduled.
+    void expectTogether(int together, int inputs) {
+        std::lock_guard lock(mutex_);
+        together_ = together;
+        inputs_ = inputs;
+    }
 
     std::set<int> failing;
 
   private:
-    std::atomic<int> running_{0};
-    std::atomic<int> maxRunning_{0};
+    void meetTheOthers() {
+        std::unique_lock lock(mutex_);
+        ++started_;
+        maxRunning_ = std::max(maxRunning_, ++running_);
+        changed_.notify_all();
+        // Bounded, so that an engine running fewer at once fails the count instead of hanging.
+        changed_.wait_for(lock, std::chrono::seconds(30),
+                          [this] { return running_ >= together_ || started_ >= inputs_; });
+    }
+
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    int running_ = 0;
+    int maxRunning_ = 0;
+    int started_ = 0;
+    int together_ = 1;
+    int inputs_ = 0;
 };
 
 std::shared_ptr<FakeTaskEngine> fakeEngine() {
@@ -290,6 +318,7 @@ TEST(VocalithBatchTest, BatchesOfTheWorkerCountRunInTurnAndAnswerInInputOrder) {
     for (const Case& c : {Case{2, 2}, Case{0, 5}, Case{-3, 1}}) {
         SCOPED_TRACE(c.workers);
         const auto fresh = fakeEngine();
+        fresh->expectTogether(c.expectedMaxRunning, static_cast<int>(inputs.size()));
         const auto outcomes = fresh->transcribeWithResults(inputs, withWorkers(c.workers), callback);
         EXPECT_EQ(texts(outcomes), (std::vector<std::string>{"1", "2", "3", "4", "5"}));
         EXPECT_EQ(fresh->maxRunning(), c.expectedMaxRunning);
@@ -298,6 +327,7 @@ TEST(VocalithBatchTest, BatchesOfTheWorkerCountRunInTurnAndAnswerInInputOrder) {
     }
 
     // The largest count among the options decides; absent options count as 0.
+    engine->expectTogether(3, static_cast<int>(inputs.size()));
     const auto mixed = engine->transcribeWithOptions(
         inputs, {withWorkers(1), std::nullopt, withWorkers(3), withWorkers(1), withWorkers(1)});
     EXPECT_EQ(texts(mixed), (std::vector<std::string>{"1", "2", "3", "4", "5"}));
