@@ -180,6 +180,9 @@ TEST_F(AudioStreamTranscriberTest, ShorterProgressTextKeepsTheEarlierAttempt) {
     make();
     LogLines log(basalith::Logging::LogLevel::info);
     start();
+    // The first attempt is measured against the waiting text: audio added before the loop's
+    // first look would skip it.
+    ASSERT_TRUE(waitFor([&] { return transcriber->state().currentText == "Waiting for speech..."; }));
     processor->add(1.2, 0.5f);
     ASSERT_TRUE(
         waitFor([&] { return task->calls() == 1 && !transcriber->state().unconfirmedSegments.empty(); }));
