@@ -120,7 +120,8 @@ SessionSnapshotBuilder::scanSessionEntries(const std::vector<fs::path>& scanDirs
                 subfolders.push_back(canonicalScanDir / name);
             }
         }
-        if (error) {
+        // A folder not made yet (the saved sessions' before the first save) holds nothing.
+        if (error && error != std::errc::no_such_file_or_directory) {
             VelnoteLogger::processing().error("failed to list scan directory: {}: {}",
                                               scanDir.filename().string(), error.message());
         }

@@ -44,8 +44,17 @@ struct FileInfo {
 
 // The folder's regular, non-hidden files with their size and date; entries
 // whose values cannot be read are left out. std::nullopt when listing fails.
+// The folder is made by the first write: until then there is simply nothing cached.
+std::vector<fs::path> cacheEntries(const fs::path& folder, platform::HiddenEntries hidden,
+                                   std::error_code& error) {
+    auto entries = platform::listDirectory(folder, hidden, error);
+    if (error == std::errc::no_such_file_or_directory)
+        error.clear();
+    return entries;
+}
+
 std::optional<std::vector<FileInfo>> sizedEntries(const fs::path& folder, std::error_code& error) {
-    const auto entries = platform::listDirectory(folder, platform::HiddenEntries::skip, error);
+    const auto entries = cacheEntries(folder, platform::HiddenEntries::skip, error);
     if (error)
         return std::nullopt;
     std::vector<FileInfo> files;
@@ -120,7 +129,7 @@ void SpeechResultCache::saveCachedJson(const platform::Json& results, const fs::
 
 void SpeechResultCache::clearChunkCaches(const std::vector<fs::path>& chunks) const {
     std::error_code error;
-    const auto entries = platform::listDirectory(folder_, platform::HiddenEntries::include, error);
+    const auto entries = cacheEntries(folder_, platform::HiddenEntries::include, error);
     if (error) {
         log().error("WhisperTranscriptionService: failed to read cache dir contents: {}", error.message());
         return;

@@ -1,6 +1,8 @@
 #include "processing/sessions/SessionSnapshotBuilder.h"
 
 #include "platform/concurrency/SerialExecutor.h"
+#include "platform/fs/Files.h"
+#include "platform/logging/Logger.h"
 #include "processing/sessions/SessionOverallStatus.h"
 #include "session/folder/SessionLock.h"
 #include "support/SessionFolderFixture.h"
@@ -60,6 +62,18 @@ TEST_F(SessionSnapshotBuilderTest, SavedFolderEqualToWorkingListsEachSessionOnce
     const auto list = makeBuilder().snapshotAll({}, {});
     ASSERT_EQ(list.size(), 1u);
     EXPECT_TRUE(list[0].isClosed);
+}
+
+// On a first launch the saved folder does not exist yet: it holds nothing, and that is no error.
+TEST_F(SessionSnapshotBuilderTest, AMissingFolderIsEmptyAndQuietAnUnreadableOneIsLogged) {
+    writeSession(working / "a", 1);
+    platform::LogCapture logs;
+    EXPECT_EQ(names(makeBuilder().snapshotAll({}, {})), (std::vector<std::string>{"a"}));
+    EXPECT_FALSE(logs.contains("failed to list scan directory"));
+
+    platform::writeFileAtomically(saved, "not a folder");
+    EXPECT_EQ(names(makeBuilder().snapshotAll({}, {})), (std::vector<std::string>{"a"}));
+    EXPECT_TRUE(logs.contains("failed to list scan directory: Saved"));
 }
 
 TEST_F(SessionSnapshotBuilderTest, QueueSetsMatchOnlyTheCanonicalFolder) {

@@ -113,8 +113,17 @@ TEST_F(SpeechResultCacheTest, MissWriteReadAndUndecodableEntry) {
 }
 
 TEST_F(SpeechResultCacheTest, ClearingAChunkDeletesEveryModelAndLanguageOfItOnly) {
+    // Nothing cached yet (no folder) is quiet; a folder that cannot be read is not.
     cache_.clearChunkCaches({chunk("S", "mic_0003.wav")});
+    cache_.enforceCacheSizeLimit(0);
+    EXPECT_FALSE(log_.contains("WhisperTranscriptionService"));
+    fs::create_directories(cache_.folder().parent_path());
+    platform::writeFileAtomically(cache_.folder(), "not a folder");
+    cache_.clearChunkCaches({chunk("S", "mic_0003.wav")});
+    cache_.enforceCacheSizeLimit(0);
     EXPECT_TRUE(log_.contains("WhisperTranscriptionService: failed to read cache dir contents"));
+    EXPECT_TRUE(log_.contains("enforceCacheSizeLimit failed to read dir"));
+    fs::remove(cache_.folder());
 
     const auto kept = platform::Json::array();
     cache_.saveCachedJson(kept, chunk("S", "mic_0003.wav"), "small", std::nullopt);
@@ -131,9 +140,6 @@ TEST_F(SpeechResultCacheTest, ClearingAChunkDeletesEveryModelAndLanguageOfItOnly
 }
 
 TEST_F(SpeechResultCacheTest, SizeLimitDeletesOldestFirstAndStopsOnceWithin) {
-    cache_.enforceCacheSizeLimit(0);
-    EXPECT_TRUE(log_.contains("enforceCacheSizeLimit failed to read dir"));
-
     writeEntry("newest", 100, 10);
     writeEntry("oldest", 100, 40);
     writeEntry("empty-old", 0, 50);
