@@ -97,6 +97,16 @@ void recordInMetadata(const fs::path& sessionDir, const std::optional<std::strin
     }
 }
 
+// A value of the one-line header fields: a line break in a hand-edited model name would end
+// the header early and put its tail into the summary body (where it could pose as the headline).
+std::string headerValue(std::string value) {
+    for (char& c : value) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = ' ';
+    }
+    return value;
+}
+
 } // namespace
 
 LocalSummarizationService::Environment LocalSummarizationService::Environment::standard() {
@@ -252,6 +262,12 @@ fs::path LocalSummarizationService::finalizeSummary(const SummaryFinalizationReq
     std::lock_guard lock(finalizing_);
     const std::string provider = valueOf(request.provider);
     const std::string markdown = SummaryParser::buildMarkdown(SummaryParser::parse(request.summary));
+    // Summary JSON with no title and no section text is as empty as a blank answer: the previous
+    // summary must not be replaced by a bare header.
+    if (platform::isBlank(markdown)) {
+        log().error("provider={} returned a summary with no content, treating as failure", provider);
+        throw NativeSummarizationError::emptySummary();
+    }
     if (request.hasScreenshotContext && markdown.find("PLACEHOLDER:") == std::string::npos)
         log().error("provider={} had screenshot context but model output contained no PLACEHOLDER reference",
                     provider);
@@ -259,7 +275,8 @@ fs::path LocalSummarizationService::finalizeSummary(const SummaryFinalizationReq
     const fs::path target = request.sessionDir / "summary.md";
     const platform::Clock& clock = environment_.clock ? *environment_.clock : platform::SystemClock::shared();
     archiveCurrentVersion(request.sessionDir, clock);
-    const std::string header = "---\nprovider: " + provider + "\nmodel: " + request.model + "\n---\n";
+    const std::string header =
+        "---\nprovider: " + provider + "\nmodel: " + headerValue(request.model) + "\n---\n";
     platform::writeFileAtomically(target, header + markdown);
 
     const SummaryConfig& summary = request.config.summary;

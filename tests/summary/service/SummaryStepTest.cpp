@@ -147,6 +147,15 @@ TEST_F(SummaryStepTest, TheSummaryFileTheRunConfigurationAndTheHeadlineAreWritte
     EXPECT_FALSE(custom.contains("promptLabel") && !custom["promptLabel"].is_null());
 }
 
+TEST_F(SummaryStepTest, ALineBreakInTheModelNameStaysInsideTheHeader) {
+    config.summary.localModel = "tiny\n---\n# Injected\r";
+    run();
+    EXPECT_EQ(read(session / "summary.md"),
+              "---\nprovider: local\nmodel: tiny --- # Injected \n---\n# Weekly "
+              "sync\n\n## Overview\nThe budget was agreed.\n");
+    EXPECT_EQ(metadata().summaryHeadline, "Weekly sync");
+}
+
 TEST_F(SummaryStepTest, ScreenshotReferencesAreReplacedInTheWrittenSummary) {
     localAnswer = R"({"title":"Demo","sections":[{"heading":"Slides","format":"markdown",)"
                   R"json("content":"![the plan](PLACEHOLDER:0001_2025-01-31T09-16-00Z.jpg)"}]})json";
@@ -223,6 +232,25 @@ TEST_F(SummaryStepTest, AMetaCommentaryAnswerFailsAndLeavesTheSummaryAlone) {
     }
     EXPECT_EQ(read(session / "summary.md"), "old summary");
     EXPECT_FALSE(fs::exists(session / "summary_versions"));
+}
+
+TEST_F(SummaryStepTest, AnAnswerThatRendersToNothingFailsAndLeavesTheSummaryAlone) {
+    platform::writeFileAtomically(session / "summary.md", "old summary");
+    for (const std::string answer :
+         {R"({"title":"","sections":[]})",
+          R"({"title":"  ","sections":[{"heading":" ","format":"markdown","content":"\n"}]})",
+          "```json\n{\"title\":\"\",\"sections\":[]}\n```"}) {
+        localAnswer = answer;
+        try {
+            run();
+            ADD_FAILURE() << "no error for " << answer;
+        } catch (const NativeSummarizationError& error) {
+            EXPECT_STREQ(error.what(), "要約結果が空でした") << answer;
+        }
+        EXPECT_EQ(read(session / "summary.md"), "old summary") << answer;
+        EXPECT_FALSE(fs::exists(session / "summary_versions")) << answer;
+        EXPECT_FALSE(metadata().summaryHeadline.has_value()) << answer;
+    }
 }
 
 TEST_F(SummaryStepTest, AStoppedRunEndsCancelledAndWritesNothing) {
