@@ -17,6 +17,7 @@ void QtPromptAlertPresenter::showPrompt(const Prompt& prompt, std::function<void
     QWidget* window = firstVisibleNonPanelWindow();
     auto* box = new QMessageBox(QMessageBox::Information, QString::fromStdString(prompt.title),
                                 QString::fromStdString(prompt.message), QMessageBox::NoButton, window);
+    box->setTextFormat(Qt::PlainText);
     QPushButton* confirm =
         box->addButton(QString::fromStdString(prompt.confirmTitle), QMessageBox::AcceptRole);
     box->addButton(QString::fromStdString(prompt.cancelTitle), QMessageBox::RejectRole);

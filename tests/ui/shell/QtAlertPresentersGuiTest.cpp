@@ -82,6 +82,24 @@ TEST_F(QtAlertPresentersGuiTest, AnAlertAttachesToAnOpenWindowAndANonFatalOneLea
     EXPECT_EQ(state().recordingState(), RecordingState::recording());
 }
 
+TEST_F(QtAlertPresentersGuiTest, MarkupInAMessageIsShownAsWrittenNotRendered) {
+    const std::string html =
+        "status=502 body=<html><body><h1>Bad Gateway</h1><img src=\"file:///etc/x\"></body>";
+    state().presentError(html, false);
+    QMessageBox* box = openBox();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->textFormat(), Qt::PlainText);
+    EXPECT_NE(box->text().toStdString().find("<h1>Bad Gateway</h1>"), std::string::npos);
+    box->reject();
+    ASSERT_TRUE(testing::processEventsUntil([] { return openBox() == nullptr; }));
+
+    QtPromptAlertPresenter presenter;
+    presenter.showPrompt({"<b>Meeting</b>", "<i>Start?</i>", "Start Recording", "Cancel"},
+                         [](PromptAlertPresenter::Response) {});
+    ASSERT_NE(openBox(), nullptr);
+    EXPECT_EQ(openBox()->textFormat(), Qt::PlainText);
+}
+
 TEST_F(QtAlertPresentersGuiTest, APromptIsAnsweredOnceHoweverItCloses) {
     QtPromptAlertPresenter presenter;
     const PromptAlertPresenter::Prompt prompt{"Microphone in use", "Start recording?", "Start Recording",
