@@ -8,6 +8,7 @@
 #include <future>
 #include <memory>
 #include <optional>
+#include <string>
 
 namespace velnote {
 
@@ -28,6 +29,11 @@ class ScreenCaptureMonitoring {
     virtual std::future<void> updateDisplayID(std::uint32_t displayID) = 0;
     // Limits the screenshots to `region` (none: the whole display) from the next one on.
     virtual std::future<void> updateCaptureRegion(std::optional<ScreenRect> region) = 0;
+    // The lines of "ocr_context.jsonl" whose "timestamp" (minutes:seconds since the recording
+    // started) is `sinceElapsedSeconds` or later, after the screenshots already saved have been
+    // read; unchanged and in file order, joined by line feeds (no final one). Lines whose time
+    // cannot be read are kept only for a limit of 0 or less. Empty when there is no file yet.
+    virtual std::future<std::string> ocrContextJsonl(double sinceElapsedSeconds) = 0;
     // Takes one screenshot at once, recognises its text and saves the result in the session
     // folder; the saved file, or none when the capture or the saving failed.
     virtual std::future<std::optional<std::filesystem::path>> captureManualScreenshotOCR() = 0;

@@ -165,6 +165,11 @@ class FakeMonitor final : public ScreenCaptureMonitoring {
         return record(region ? "region " + std::to_string(static_cast<int>(region->x))
                              : std::string("region none"));
     }
+    std::future<std::string> ocrContextJsonl(double) override {
+        std::promise<std::string> promise;
+        promise.set_value("");
+        return promise.get_future();
+    }
     std::future<std::optional<std::filesystem::path>> captureManualScreenshotOCR() override {
         record("manual screenshot");
         std::promise<std::optional<std::filesystem::path>> promise;
