@@ -2,12 +2,15 @@
 
 #include "context/screen/ScreenCaptureMonitoring.h"
 #include "session/config/SessionConfig.h"
+#include "session/config/SummaryProvider.h"
 
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <future>
 #include <memory>
+#include <optional>
+#include <string>
 
 namespace velnote {
 
@@ -31,6 +34,14 @@ class LiveSummaryService {
     // The switch and the interval (brought into 1...60 by the service); while a session runs, the
     // periodic refresh restarts, so the next one is timed from now.
     virtual std::future<void> updateSettings(bool enabled, std::int64_t intervalMinutes) = 0;
+    // The provider settings of the running session, used from the next refresh on (no restart). A
+    // prompt blank after trimming means the built-in live-summary prompt; an empty model or
+    // endpoint text means none.
+    virtual std::future<void> updateProviderSettings(SummaryProvider provider, std::string prompt,
+                                                     std::optional<std::string> providerModel,
+                                                     std::optional<std::string> providerBaseURL) = 0;
+    // The output language (a language code) of the running session, from the next refresh on.
+    virtual std::future<void> setOutputLanguage(std::string outputLanguage) = 0;
 };
 
 } // namespace velnote

@@ -148,6 +148,16 @@ class FakeLiveSummary final : public LiveSummaryService {
         log_.add("live summary settings " + std::string(enabled ? "on " : "off ") + std::to_string(minutes));
         return readyFuture();
     }
+    std::future<void> updateProviderSettings(SummaryProvider provider, std::string,
+                                             std::optional<std::string>,
+                                             std::optional<std::string>) override {
+        log_.add("live summary provider " + std::string(rawValue(provider)));
+        return readyFuture();
+    }
+    std::future<void> setOutputLanguage(std::string language) override {
+        log_.add("live summary language " + language);
+        return readyFuture();
+    }
 
   private:
     CallLog& log_;
