@@ -1,10 +1,30 @@
 #include "app/ServiceInstalls.h"
 
+#include "context/live/summary/LiveSummaryActor.h"
 #include "speech/SpeechBackends.h"
+#include "speech/live/LiveSummaryTranscriptSink.h"
 #include "speech/live/RealtimeTranscriptionActor.h"
 #include "summary/service/LocalSummarizationService.h"
 
 namespace velnote {
+
+namespace {
+
+// Hands the live transcription's committed lines to the live summary.
+class LiveSummaryTranscriptForwarder final : public LiveSummaryTranscriptSink {
+  public:
+    explicit LiveSummaryTranscriptForwarder(std::shared_ptr<LiveSummaryActor> liveSummary)
+        : liveSummary_(std::move(liveSummary)) {}
+
+    void setLatestTranscript(std::string transcript) override {
+        (void)liveSummary_->setLatestTranscript(std::move(transcript));
+    }
+
+  private:
+    std::shared_ptr<LiveSummaryActor> liveSummary_;
+};
+
+} // namespace
 
 void installServices(ServiceInstallContext& context) {
     // One line per subsystem that provides a service, in any order (none depends on another here).
@@ -13,6 +33,9 @@ void installServices(ServiceInstallContext& context) {
     installSpeechBackends();        // transcription back-ends of the session pipeline
     installSessionSummaryService(); // the summary step of the session pipeline
     context.recording.liveTranscription = RealtimeTranscriptionActor::sharedService(); // the live transcript
+    context.recording.liveSummary = LiveSummaryActor::shared();                        // the live summary
+    (void)RealtimeTranscriptionActor::sharedService()->setLiveSummarySink(
+        std::make_shared<LiveSummaryTranscriptForwarder>(LiveSummaryActor::shared()));
 }
 
 } // namespace velnote
