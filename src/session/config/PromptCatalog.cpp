@@ -252,6 +252,26 @@ std::string PromptCatalog::prompt(std::string_view id, bool japanese) {
     return joinLines(japanese ? chosen->japanese : chosen->english);
 }
 
+std::string PromptCatalog::intermediateNotePrompt() {
+    return intermediateNotePrompt(L10n::isJapanese());
+}
+
+std::string PromptCatalog::intermediateNotePrompt(bool japanese) {
+    if (japanese) {
+        return "箇条書きのみ。1 項目 = 1 事実または 1 アクションアイテム。\n"
+               "- 決定事項・TODO・固有名詞・数値・未解決事項を優先して保持する\n"
+               "- 【スクリーンショットOCRコンテキスト】が含まれる場合は、画面上の重要テキスト・UI操作・"
+               "表示内容も箇条書きに含める\n"
+               "- 断片内に存在しない情報・推測は書かない";
+    }
+    return "Bullet points only. 1 item = 1 fact or 1 action item.\n"
+           "- Prioritize decisions, TODOs, proper nouns, numbers, and unresolved issues.\n"
+           "- If [Screenshot OCR Context] is included, also add key on-screen text, UI operations, and "
+           "displayed "
+           "content as bullet points.\n"
+           "- Do not add information or inferences not present in the fragment.";
+}
+
 std::string PromptCatalog::liveSummaryPrompt() {
     return liveSummaryPrompt(L10n::isJapanese());
 }

@@ -41,6 +41,10 @@ class PromptCatalog {
     // The built-in prompt of the live summary, used while the user has set none.
     static std::string liveSummaryPrompt();
     static std::string liveSummaryPrompt(bool japanese);
+    // The built-in guidelines of the intermediate notes of a long transcript's chunks, used
+    // while the user has set none.
+    static std::string intermediateNotePrompt();
+    static std::string intermediateNotePrompt(bool japanese);
 
     // The system prompt of a live summary made by a command-line AI tool.
     struct LiveSummaryCLI {

@@ -65,21 +65,7 @@ std::string compactIntermediateText(InterfaceLanguage language) {
 }
 
 std::string defaultIntermediateRules(InterfaceLanguage language) {
-    if (japanese(language))
-        return joined(
-            {"箇条書きのみ。1 項目 = 1 事実または 1 アクションアイテム。",
-             "- 決定事項・TODO・固有名詞・数値・未解決事項を優先して保持する",
-             "- 【スクリーンショットOCRコンテキスト】が含まれる場合は、画面上の重要テキスト・UI操作・"
-             "表示内容も箇条書きに含める",
-             "- 断片内に存在しない情報・推測は書かない"},
-            "\n");
-    return joined(
-        {"Bullet points only. 1 item = 1 fact or 1 action item.",
-         "- Prioritize decisions, TODOs, proper nouns, numbers, and unresolved issues.",
-         "- If [Screenshot OCR Context] is included, also add key on-screen text, UI operations, and "
-         "displayed content as bullet points.",
-         "- Do not add information or inferences not present in the fragment."},
-        "\n");
+    return PromptCatalog::intermediateNotePrompt(japanese(language));
 }
 
 std::string noteSystemTail(InterfaceLanguage language) {

@@ -138,6 +138,12 @@ void ModelPickerState::noticeFreeOnlyChange() {
     }
 }
 
+void ModelPickerState::setFetchActions(ModelPickerConfig::FetchModels fetchModels,
+                                       ModelPickerConfig::FetchModelInfos fetchModelInfos) {
+    config_.fetchModels = std::move(fetchModels);
+    config_.fetchModelInfos = std::move(fetchModelInfos);
+}
+
 void ModelPickerState::loadModels() {
     fetchError_.reset();
     if (!config_.fetchModelInfos && !config_.fetchModels) {

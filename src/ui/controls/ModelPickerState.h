@@ -90,6 +90,11 @@ class ModelPickerState : public std::enable_shared_from_this<ModelPickerState> {
     // Refetches when the binding's owner changed the flag since the picker last saw it.
     void noticeFreeOnlyChange();
 
+    // Replaces the fetch actions (their captured keys and addresses changed); a fetch under way
+    // keeps the ones it started with.
+    void setFetchActions(ModelPickerConfig::FetchModels fetchModels,
+                         ModelPickerConfig::FetchModelInfos fetchModelInfos);
+
     // The refresh button: clears the error and fetches with whichever action is given.
     void loadModels();
 

@@ -89,5 +89,22 @@ TEST(PromptCatalogTest, LiveSummarySystemPromptChoosesItsTwoLinesIndependently) 
     }
 }
 
+TEST(PromptCatalogTest, TheBuiltInLiveAndIntermediatePromptsAreFourLinesInEachLanguage) {
+    const struct {
+        std::string text;
+        std::size_t bytes;
+    } cases[] = {
+        {PromptCatalog::liveSummaryPrompt(false), 298},
+        {PromptCatalog::liveSummaryPrompt(true), 370},
+        {PromptCatalog::intermediateNotePrompt(false), 325},
+        {PromptCatalog::intermediateNotePrompt(true), 400},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.text.size(), c.bytes) << c.text;
+        EXPECT_EQ(std::count(c.text.begin(), c.text.end(), '\n'), 3) << c.text;
+    }
+    EXPECT_TRUE(PromptCatalog::intermediateNotePrompt(false).starts_with("Bullet points only."));
+}
+
 } // namespace
 } // namespace velnote
