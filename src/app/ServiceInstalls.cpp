@@ -5,10 +5,33 @@
 #include "speech/live/LiveSummaryTranscriptSink.h"
 #include "speech/live/RealtimeTranscriptionActor.h"
 #include "summary/service/LocalSummarizationService.h"
+#include "ui/settings/SettingsWindows.h"
 
 namespace velnote {
-
 namespace {
+
+// The settings windows reach the live services through the slots other installers fill, read
+// when a window needs them.
+SettingsWindowServices settingsWindowServices(RecordingServices& recording) {
+    return {.enumerateDisplays =
+                [&recording] {
+                    return recording.displays ? recording.displays->enumerate()
+                                              : std::vector<AvailableDisplay>{};
+                },
+            .updateInputLanguage =
+                [](std::optional<std::string> language) {
+                    (void)RealtimeTranscriptionActor::shared().updateInputLanguage(std::move(language));
+                },
+            .updateLiveSummaryOutputLanguage =
+                [](const std::string& language) {
+                    (void)LiveSummaryActor::shared()->setOutputLanguage(language);
+                },
+            .updateLiveSummaryProvider =
+                [](const LiveSummaryProviderUpdate& update) {
+                    (void)LiveSummaryActor::shared()->updateProviderSettings(
+                        update.provider, update.prompt, update.providerModel, update.providerBaseURL);
+                }};
+}
 
 // Hands the live transcription's committed lines to the live summary.
 class LiveSummaryTranscriptForwarder final : public LiveSummaryTranscriptSink {
@@ -36,6 +59,8 @@ void installServices(ServiceInstallContext& context) {
     context.recording.liveSummary = LiveSummaryActor::shared();                        // the live summary
     (void)RealtimeTranscriptionActor::sharedService()->setLiveSummarySink(
         std::make_shared<LiveSummaryTranscriptForwarder>(LiveSummaryActor::shared()));
+    installSettingsWindows(context.windows,
+                           settingsWindowServices(context.recording)); // preferences, session settings
 }
 
 } // namespace velnote
