@@ -1,6 +1,7 @@
 #include "app/ServiceInstalls.h"
 
 #include "context/live/summary/LiveSummaryActor.h"
+#include "context/screen/ScreenCaptureService.h"
 #include "speech/SpeechBackends.h"
 #include "speech/live/LiveSummaryTranscriptSink.h"
 #include "speech/live/RealtimeTranscriptionActor.h"
@@ -61,6 +62,9 @@ void installServices(ServiceInstallContext& context) {
         std::make_shared<LiveSummaryTranscriptForwarder>(LiveSummaryActor::shared()));
     installSettingsWindows(context.windows,
                            settingsWindowServices(context.recording)); // preferences, session settings
+    const ScreenCaptureServices screen = ScreenCaptureServices::makeDefault(); // screenshots and their text
+    context.recording.screenCapture = screen.monitors;
+    context.recording.displays = screen.displays;
 }
 
 } // namespace velnote
