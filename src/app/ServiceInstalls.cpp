@@ -6,6 +6,7 @@
 #include "speech/live/LiveSummaryTranscriptSink.h"
 #include "speech/live/RealtimeTranscriptionActor.h"
 #include "summary/service/LocalSummarizationService.h"
+#include "ui/picker/QtRegionPicker.h"
 #include "ui/settings/SettingsWindows.h"
 
 namespace velnote {
@@ -65,6 +66,7 @@ void installServices(ServiceInstallContext& context) {
     const ScreenCaptureServices screen = ScreenCaptureServices::makeDefault(); // screenshots and their text
     context.recording.screenCapture = screen.monitors;
     context.recording.displays = screen.displays;
+    context.recording.regionPicker = std::make_shared<QtRegionPicker>(); // the capture-region overlay
 }
 
 } // namespace velnote

@@ -347,9 +347,16 @@ void DefaultScreenCaptureMonitor::processPendingOCR(const std::stop_token& stop)
         } catch (const platform::ImageError&) {
         }
         const auto previous = await(executor_->submit([this] { return lastProcessedOCRThumbnail_; }));
-        std::vector<OCRResult> results = deps_.ocrService->extractImportantTextWithVision(
-            *image, thumbnail ? &*thumbnail : nullptr, previous ? &*previous : nullptr, kMaxCharsPerShot,
-            languages);
+        std::vector<OCRResult> results;
+        try {
+            results = deps_.ocrService->extractImportantTextWithVision(
+                *image, thumbnail ? &*thumbnail : nullptr, previous ? &*previous : nullptr, kMaxCharsPerShot,
+                languages);
+        } catch (const std::exception& e) {
+            // Recorded as a shot without text: the pass must end, or no later shot would be read.
+            VelnoteLogger::app().error("text recognition failed for {}: {}", record.path.filename().string(),
+                                       e.what());
+        }
         await(executor_->submit([this, &record, &thumbnail, results = std::move(results)]() mutable {
             lastProcessedOCRThumbnail_ = std::move(thumbnail);
             appendOCRResult(record, recentTexts_.filterFixedText(results));
