@@ -3,6 +3,7 @@
 #include "platform/ml/ModelError.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <ggml-backend.h>
 #include <ggml-cpu.h>
@@ -69,14 +70,34 @@ double estimatedWork(ggml_cgraph* graph) {
 // pass on all of them.
 constexpr double kWorkPerThread = 5e7;
 
+// The computations running at once in this process share the processors. ggml's threads wait for
+// each other at every node by spinning, so computations that each take every processor slow each
+// other down far more than they gain: the engine transcribes many pieces at once. Each gets an
+// equal part of the threads it asks for, at least one.
+std::atomic<int> computationsRunning{0};
+
+class RunningComputation {
+  public:
+    RunningComputation() : count_(++computationsRunning) {}
+    ~RunningComputation() { --computationsRunning; }
+    RunningComputation(const RunningComputation&) = delete;
+    RunningComputation& operator=(const RunningComputation&) = delete;
+    int share(int threads) const { return std::max(1, threads / count_); }
+
+  private:
+    int count_;
+};
+
 } // namespace
 
 void Graph::compute(int threads) {
     ggml_backend_ptr backend(ggml_backend_cpu_init());
     if (!backend)
         throw ModelError(ModelError::Code::predictionFailed, "Cannot start the CPU back-end");
+    const RunningComputation running;
     const double useful = std::max(1.0, estimatedWork(graph_) / kWorkPerThread);
-    ggml_backend_cpu_set_n_threads(backend.get(), static_cast<int>(std::min<double>(threads, useful)));
+    ggml_backend_cpu_set_n_threads(backend.get(),
+                                   static_cast<int>(std::min<double>(running.share(threads), useful)));
     if (ggml_backend_graph_compute(backend.get(), graph_) != GGML_STATUS_SUCCESS)
         throw ModelError(ModelError::Code::predictionFailed, "A model computation failed");
 }

@@ -3,6 +3,7 @@
 #include "platform/ml/Network.h"
 #include "platform/ml/TransformerWeights.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <list>
@@ -26,8 +27,10 @@ struct CrossAttentionEntry {
     explicit CrossAttentionEntry(std::size_t layers) : tensors(2 * layers) {}
 };
 
-// How many encoder outputs stay cached: concurrent windows each decode against their own.
-constexpr std::size_t kCrossAttentionEntries = 4;
+// Encoder outputs kept at the least. Concurrent windows each decode against their own, so the
+// cache keeps as many as predictions have run at once: with fewer, windows decoding side by side
+// push each other's entries out and every step pays for its window's projections again.
+constexpr std::size_t kMinimumCrossAttentionEntries = 4;
 
 // One decoder step for one token at position cache_length, attending to the cached keys and
 // values of the positions the padding mask opens; the update mask says where this token's own
@@ -50,11 +53,30 @@ class TextDecoderNetwork final : public Network {
                              "Input \"cache_length\" is " + std::to_string(position) +
                                  ", outside the cache of " + std::to_string(config_.kvCacheLength) +
                                  " positions");
+        const InFlight counted(*this);
         const auto cross = crossAttention(inputs.at("encoder_output_embeds"), threads);
         return step(inputs, token, position, *cross, threads);
     }
 
   private:
+    // Counts the predictions running at once and remembers the most there ever were.
+    class InFlight {
+      public:
+        explicit InFlight(const TextDecoderNetwork& network) : network_(network) {
+            std::lock_guard lock(network_.cacheMutex_);
+            network_.peakInFlight_ = std::max(network_.peakInFlight_, ++network_.inFlight_);
+        }
+        ~InFlight() {
+            std::lock_guard lock(network_.cacheMutex_);
+            --network_.inFlight_;
+        }
+        InFlight(const InFlight&) = delete;
+        InFlight& operator=(const InFlight&) = delete;
+
+      private:
+        const TextDecoderNetwork& network_;
+    };
+
     std::shared_ptr<const CrossAttentionEntry> crossAttention(const MultiArray& encoderOutput,
                                                               int threads) const {
         const auto* bytes = static_cast<const std::uint8_t*>(encoderOutput.data());
@@ -71,7 +93,7 @@ class TextDecoderNetwork final : public Network {
         auto entry = computeCrossAttention(bytes, size, threads);
         std::lock_guard lock(cacheMutex_);
         cache_.push_front(entry);
-        if (cache_.size() > kCrossAttentionEntries)
+        while (cache_.size() > std::max(kMinimumCrossAttentionEntries, peakInFlight_))
             cache_.pop_back();
         return entry;
     }
@@ -232,6 +254,8 @@ class TextDecoderNetwork final : public Network {
     mutable std::mutex cacheMutex_;
     // Most recently used first; guarded by cacheMutex_. Entries are shared with running steps.
     mutable std::list<std::shared_ptr<const CrossAttentionEntry>> cache_;
+    mutable std::size_t inFlight_ = 0;     // guarded by cacheMutex_
+    mutable std::size_t peakInFlight_ = 0; // guarded by cacheMutex_
 };
 
 } // namespace
