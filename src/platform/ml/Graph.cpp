@@ -72,29 +72,30 @@ constexpr double kWorkPerThread = 5e7;
 
 // The computations running at once in this process share the processors. ggml's threads wait for
 // each other at every node by spinning, so computations that each take every processor slow each
-// other down far more than they gain: the engine transcribes many pieces at once. Each gets an
-// equal part of the threads it asks for, at least one.
-std::atomic<int> computationsRunning{0};
+// other down far more than they gain: the engine transcribes many pieces at once. Each gets its
+// callers' part of the threads it asks for, at least one.
+std::atomic<int> callersComputing{0};
 
 class RunningComputation {
   public:
-    RunningComputation() : count_(++computationsRunning) {}
-    ~RunningComputation() { --computationsRunning; }
+    explicit RunningComputation(int callers) : callers_(callers), total_(callersComputing += callers) {}
+    ~RunningComputation() { callersComputing -= callers_; }
     RunningComputation(const RunningComputation&) = delete;
     RunningComputation& operator=(const RunningComputation&) = delete;
-    int share(int threads) const { return std::max(1, threads / count_); }
+    int share(int threads) const { return std::max(1, threads * callers_ / total_); }
 
   private:
-    int count_;
+    int callers_;
+    int total_;
 };
 
 } // namespace
 
-void Graph::compute(int threads) {
+void Graph::compute(int threads, int callers) {
     ggml_backend_ptr backend(ggml_backend_cpu_init());
     if (!backend)
         throw ModelError(ModelError::Code::predictionFailed, "Cannot start the CPU back-end");
-    const RunningComputation running;
+    const RunningComputation running(std::max(1, callers));
     const double useful = std::max(1.0, estimatedWork(graph_) / kWorkPerThread);
     ggml_backend_cpu_set_n_threads(backend.get(),
                                    static_cast<int>(std::min<double>(running.share(threads), useful)));

@@ -28,8 +28,10 @@ class Graph {
     void allocate();
     // Copies ggml_nbytes(tensor) bytes into an allocated input.
     static void set(ggml_tensor* tensor, const void* data);
-    // Runs the graph. Throws ModelError (predictionFailed) when ggml reports a failure.
-    void compute(int threads);
+    // Runs the graph on up to `threads` threads. `callers` is how many predictions the computation
+    // serves: a batch of them gets the processors' share of them all. Throws ModelError
+    // (predictionFailed) when ggml reports a failure.
+    void compute(int threads, int callers = 1);
 
   private:
     ggml_context_ptr context_;

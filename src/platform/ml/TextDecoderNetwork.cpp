@@ -1,3 +1,4 @@
+#include "platform/ml/DecoderAttention.h"
 #include "platform/ml/Graph.h"
 #include "platform/ml/ModelError.h"
 #include "platform/ml/Network.h"
@@ -5,7 +6,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
 #include <list>
 #include <mutex>
 #include <vector>
@@ -22,8 +25,8 @@ using basalith::MultiArrayDataType;
 struct CrossAttentionEntry {
     std::vector<std::uint8_t> encoderOutput; // the float16 bytes the entry was computed from
     ConstantTensors tensors;
-    std::vector<ggml_tensor*> keys;   // per layer [head width, frames, heads]
-    std::vector<ggml_tensor*> values; // per layer [frames, head width, heads] (transposed)
+    std::vector<ggml_tensor*> keys;   // per layer [frames, width]: a row of frames per channel
+    std::vector<ggml_tensor*> values; // per layer [frames, width]
     explicit CrossAttentionEntry(std::size_t layers) : tensors(2 * layers) {}
 };
 
@@ -32,9 +35,31 @@ struct CrossAttentionEntry {
 // push each other's entries out and every step pays for its window's projections again.
 constexpr std::size_t kMinimumCrossAttentionEntries = 4;
 
+// Batches computed at once, per thread a prediction may use. A step alone reads every weight for
+// one token, which is most of its time; steps beyond what the processors can compute side by side
+// would wait for one anyway, and computed together they share the reading. Measured on 2 and 8
+// processors with 16 windows: fewer batches leave processors idle, more batch nothing.
+constexpr int kBatchesPerThread = 2;
+
+// One caller's step while it waits for a batch to take it.
+struct StepRequest {
+    const FeatureMap* inputs = nullptr;
+    std::int32_t token = 0;
+    std::int32_t position = 0;
+    std::shared_ptr<const CrossAttentionEntry> cross;
+    FeatureMap outputs;
+    std::exception_ptr error;
+    bool done = false; // guarded by the network's batch mutex
+};
+
 // One decoder step for one token at position cache_length, attending to the cached keys and
 // values of the positions the padding mask opens; the update mask says where this token's own
 // key and value stand among them.
+//
+// Steps asked for at the same time (the engine decodes many windows at once) may be computed
+// together: while every batch the processors allow is computing, the steps that arrive wait, and
+// the first waiting thread to find room takes them all into the next. The weights are then read
+// once for the whole batch. The attention itself stays per step (DecoderAttention).
 class TextDecoderNetwork final : public Network {
   public:
     explicit TextDecoderNetwork(std::shared_ptr<const ModelFile> file)
@@ -54,8 +79,15 @@ class TextDecoderNetwork final : public Network {
                                  ", outside the cache of " + std::to_string(config_.kvCacheLength) +
                                  " positions");
         const InFlight counted(*this);
-        const auto cross = crossAttention(inputs.at("encoder_output_embeds"), threads);
-        return step(inputs, token, position, *cross, threads);
+        StepRequest request;
+        request.inputs = &inputs;
+        request.token = token;
+        request.position = position;
+        request.cross = crossAttention(inputs.at("encoder_output_embeds"), threads);
+        stepInBatch(request, threads);
+        if (request.error)
+            std::rethrow_exception(request.error);
+        return std::move(request.outputs);
     }
 
   private:
@@ -101,12 +133,11 @@ class TextDecoderNetwork final : public Network {
     std::shared_ptr<const CrossAttentionEntry> computeCrossAttention(const std::uint8_t* bytes,
                                                                      std::size_t size, int threads) const {
         const std::int64_t width = config_.width, frames = config_.audioContextLength;
-        const std::int64_t heads = config_.headCount, headWidth = width / heads;
         auto entry = std::make_shared<CrossAttentionEntry>(weights_.layers.size());
         entry->encoderOutput.assign(bytes, bytes + size);
         for (std::size_t i = 0; i < weights_.layers.size(); ++i) {
-            entry->keys.push_back(entry->tensors.add(GGML_TYPE_F16, {headWidth, frames, heads}));
-            entry->values.push_back(entry->tensors.add(GGML_TYPE_F16, {frames, headWidth, heads}));
+            entry->keys.push_back(entry->tensors.add(GGML_TYPE_F16, {frames, width}));
+            entry->values.push_back(entry->tensors.add(GGML_TYPE_F16, {frames, width}));
         }
         entry->tensors.allocate();
 
@@ -117,12 +148,10 @@ class TextDecoderNetwork final : public Network {
             ggml_cont(ctx, ggml_transpose(ctx, ggml_cast(ctx, encoded, GGML_TYPE_F32))); // [width, frames]
         for (std::size_t i = 0; i < weights_.layers.size(); ++i) {
             const AttentionWeights& a = weights_.layers[i].cross;
-            ggml_tensor* k =
-                ggml_reshape_3d(ctx, linear(ctx, x, a.kWeight, nullptr), headWidth, heads, frames);
-            ggml_tensor* v =
-                ggml_reshape_3d(ctx, linear(ctx, x, a.vWeight, a.vBias), headWidth, heads, frames);
-            graph.output(ggml_cpy(ctx, ggml_permute(ctx, k, 0, 2, 1, 3), entry->keys[i]));
-            graph.output(ggml_cpy(ctx, ggml_permute(ctx, v, 1, 2, 0, 3), entry->values[i]));
+            ggml_tensor* k = linear(ctx, x, a.kWeight, nullptr);
+            ggml_tensor* v = linear(ctx, x, a.vWeight, a.vBias);
+            graph.output(ggml_cpy(ctx, ggml_transpose(ctx, k), entry->keys[i]));
+            graph.output(ggml_cpy(ctx, ggml_transpose(ctx, v), entry->values[i]));
         }
         graph.allocate();
         Graph::set(encoded, bytes);
@@ -130,25 +159,74 @@ class TextDecoderNetwork final : public Network {
         return entry;
     }
 
-    FeatureMap step(const FeatureMap& inputs, std::int32_t token, std::int32_t position,
-                    const CrossAttentionEntry& cross, int threads) const {
-        const std::int64_t width = config_.width, slots = config_.kvCacheLength;
-        const std::int64_t frames = config_.audioContextLength;
-        const int heads = config_.headCount;
+    // Waits until `request` is computed, in a batch this thread runs or another one does.
+    void stepInBatch(StepRequest& request, int threads) const {
+        std::unique_lock lock(batchMutex_);
+        waiting_.push_back(&request);
+        while (!request.done) {
+            if (batchesRunning_ < kBatchesPerThread * threads && !waiting_.empty())
+                runBatch(lock, threads);
+            else
+                batchTurn_.wait(lock);
+        }
+    }
+
+    // Takes every waiting step and computes them; `lock` holds batchMutex_ on entry and on return.
+    void runBatch(std::unique_lock<std::mutex>& lock, int threads) const {
+        ++batchesRunning_;
+        std::vector<StepRequest*> batch;
+        batch.swap(waiting_);
+        lock.unlock();
+        std::exception_ptr failure;
+        try {
+            step(batch, threads);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        lock.lock();
+        for (StepRequest* taken : batch) {
+            if (failure)
+                taken->error = failure;
+            taken->done = true;
+        }
+        --batchesRunning_;
+        batchTurn_.notify_all();
+    }
+
+    StepAttention attentionOf(const StepRequest& request) const {
+        const FeatureMap& in = *request.inputs;
+        StepAttention step;
+        step.keyCache = static_cast<const ggml_fp16_t*>(in.at("key_cache").data());
+        step.valueCache = static_cast<const ggml_fp16_t*>(in.at("value_cache").data());
+        step.crossKeys = &request.cross->keys;
+        step.crossValues = &request.cross->values;
+        step.setMasks(in.at("kv_cache_update_mask").dataAs<std::int32_t>(),
+                      static_cast<const ggml_fp16_t*>(in.at("decoder_key_padding_mask").data()),
+                      config_.kvCacheLength);
+        return step;
+    }
+
+    void step(const std::vector<StepRequest*>& batch, int threads) const {
+        const auto count = static_cast<std::int64_t>(batch.size());
+        const std::int64_t width = config_.width, frames = config_.audioContextLength;
         const float eps = config_.layerNormEps;
-        const float scale = 1.0f / std::sqrt(static_cast<float>(width / heads));
+        std::vector<StepAttention> steps;
+        for (const StepRequest* request : batch)
+            steps.push_back(attentionOf(*request));
+        BatchAttention attention({.width = width,
+                                  .heads = config_.headCount,
+                                  .slots = config_.kvCacheLength,
+                                  .frames = frames,
+                                  .scale = 1.0f / std::sqrt(static_cast<float>(width / config_.headCount))},
+                                 std::move(steps), weights_.layers.size());
 
-        Graph graph(64 + 128 * weights_.layers.size() + 2 * config_.alignmentHeads.size());
+        Graph graph(64 + 64 * weights_.layers.size() + 2 * config_.alignmentHeads.size());
         ggml_context* ctx = graph.context();
-        ggml_tensor* ids = graph.input(GGML_TYPE_I32, {1});
-        ggml_tensor* positions = graph.input(GGML_TYPE_I32, {1});
-        ggml_tensor* keyCache = graph.input(GGML_TYPE_F16, {slots, config_.kvCacheWidth()});
-        ggml_tensor* valueCache = graph.input(GGML_TYPE_F16, {slots, config_.kvCacheWidth()});
-        ggml_tensor* update = graph.input(GGML_TYPE_F32, {slots, 1});
-        ggml_tensor* padding = graph.input(GGML_TYPE_F16, {slots, 1});
-
-        ggml_tensor* x = ggml_add(ctx, ggml_get_rows(ctx, weights_.tokenEmbedding, ids),
-                                  ggml_get_rows(ctx, weights_.positionEmbedding, positions)); // [width, 1]
+        ggml_tensor* ids = graph.input(GGML_TYPE_I32, {count});
+        ggml_tensor* positions = graph.input(GGML_TYPE_I32, {count});
+        ggml_tensor* x =
+            ggml_add(ctx, ggml_get_rows(ctx, weights_.tokenEmbedding, ids),
+                     ggml_get_rows(ctx, weights_.positionEmbedding, positions)); // [width, count]
         std::vector<ggml_tensor*> newKeys, newValues;
         ggml_tensor* alignment = nullptr;
         for (std::size_t l = 0; l < weights_.layers.size(); ++l) {
@@ -156,35 +234,26 @@ class TextDecoderNetwork final : public Network {
             const AttentionWeights& a = layer.self;
             ggml_tensor* h = layerNorm(ctx, x, a.normWeight, a.normBias, eps);
             ggml_tensor* q = linear(ctx, h, a.qWeight, a.qBias);
-            ggml_tensor* k = linear(ctx, h, a.kWeight, nullptr);
-            ggml_tensor* v = linear(ctx, h, a.vWeight, a.vBias);
-            newKeys.push_back(k);
-            newValues.push_back(v);
-            ggml_tensor* keys = withUpdate(ctx, keyCache, k, update, l);
-            ggml_tensor* values = withUpdate(ctx, valueCache, v, update, l);
-            ggml_tensor* attended = ggml_flash_attn_ext(ctx, ggml_cont(ctx, splitHeads(ctx, q, heads)), keys,
-                                                        values, padding, scale, 0.0f, 0.0f);
-            ggml_flash_attn_ext_set_prec(attended, GGML_PREC_F32);
-            x = ggml_add(ctx, x,
-                         linear(ctx, ggml_reshape_2d(ctx, attended, width, 1), a.outWeight, a.outBias));
+            newKeys.push_back(linear(ctx, h, a.kWeight, nullptr));
+            newValues.push_back(linear(ctx, h, a.vWeight, a.vBias));
+            ggml_tensor* attended = attention.self(ctx, q, newKeys.back(), newValues.back(), l);
+            x = ggml_add(ctx, x, linear(ctx, attended, a.outWeight, a.outBias));
 
             const AttentionWeights& c = layer.cross;
             h = layerNorm(ctx, x, c.normWeight, c.normBias, eps);
-            q = ggml_cont(ctx, splitHeads(ctx, linear(ctx, h, c.qWeight, c.qBias), heads)); // [hw, 1, heads]
-            ggml_tensor* weights =
-                ggml_soft_max_ext(ctx, ggml_mul_mat(ctx, cross.keys[l], q), nullptr, scale, 0.0f);
+            ggml_tensor* weights = attention.crossWeights(ctx, linear(ctx, h, c.qWeight, c.qBias), l);
             for (const auto& head : config_.alignmentHeads) {
                 if (head.layer != static_cast<int>(l))
                     continue;
-                ggml_tensor* one = ggml_view_1d(ctx, weights, frames, head.head * weights->nb[2]);
-                alignment = alignment ? ggml_add(ctx, alignment, one) : one;
+                ggml_tensor* one = ggml_view_2d(ctx, weights, frames, count, weights->nb[2],
+                                                static_cast<std::size_t>(head.head) * weights->nb[1]);
+                alignment = alignment ? ggml_add(ctx, alignment, one) : ggml_cont(ctx, one);
             }
-            ggml_tensor* heard = ggml_reshape_2d(ctx, ggml_mul_mat(ctx, cross.values[l], weights), width, 1);
-            x = ggml_add(ctx, x, linear(ctx, heard, c.outWeight, c.outBias));
+            x = ggml_add(ctx, x, linear(ctx, attention.crossValues(ctx, weights, l), c.outWeight, c.outBias));
             x = feedForward(ctx, x, layer.feedForward, eps);
         }
         x = layerNorm(ctx, x, weights_.normWeight, weights_.normBias, eps);
-        ggml_tensor* logits = ggml_mul_mat(ctx, weights_.tokenEmbedding, x); // [vocabulary, 1]
+        ggml_tensor* logits = ggml_mul_mat(ctx, weights_.tokenEmbedding, x); // [vocabulary, count]
         graph.output(logits);
         for (std::size_t l = 0; l < newKeys.size(); ++l) {
             graph.output(newKeys[l]);
@@ -196,55 +265,39 @@ class TextDecoderNetwork final : public Network {
         }
         graph.allocate();
 
-        Graph::set(ids, &token);
-        Graph::set(positions, &position);
-        Graph::set(keyCache, inputs.at("key_cache").data());
-        Graph::set(valueCache, inputs.at("value_cache").data());
-        Graph::set(padding, inputs.at("decoder_key_padding_mask").data());
-        const std::int32_t* mask = inputs.at("kv_cache_update_mask").dataAs<std::int32_t>();
-        auto* updateValues = static_cast<float*>(update->data);
-        for (std::int64_t s = 0; s < slots; ++s)
-            updateValues[s] = mask[s] != 0 ? 1.0f : 0.0f;
-        graph.compute(threads);
+        for (std::int64_t i = 0; i < count; ++i) {
+            static_cast<std::int32_t*>(ids->data)[i] = batch[static_cast<std::size_t>(i)]->token;
+            static_cast<std::int32_t*>(positions->data)[i] = batch[static_cast<std::size_t>(i)]->position;
+        }
+        graph.compute(threads, static_cast<int>(count));
 
-        FeatureMap out;
-        out.emplace("logits", toHalf(logits, {1, 1, config_.vocabularySize}));
-        out.emplace("key_cache_updates", joinLayers(newKeys));
-        out.emplace("value_cache_updates", joinLayers(newValues));
-        if (alignment)
-            out.emplace("alignment_heads_weights", toHalf(alignment, {1, frames}));
-        return out;
+        for (std::int64_t i = 0; i < count; ++i) {
+            FeatureMap& out = batch[static_cast<std::size_t>(i)]->outputs;
+            out.emplace("logits", toHalf(logits, i, {1, 1, config_.vocabularySize}));
+            out.emplace("key_cache_updates", joinLayers(newKeys, i));
+            out.emplace("value_cache_updates", joinLayers(newValues, i));
+            if (alignment)
+                out.emplace("alignment_heads_weights", toHalf(alignment, i, {1, frames}));
+        }
     }
 
-    // Layer l's cached keys (or values) with this step's vector at the positions the update mask
-    // marks, as flash attention takes them: [head width, slots, heads], float16.
-    ggml_tensor* withUpdate(ggml_context* ctx, ggml_tensor* cache, ggml_tensor* fresh, ggml_tensor* update,
-                            std::size_t layer) const {
-        const std::int64_t width = config_.width, slots = config_.kvCacheLength;
-        ggml_tensor* cached =
-            ggml_cast(ctx, ggml_view_2d(ctx, cache, slots, width, cache->nb[1], layer * width * cache->nb[1]),
-                      GGML_TYPE_F32); // [slots, width]
-        ggml_tensor* spread = ggml_repeat(ctx, ggml_reshape_2d(ctx, fresh, 1, width), cached);
-        ggml_tensor* merged = ggml_add(ctx, cached, ggml_mul(ctx, ggml_sub(ctx, spread, cached), update));
-        const std::int64_t headWidth = width / config_.headCount;
-        ggml_tensor* perHead =
-            ggml_permute(ctx, ggml_reshape_3d(ctx, merged, slots, headWidth, config_.headCount), 1, 0, 2, 3);
-        return ggml_cast(ctx, perHead, GGML_TYPE_F16);
-    }
-
-    static MultiArray toHalf(const ggml_tensor* t, std::vector<std::int64_t> shape) {
+    // Column `index` of a float tensor [n, steps] as a float16 array of `shape`.
+    static MultiArray toHalf(const ggml_tensor* t, std::int64_t index, std::vector<std::int64_t> shape) {
         MultiArray out(std::move(shape), MultiArrayDataType::float16);
-        ggml_fp32_to_fp16_row(static_cast<const float*>(t->data), static_cast<ggml_fp16_t*>(out.data()),
-                              ggml_nelements(t));
+        ggml_fp32_to_fp16_row(
+            reinterpret_cast<const float*>(static_cast<const char*>(t->data) + index * t->nb[1]),
+            static_cast<ggml_fp16_t*>(out.data()), t->ne[0]);
         return out;
     }
 
-    MultiArray joinLayers(const std::vector<ggml_tensor*>& perLayer) const {
+    MultiArray joinLayers(const std::vector<ggml_tensor*>& perLayer, std::int64_t index) const {
         MultiArray out({1, config_.kvCacheWidth(), 1, 1}, MultiArrayDataType::float16);
         auto* target = static_cast<ggml_fp16_t*>(out.data());
-        for (std::size_t l = 0; l < perLayer.size(); ++l)
-            ggml_fp32_to_fp16_row(static_cast<const float*>(perLayer[l]->data), target + l * config_.width,
-                                  config_.width);
+        for (std::size_t l = 0; l < perLayer.size(); ++l) {
+            const auto* column = reinterpret_cast<const float*>(static_cast<const char*>(perLayer[l]->data) +
+                                                                index * perLayer[l]->nb[1]);
+            ggml_fp32_to_fp16_row(column, target + l * config_.width, config_.width);
+        }
         return out;
     }
 
@@ -256,6 +309,10 @@ class TextDecoderNetwork final : public Network {
     mutable std::list<std::shared_ptr<const CrossAttentionEntry>> cache_;
     mutable std::size_t inFlight_ = 0;     // guarded by cacheMutex_
     mutable std::size_t peakInFlight_ = 0; // guarded by cacheMutex_
+    mutable std::mutex batchMutex_;
+    mutable std::condition_variable batchTurn_;
+    mutable std::vector<StepRequest*> waiting_; // steps no batch has taken yet; guarded by batchMutex_
+    mutable int batchesRunning_ = 0;            // guarded by batchMutex_
 };
 
 } // namespace

@@ -9,6 +9,8 @@
 #include <cmath>
 #include <gtest/gtest.h>
 #include <numbers>
+#include <thread>
+#include <tuple>
 
 namespace velnote::platform::ml {
 namespace {
@@ -198,6 +200,81 @@ TEST_F(NetworksTest, CachedOneTokenDecodingEqualsTheFullSequencePass) {
                 alignment[t] += full.crossWeights[head.layer][p][head.head][t] / 2.0;
         EXPECT_LT(maxDifference(steps.alignment[p], alignment), 2e-3) << "position " << p;
     }
+}
+
+TEST_F(NetworksTest, ConcurrentWindowsEachGetTheirOwnSteps) {
+    // One thread per prediction lets at most two batches compute at once, so eight windows
+    // decoding side by side are computed in shared batches.
+    const TextDecoderConfig c = testing::tinyDecoder();
+    writeRandomModel(dir_ / "Decoder.mlmodelc", c, 11);
+    const auto model = Model::load(dir_ / "Decoder.mlmodelc", basalith::ComputeUnits::all, {.threads = 1});
+    struct Window {
+        std::vector<int> tokens;
+        MultiArray encoderOutput;
+        StepResult alone;
+        StepResult together;
+    };
+    std::vector<Window> windows;
+    for (std::uint32_t w = 0; w < 8; ++w) {
+        const auto encoder = noise(12 * 5, 100 + w, 1.0f);
+        std::vector<int> tokens;
+        for (std::uint32_t p = 0; p < 6; ++p)
+            tokens.push_back(static_cast<int>((w * 7 + p * 5) % 23));
+        windows.push_back({tokens, halves({1, 12, 1, 5}, {encoder.begin(), encoder.end()}), {}, {}});
+        windows.back().alone = decodeStepByStep(*model, c, tokens, windows.back().encoderOutput);
+    }
+    {
+        std::vector<std::jthread> threads;
+        for (auto& window : windows)
+            threads.emplace_back(
+                [&] { window.together = decodeStepByStep(*model, c, window.tokens, window.encoderOutput); });
+    }
+    for (std::size_t w = 0; w < windows.size(); ++w) {
+        for (std::size_t p = 0; p < windows[w].tokens.size(); ++p) {
+            const auto& [alone, together] = std::tie(windows[w].alone, windows[w].together);
+            EXPECT_LT(maxDifference(alone.logits[p], together.logits[p]), 1e-2)
+                << "window " << w << " step " << p;
+            EXPECT_LT(maxDifference(alone.keys[p].front(), together.keys[p].front()), 1e-2) << "window " << w;
+            EXPECT_LT(maxDifference(alone.alignment[p], together.alignment[p]), 1e-3) << "window " << w;
+        }
+    }
+}
+
+TEST_F(NetworksTest, ClosedCacheSlotsWeighNothingWhateverTheyHold) {
+    const TextDecoderConfig c = testing::tinyDecoder();
+    const auto model = make(c, "Decoder.mlmodelc");
+    const std::int64_t e = c.kvCacheWidth(), s = c.kvCacheLength;
+    const auto encoder = noise(12 * 5, 3, 1.0f);
+    // Slot 3 is this step's own; slot 2 is closed between open ones, slots 4 to 7 after them.
+    const auto step = [&](std::uint32_t garbageSeed, const std::vector<double>& padding) {
+        const auto cached = noise(static_cast<std::size_t>(e * s), 5, 1.0f);
+        const auto garbage = noise(static_cast<std::size_t>(e * s), garbageSeed, 50.0f);
+        std::vector<double> keys(cached.begin(), cached.end()), values = keys;
+        for (std::int64_t ch = 0; ch < e; ++ch)
+            for (std::int64_t slot = 0; slot < s; ++slot)
+                if (padding[static_cast<std::size_t>(slot)] != 0) {
+                    keys[static_cast<std::size_t>(ch * s + slot)] =
+                        garbage[static_cast<std::size_t>(ch * s + slot)];
+                    values[static_cast<std::size_t>(ch * s + slot)] =
+                        -garbage[static_cast<std::size_t>(ch * s + slot)];
+                }
+        return reference::values(
+            model
+                ->predict({{"input_ids", ints({1}, {7})},
+                           {"cache_length", ints({1}, {3})},
+                           {"key_cache", halves({1, e, 1, s}, keys)},
+                           {"value_cache", halves({1, e, 1, s}, values)},
+                           {"kv_cache_update_mask", ints({1, s}, {0, 0, 0, 1, 0, 0, 0, 0})},
+                           {"encoder_output_embeds", halves({1, 12, 1, 5}, {encoder.begin(), encoder.end()})},
+                           {"decoder_key_padding_mask", halves({1, s}, padding)}})
+                .at("logits"));
+    };
+    const std::vector<double> gap = {0, 0, -10000, 0, -10000, -10000, -10000, -10000};
+    EXPECT_EQ(step(1, gap), step(2, gap));
+    // Every slot closed: the step still answers.
+    const std::vector<double> closed(static_cast<std::size_t>(s), -10000.0);
+    for (const double logit : step(1, closed))
+        EXPECT_TRUE(std::isfinite(logit));
 }
 
 TEST_F(NetworksTest, ContextPrefillIsTheDecodersCacheOfThePromptStartWithoutAudio) {
