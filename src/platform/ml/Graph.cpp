@@ -62,13 +62,13 @@ double estimatedWork(ggml_cgraph* graph) {
     return work;
 }
 
-// Each thread joins every node's barrier, so a small graph (a test model, one decoder step) runs
-// faster on fewer threads, and much faster when the machine is busy and a waiting thread may not
-// be scheduled: on 8 cores loaded with about 20 runnable processes, a base-size decoder step took
-// 24 ms on 1 thread, 45 ms on 2 and 1.8 s on 4. A step is bound by memory rather than arithmetic
-// anyway. 50 million operations per thread give a base-size step 2 threads and keep an encoder
-// pass on all of them.
-constexpr double kWorkPerThread = 5e7;
+// Each thread joins every node's barrier, so a small graph (a test model) runs faster on fewer
+// threads, and much faster when the machine is busy and a waiting thread may not be scheduled. 25
+// million operations per thread give a base-size decoder step 3 threads (measured: about 12 ms on
+// 1 thread, 6 ms on 2 to 4): the steps a window decodes alone after its neighbours finished are
+// what a long transcription waits for at the end. With 50 million the truncated count came to
+// a single thread. Concurrent computations split the processors besides (see below).
+constexpr double kWorkPerThread = 2.5e7;
 
 // The computations running at once in this process share the processors. ggml's threads wait for
 // each other at every node by spinning, so computations that each take every processor slow each
