@@ -99,4 +99,8 @@ std::future<void> SessionListController::deleteSession(const fs::path& sessionDi
     return runAction([this, sessionDir] { actions_.deleteSession(sessionDir); });
 }
 
+std::future<void> SessionListController::pushSnapshotsNow() {
+    return runAction([this] { pushSnapshots(SnapshotPush::forced); });
+}
+
 } // namespace velnote

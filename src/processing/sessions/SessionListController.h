@@ -53,6 +53,9 @@ class SessionListController {
     std::future<void> closeSession(const std::filesystem::path& sessionDir, SessionMedia media);
     std::future<void> openSavedSession(const std::filesystem::path& sessionDir);
     std::future<void> deleteSession(const std::filesystem::path& sessionDir);
+    // A forced publication of every snapshot (the session monitor's refresh); ready once it is
+    // published, or found equal to what was.
+    std::future<void> pushSnapshotsNow();
 
     // The nightly run: the nightly-only scan of the working folder with its drain, then the
     // speech-result cache trimmed to 500 MiB; `finished` runs on the main thread afterwards.
