@@ -2,11 +2,15 @@
 
 #include "context/live/summary/LiveSummaryActor.h"
 #include "context/screen/ScreenCaptureService.h"
+#include "platform/notifications/FileManagerReveal.h"
+#include "processing/queue/ProcessingQueue.h"
 #include "speech/SpeechBackends.h"
 #include "speech/live/LiveSummaryTranscriptSink.h"
 #include "speech/live/RealtimeTranscriptionActor.h"
 #include "summary/service/LocalSummarizationService.h"
 #include "ui/picker/QtRegionPicker.h"
+#include "ui/monitor/RetryProviderSelectionWindowController.h"
+#include "ui/monitor/SessionMonitorWindowController.h"
 #include "ui/settings/SettingsWindows.h"
 
 namespace velnote {
@@ -51,6 +55,29 @@ class LiveSummaryTranscriptForwarder final : public LiveSummaryTranscriptSink {
 
 } // namespace
 
+namespace {
+
+void installSessionMonitor(ServiceInstallContext& context) {
+    ShellWindows& windows = context.windows;
+    context.windows.sessionMonitor =
+        std::make_shared<SessionMonitorWindowController>(SessionMonitorModel::Dependencies{
+            .services =
+                std::make_shared<QueueSessionMonitorServices>(ProcessingQueue::shared(), context.sessionList),
+            .openRetryDialog = &RetryProviderSelectionWindowController::open,
+            // Looked up at each click: the preview's own installer may replace the slot.
+            .showSummary =
+                [&windows](const SessionStatusSnapshot& session, const SummaryVersion& version) {
+                    windows.summaryPreview->show(session, version);
+                },
+            .revealFolder =
+                [](const std::filesystem::path& folder) {
+                    platform::FileManagerReveal::openWithDefaultApplication(folder);
+                },
+        });
+}
+
+} // namespace
+
 void installServices(ServiceInstallContext& context) {
     // One line per subsystem that provides a service, in any order (none depends on another here).
     // Still to come: the other live services of a recording (into context.recording) and the
@@ -67,6 +94,7 @@ void installServices(ServiceInstallContext& context) {
     context.recording.screenCapture = screen.monitors;
     context.recording.displays = screen.displays;
     context.recording.regionPicker = std::make_shared<QtRegionPicker>(); // the capture-region overlay
+    installSessionMonitor(context);
 }
 
 } // namespace velnote

@@ -3,7 +3,11 @@
 #include "app/shell/ShellWindows.h"
 #include "capture/controller/AudioCaptureManager.h"
 
+#include <functional>
+
 namespace velnote {
+
+class SessionListController;
 
 // What the subsystems that provide services to the running application fill in at launch.
 struct ServiceInstallContext {
@@ -13,6 +17,9 @@ struct ServiceInstallContext {
     RecordingServices& recording;
     // The windows the tray menu and the notifications open; each starts as a stand-in.
     ShellWindows& windows;
+    // The snapshots and folder actions on the processing queue, made on first use (after the
+    // instance lock); only to be called once the application runs.
+    std::function<SessionListController&()> sessionList;
 };
 
 // The install point: runs once on the main thread, after the main loop is bound and before the

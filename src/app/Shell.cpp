@@ -133,9 +133,6 @@ int runShell(QApplication& application) {
 
     ShellWindows windows = ShellWindows::standIns();
     RecordingServices recordingServices;
-    ServiceInstallContext installs{recordingServices, windows};
-    installServices(installs);
-
     QtApplicationHost host;
     LazyMicDetection micDetection;
     // Never destroyed, like the processing queue whose completion notifier posts through it.
@@ -167,6 +164,8 @@ int runShell(QApplication& application) {
         }
         return *sessions;
     };
+    ServiceInstallContext installs{recordingServices, windows, sessionList};
+    installServices(installs);
 
     AppDelegate delegate({
         .application = &host,

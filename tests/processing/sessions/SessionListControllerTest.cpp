@@ -166,6 +166,15 @@ TEST_F(SessionListControllerTest, ASlowSnapshotBuildDoesNotHoldTheQueue) {
     EXPECT_EQ(snapshots_[0].dirName, "2025-01-30T08-00-00Z");
 }
 
+TEST_F(SessionListControllerTest, AForcedPushIsReadyOnceItsPublicationIsHandedToMain) {
+    queue_->start(base_, [this] { return ResolvedDirectory{.url = saved_}; }).get();
+    testing::makeSession(saved_ / "2025-01-30T08-00-00Z", clock_);
+    controller_->pushSnapshotsNow().get();
+    main_.runPending(); // the publication was posted before the future became ready
+    ASSERT_EQ(snapshots_.size(), 1u);
+    EXPECT_EQ(snapshots_[0].dirName, "2025-01-30T08-00-00Z");
+}
+
 TEST_F(SessionListControllerTest, ReopeningAMissingFolderThrowsToTheCaller) {
     queue_->start(base_, [this] { return ResolvedDirectory{.url = saved_}; }).get();
     EXPECT_THROW(controller_->openSavedSession(saved_ / "gone").get(), platform::DomainError);

@@ -181,6 +181,11 @@ void SessionMonitorModel::view(const SessionStatusSnapshot& snapshot) {
     deps_.showSummary(snapshot, latest);
 }
 
+void SessionMonitorModel::viewVersion(const SessionStatusSnapshot& snapshot, const SummaryVersion& version) {
+    if (deps_.showSummary)
+        deps_.showSummary(snapshot, version);
+}
+
 void SessionMonitorModel::reveal(const SessionStatusSnapshot& snapshot) {
     if (deps_.revealFolder)
         deps_.revealFolder(snapshot.id);

@@ -39,18 +39,18 @@ class SessionMonitorModel {
     };
 
     struct Dependencies {
-        AppState* appState = nullptr;                     // AppState::shared()
-        std::shared_ptr<SessionMonitorServices> services; // required
-        RetryPreparation::Dependencies retry;             // settings and keychain of the retry
-        const KeychainHelper* keychain = nullptr;         // saves a typed OpenRouter key; nullptr = keyring
-        const platform::Clock* clock = nullptr;           // nullptr = the system clock
+        AppState* appState = nullptr;                       // AppState::shared()
+        std::shared_ptr<SessionMonitorServices> services{}; // required
+        RetryPreparation::Dependencies retry{};             // settings and keychain of the retry
+        const KeychainHelper* keychain = nullptr;           // saves a typed OpenRouter key; nullptr = keyring
+        const platform::Clock* clock = nullptr;             // nullptr = the system clock
         // Opens a retry dialog; the handler runs when the user confirms it. Required for retries.
         std::function<void(RetryWindowInput, std::function<void(RetryProviderSelectionState)>)>
-            openRetryDialog;
+            openRetryDialog{};
         // Opens the summary preview of one version. Required for View.
-        std::function<void(const SessionStatusSnapshot&, const SummaryVersion&)> showSummary;
+        std::function<void(const SessionStatusSnapshot&, const SummaryVersion&)> showSummary{};
         // Shows the folder in the file manager. Required for reveal.
-        std::function<void(const std::filesystem::path&)> revealFolder;
+        std::function<void(const std::filesystem::path&)> revealFolder{};
     };
 
     explicit SessionMonitorModel(Dependencies dependencies);
@@ -91,8 +91,13 @@ class SessionMonitorModel {
     // Every filter back to its initial value, and refilter (also when nothing changed).
     void resetFilters();
 
+    AppState& appState() { return appState_; }
+
     // --- Row actions ---
+    // The latest summary ("summary.md", dated now, no run configuration).
     void view(const SessionStatusSnapshot& snapshot);
+    // A version chosen in the row's version menu.
+    void viewVersion(const SessionStatusSnapshot& snapshot, const SummaryVersion& version);
     void reveal(const SessionStatusSnapshot& snapshot);
     // Drops a pending session from the list at once and from the queue's pending list.
     void remove(const SessionStatusSnapshot& snapshot);

@@ -3,9 +3,11 @@
 #include "platform/concurrency/ThreadPool.h"
 #include "session/folder/SessionLock.h"
 #include "session/folder/SessionMetadataStore.h"
+#include "session/l10n/L10n.h"
 #include "session/support/FakeSecretStore.h"
 #include "support/TempDir.h"
 #include "ui/monitor/core/SessionMonitorModel.h"
+#include "ui/monitor/support/FakeSessionMonitorServices.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
@@ -14,50 +16,6 @@
 namespace velnote {
 namespace {
 namespace fs = std::filesystem;
-
-// Records each call and keeps its completion until the test finishes it.
-class FakeServices final : public SessionMonitorServices {
-  public:
-    void pushSnapshots(Done done) override { record("push", {}, std::move(done)); }
-    void stopProcessing(const fs::path& dir, Done done) override { record("stop", dir, std::move(done)); }
-    void removePending(const fs::path& dir, Done done) override { record("remove", dir, std::move(done)); }
-    void openSavedSession(const fs::path& dir, std::function<void(bool)> done) override {
-        record("open", dir, [this, done] { done(openSucceeds); });
-    }
-    void deleteSession(const fs::path& dir, Done done) override { record("delete", dir, std::move(done)); }
-    void closeSession(const fs::path& dir, SessionMedia media, Done done) override {
-        record(media == SessionMedia::remove ? "close-media" : "close", dir, std::move(done));
-    }
-    void retryFailed(const fs::path& dir, Done done) override { record("retry", dir, std::move(done)); }
-
-    // Finishes the oldest open call of that name.
-    void finish(const std::string& name) {
-        for (auto it = open.begin(); it != open.end(); ++it) {
-            if (it->first == name) {
-                auto done = std::move(it->second);
-                open.erase(it);
-                done();
-                return;
-            }
-        }
-        FAIL() << "no open " << name;
-    }
-    std::size_t count(const std::string& name) const {
-        return static_cast<std::size_t>(std::count(calls.begin(), calls.end(), name));
-    }
-
-    std::vector<std::string> calls;
-    std::vector<fs::path> dirs;
-    std::vector<std::pair<std::string, Done>> open;
-    bool openSucceeds = true;
-
-  private:
-    void record(std::string name, const fs::path& dir, Done done) {
-        calls.push_back(name);
-        dirs.push_back(dir);
-        open.emplace_back(std::move(name), std::move(done));
-    }
-};
 
 class RecordingAlerts final : public ErrorAlertPresenter {
   public:
@@ -114,7 +72,8 @@ class SessionMonitorModelTest : public ::testing::Test {
     std::shared_ptr<RecordingAlerts> alerts_ = std::make_shared<RecordingAlerts>();
     std::shared_ptr<testing::FakeSecretStore> secrets_ = std::make_shared<testing::FakeSecretStore>();
     KeychainHelper keychain_{secrets_};
-    std::shared_ptr<FakeServices> services_ = std::make_shared<FakeServices>();
+    std::shared_ptr<testing::FakeSessionMonitorServices> services_ =
+        std::make_shared<testing::FakeSessionMonitorServices>();
     std::vector<RetryWindowInput> dialogs_;
     std::vector<std::function<void(RetryProviderSelectionState)>> confirms_;
     std::vector<std::pair<fs::path, SummaryVersion>> shown_;
@@ -287,7 +246,9 @@ TEST_F(SessionMonitorModelTest, UnreadableFileOpensFromTheSettingsAndConfirmRepo
     confirms_[0](RetryProviderSelectionState::assemble(dialogs_[0].values));
     EXPECT_TRUE(services_->calls.empty()); // nothing queued
     ASSERT_EQ(alerts_->messages.size(), 1u);
-    EXPECT_EQ(alerts_->messages[0], "リトライ設定の保存に失敗しました。もう一度お試しください。");
+    EXPECT_EQ(alerts_->messages[0],
+              L10n::localized("L10n.SessionMonitor.retryMetadataUpdateFailed",
+                              "リトライ設定の保存に失敗しました。もう一度お試しください。"));
     std::ifstream in(dir / "session.json");
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "{ not json");
 }

@@ -1,0 +1,34 @@
+#pragma once
+
+// Small pieces the monitor's widgets share: localized texts as QString, the status colours, and
+// the capsule and mini-button looks.
+
+#include "ui/monitor/core/SessionRowFormatting.h"
+
+#include <QColor>
+#include <QString>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+class QLabel;
+class QPushButton;
+class QWidget;
+
+namespace velnote {
+
+QString l10n(const char* key, const char* english);
+QString qs(const std::string& text);
+
+// The colour of a tone in `widget`'s palette: fixed system-like hues, and the palette's secondary
+// text colour (faint: at 40 %).
+QColor toneColor(StatusTone tone, const QWidget& widget);
+// "rgba(r, g, b, a)" for style sheets.
+QString cssColor(const QColor& color);
+
+// A text on a tinted capsule (status badge, tags).
+void styleCapsule(QLabel& label, const QColor& text, const QColor& background, int pointSize, int weight);
+// A small bordered button; `color` tints its text when valid.
+QPushButton* miniButton(const QString& text, QWidget* parent, QColor color = {});
+
+} // namespace velnote
