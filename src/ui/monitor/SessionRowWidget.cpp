@@ -134,6 +134,9 @@ void SessionRowWidget::buildHeader() {
     nameBlock->addLayout(nameLine);
     subtitle_ = coloured(smallLabel({}, this, 0.85), toneColor(StatusTone::secondary, *this));
     subtitle_->setObjectName(QStringLiteral("subtitle"));
+    // Names and headlines are data: never read as markup.
+    subtitle_->setTextFormat(Qt::PlainText);
+    name_->setTextFormat(Qt::PlainText);
     nameBlock->addWidget(subtitle_);
     header->addLayout(nameBlock, 1);
 
@@ -333,7 +336,8 @@ void SessionRowWidget::renderViewControl() {
     QMenu* menu = viewMenu_->menu();
     menu->clear();
     for (const SummaryVersion& version : model_.summaryVersions()) {
-        QAction* item = menu->addAction(qs(version.label()));
+        // "&" in a model name is text, not a mnemonic.
+        QAction* item = menu->addAction(qs(version.label()).replace(QLatin1Char('&'), QStringLiteral("&&")));
         connect(item, &QAction::triggered, this, [this, version] {
             if (actions_.onViewVersion)
                 actions_.onViewVersion(version);

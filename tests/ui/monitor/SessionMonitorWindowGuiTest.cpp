@@ -156,6 +156,7 @@ TEST_F(SessionMonitorWindowGuiTest, ExpandedRowShowsDetailsAndTheVersionMenu) {
     auto snapshot = snapshotAt(dir);
     snapshot.hasLock = true;
     snapshot.summary.error = " ";
+    snapshot.summaryHeadline = "<b>Plan</b>";
     state().setExpandedSessionID(dir); // as a failure notification does before showing the window
     state().setSessionSnapshots({snapshot});
     controller_->show();
@@ -174,6 +175,9 @@ TEST_F(SessionMonitorWindowGuiTest, ExpandedRowShowsDetailsAndTheVersionMenu) {
     ASSERT_EQ(shown_.size(), 1u);
     EXPECT_FALSE(shown_[0].isLatest);
     EXPECT_NE(row->findChild<QLabel*>("lockLine"), nullptr);
+    auto* subtitle = row->findChild<QLabel*>("subtitle");
+    EXPECT_EQ(subtitle->textFormat(), Qt::PlainText); // a headline is never read as markup
+    EXPECT_EQ(subtitle->text().toStdString(), "<b>Plan</b>");
     row->toggleExpanded();
     EXPECT_FALSE(row->findChild<QWidget*>("details")->isVisibleTo(row));
 }
