@@ -1,5 +1,8 @@
 #include "ui/monitor/core/SessionListFilter.h"
 
+#include "platform/text/CaseMapping.h"
+#include "session/config/SummaryProvider.h"
+
 #include <gtest/gtest.h>
 
 namespace velnote {
@@ -31,8 +34,10 @@ TEST(SessionListFilterTest, SearchTextHoldsEveryPartLowerCased) {
     auto s = session("2025-01-31T09-15-00Z", "Medium", "openrouter", StepStatus::failed);
     s.summaryHeadline = "Budget REVIEW";
     s.config.summary.promptKey = "worklog";
-    EXPECT_EQ(SessionListFilter::searchableText(s), "2025-01-31t09-15-00z budget review failed medium "
-                                                    "openrouter api work log writer done skipped failed");
+    // The provider's label as the catalogue gives it.
+    const std::string openRouter = platform::lowercased(label(SummaryProvider::openRouter));
+    EXPECT_EQ(SessionListFilter::searchableText(s), "2025-01-31t09-15-00z budget review failed medium " +
+                                                        openRouter + " work log writer done skipped failed");
     s.summaryHeadline.reset();
     s.config.summary.promptKey = "custom";
     s.config.summary.provider = "mystery";

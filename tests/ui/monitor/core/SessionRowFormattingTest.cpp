@@ -1,5 +1,7 @@
 #include "ui/monitor/core/SessionRowFormatting.h"
 
+#include "session/config/SummaryProvider.h"
+
 #include <gtest/gtest.h>
 #include <limits>
 
@@ -108,8 +110,8 @@ TEST(SessionRowFormattingTest, SummaryTextByProvider) {
         {"", "x", std::nullopt, "Disabled"},
         {" ", std::nullopt, std::nullopt, " "},
         {"ollama", "llama3", std::nullopt, "Ollama · llama3"},
-        {"openrouter", std::nullopt, std::nullopt, "OpenRouter API"},
-        {"openrouter", "", std::nullopt, "OpenRouter API · "},
+        {"openrouter", std::nullopt, std::nullopt, label(SummaryProvider::openRouter)},
+        {"openrouter", "", std::nullopt, label(SummaryProvider::openRouter) + " · "},
         {"openai", "gpt", "https://h", "OpenAI API · gpt · https://h"},
         {"claude_cli", std::nullopt, std::nullopt, "Claude CLI · Model: Auto"},
         {"copilot_cli", " gpt-5 ", std::nullopt, "GitHub Copilot CLI · Model: gpt-5"},
