@@ -8,9 +8,9 @@
 #include "speech/live/LiveSummaryTranscriptSink.h"
 #include "speech/live/RealtimeTranscriptionActor.h"
 #include "summary/service/LocalSummarizationService.h"
-#include "ui/picker/QtRegionPicker.h"
 #include "ui/monitor/RetryProviderSelectionWindowController.h"
 #include "ui/monitor/SessionMonitorWindowController.h"
+#include "ui/picker/QtRegionPicker.h"
 #include "ui/settings/SettingsWindows.h"
 
 namespace velnote {
