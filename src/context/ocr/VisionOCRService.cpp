@@ -13,17 +13,6 @@
 namespace velnote {
 namespace {
 
-std::vector<std::string> userDictionaryWords() {
-    std::vector<std::string> words;
-    for (const UserDictionaryEntry& entry : UserDictionaryStore::loadEntries()) {
-        for (const std::string* text : {&entry.wrong, &entry.correct}) {
-            if (!text->empty())
-                words.push_back(*text);
-        }
-    }
-    return words;
-}
-
 std::optional<platform::GrayImage> pixelsOf(const platform::RgbImage* image) {
     return image != nullptr ? OCRService::extractPixels(*image) : std::nullopt;
 }
@@ -39,7 +28,19 @@ DefaultVisionOCRService::DefaultVisionOCRService(VisionOCRDependencies dependenc
     if (!deps_.effectiveInputLanguage)
         deps_.effectiveInputLanguage = &DefaultVisionOCRService::effectiveOCRInputLanguage;
     if (!deps_.customWords)
-        deps_.customWords = &userDictionaryWords;
+        deps_.customWords = [] { return customWordsOf(UserDictionaryStore::loadEntries()); };
+}
+
+std::vector<std::string>
+DefaultVisionOCRService::customWordsOf(const std::vector<UserDictionaryEntry>& entries) {
+    std::vector<std::string> words;
+    for (const UserDictionaryEntry& entry : entries) {
+        for (const std::string* text : {&entry.wrong, &entry.correct}) {
+            if (!text->empty())
+                words.push_back(*text);
+        }
+    }
+    return words;
 }
 
 DefaultVisionOCRService& DefaultVisionOCRService::shared() {

@@ -3,6 +3,7 @@
 #include "context/ocr/OCRTypes.h"
 #include "platform/image/RgbImage.h"
 #include "platform/ocr/TextRecognizer.h"
+#include "session/settings/UserDictionaryStore.h"
 
 #include <cstdint>
 #include <functional>
@@ -72,6 +73,10 @@ class DefaultVisionOCRService final : public VisionOCRServiceProtocol {
     // "inputLanguage" setting, else none. Reads AppState on the main thread: never call it from a
     // job the main thread waits for.
     static std::optional<std::string> effectiveOCRInputLanguage();
+
+    // The recogniser's custom words of a user dictionary: each entry's wrong and then its correct
+    // text, in order, empty texts left out.
+    static std::vector<std::string> customWordsOf(const std::vector<UserDictionaryEntry>& entries);
 
     // The recogniser's lines of the preprocessed image, each box cut to the image. Empty when
     // `stop` is requested before or during the work.
