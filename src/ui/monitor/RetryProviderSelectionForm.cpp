@@ -4,8 +4,11 @@
 #include "platform/text/Whitespace.h"
 #include "session/config/PromptCatalog.h"
 #include "session/config/SummaryProvider.h"
+#include "session/keychain/KeychainHelper.h"
 #include "session/l10n/L10n.h"
 #include "summary/context/SummaryChunkingUtils.h"
+#include "ui/controls/IMEDisabledSecureField.h"
+#include "ui/controls/ModelPickerField.h"
 #include "ui/monitor/MonitorWidgets.h"
 #include "ui/theme/AppTheme.h"
 
@@ -235,31 +238,36 @@ void RetryProviderSelectionForm::buildAI() {
         fields_[name] = widget;
         form->addWidget(widget);
     };
-    const auto lineEdit = [&](const char* name, QString placeholder, Text member, bool secret = false) {
+    const auto lineEdit = [&](const char* name, QString placeholder, Text member) {
         auto* edit = new QLineEdit(box);
         edit->setPlaceholderText(placeholder);
-        if (secret) {
-            edit->setEchoMode(QLineEdit::Password);
-            edit->setAttribute(Qt::WA_InputMethodEnabled, false);
-        }
         connect(edit, &QLineEdit::textEdited, this, [this, member](const QString& text) {
             values_.*member = text.toStdString();
             render();
         });
         add(name, edit);
     };
-    // A labelled model field over one of the values.
-    const auto modelField = [&](const char* name, QString labelText, Text member) {
-        auto* field = new QWidget(box);
-        auto* row = new QHBoxLayout(field);
-        row->setContentsMargins(0, 0, 0, 0);
-        row->addWidget(new QLabel(labelText, field));
-        auto* edit = new QLineEdit(field);
-        edit->setObjectName(QStringLiteral("modelEdit"));
-        connect(edit, &QLineEdit::textEdited, this,
-                [this, member](const QString& text) { values_.*member = text.toStdString(); });
-        row->addWidget(edit, 1);
-        add(name, field);
+    // A model picker over one of the values; its fetch runs on a worker with the key and address
+    // the dialog held when it was last drawn.
+    const auto modelField = [&](const char* name, QString labelText, Text member, auto fetch) {
+        ModelPickerConfig config{.label = labelText.toStdString(),
+                                 .selectedModel = Binding<std::string>(
+                                     [this, member] { return values_.*member; },
+                                     [this, member](const std::string& value) { values_.*member = value; })};
+        fetch(config);
+        auto* picker = new ModelPickerField(std::move(config), box);
+        pickers_.push_back(picker);
+        add(name, picker);
+    };
+    const auto listOf = [inputs = fetchInputs_](SummaryProvider provider, const char* account) {
+        return [inputs, provider, account](ModelPickerConfig& config) {
+            config.fetchModels = [inputs, provider, account](bool) {
+                const std::string key = account ? KeychainHelper().load(account) : std::string();
+                const std::string baseURL =
+                    provider == SummaryProvider::antigravityCLI ? "" : inputs->baseURL();
+                return RemoteModelFetchService::shared().fetchModels(provider, key, baseURL);
+            };
+        };
     };
     const auto toggle = [&](const char* name, QString text, Flag member) {
         auto* check = new QCheckBox(text, box);
@@ -286,18 +294,32 @@ void RetryProviderSelectionForm::buildAI() {
     });
     localRow->addWidget(localPicker, 1);
     add("localModel", localModel);
+    using P = SummaryProvider;
     modelField("openAIModel", l10n("L10n.Preferences.openAIModel", "OpenAI Model"),
-               &RetryFormValues::providerModel);
-    lineEdit("openRouterKey", l10n("L10n.Common.openRouterAPI", "OpenRouter API Key"),
-             &RetryFormValues::providerAPIKey, true);
+               &RetryFormValues::providerModel, listOf(P::openAI, KeychainHelper::openAIAPIKey));
+    add("openRouterKey",
+        new IMEDisabledSecureField(L10n::localized("L10n.Common.openRouterAPI", "OpenRouter API Key"),
+                                   Binding<std::string>([this] { return values_.providerAPIKey; },
+                                                        [this](const std::string& key) {
+                                                            values_.providerAPIKey = key;
+                                                            fetchInputs_->set(values_);
+                                                        }),
+                                   box));
     modelField("openRouterModel", l10n("L10n.Preferences.openRouterModel", "OpenRouter Model"),
-               &RetryFormValues::providerModel);
+               &RetryFormValues::providerModel, [inputs = fetchInputs_](ModelPickerConfig& config) {
+                   // The key typed here, before it is saved anywhere.
+                   config.fetchModelInfos = [inputs](bool freeOnly) {
+                       return RemoteModelFetchService::shared().fetchOpenRouterModelInfos(inputs->apiKey(),
+                                                                                          freeOnly);
+                   };
+                   config.showFreeOnlyToggle = true;
+               });
     modelField("copilotModel", l10n("L10n.Preferences.copilotModel", "Copilot Model"),
-               &RetryFormValues::providerModel);
+               &RetryFormValues::providerModel, listOf(P::githubCopilotAPI, KeychainHelper::copilotAPIKey));
     modelField("claudeModel", l10n("L10n.Preferences.claudeModel", "Claude Model"),
-               &RetryFormValues::providerModel);
+               &RetryFormValues::providerModel, listOf(P::claudeAPI, KeychainHelper::claudeAPIKey));
     modelField("ollamaModel", l10n("L10n.Preferences.ollamaModel", "Ollama Model"),
-               &RetryFormValues::providerModel);
+               &RetryFormValues::providerModel, listOf(P::ollama, nullptr));
     lineEdit("ollamaServerURL", l10n("L10n.Preferences.ollamaServerURL", "Ollama Server URL"),
              &RetryFormValues::providerBaseURL);
     lineEdit("claudeCLIModel", l10n("L10n.Common.modelName", "Model name (empty for auto)"),
@@ -305,7 +327,7 @@ void RetryProviderSelectionForm::buildAI() {
     lineEdit("copilotCLIModel", l10n("L10n.Common.modelName", "Model name (empty for auto)"),
              &RetryFormValues::copilotCLIModel);
     modelField("antigravityModel", l10n("L10n.Common.modelName", "Model name (empty for auto)"),
-               &RetryFormValues::antigravityCLIModel);
+               &RetryFormValues::antigravityCLIModel, listOf(P::antigravityCLI, nullptr));
     toggle("llamaDirect",
            l10n("L10n.SessionMonitor.llamaDirectSummary",
                 "Try direct summary with Llama.cpp local model; fall "
@@ -478,17 +500,9 @@ void RetryProviderSelectionForm::render() {
     };
     for (const auto& [name, member] : texts)
         setIfDifferent(*static_cast<QLineEdit*>(fields_.at(name)), values_.*member);
-    const std::pair<const char*, Text> models[] = {
-        {"openAIModel", &RetryFormValues::providerModel},
-        {"openRouterModel", &RetryFormValues::providerModel},
-        {"copilotModel", &RetryFormValues::providerModel},
-        {"claudeModel", &RetryFormValues::providerModel},
-        {"ollamaModel", &RetryFormValues::providerModel},
-        {"antigravityModel", &RetryFormValues::antigravityCLIModel},
-    };
-    for (const auto& [name, member] : models)
-        setIfDifferent(*fields_.at(name)->findChild<QLineEdit*>(QStringLiteral("modelEdit")),
-                       values_.*member);
+    fetchInputs_->set(values_);
+    for (ModelPickerField* picker : pickers_)
+        picker->refresh();
     select(*fields_.at("localModel")->findChild<QComboBox*>(QStringLiteral("picker")), values_.localModel);
     static_cast<QCheckBox*>(fields_.at("llamaDirect"))
         ->setChecked(values_.preferDirectSummaryForLlamaCppLocal);

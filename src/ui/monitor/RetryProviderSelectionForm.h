@@ -5,6 +5,9 @@
 #include <QWidget>
 #include <functional>
 #include <map>
+#include <memory>
+#include <mutex>
+#include <string>
 #include <vector>
 
 class QAbstractButton;
@@ -19,6 +22,32 @@ class QPushButton;
 class QSpinBox;
 
 namespace velnote {
+
+class ModelPickerField;
+
+// What the model pickers' fetches, which run on a worker, read of the dialog: the base URL and
+// the OpenRouter key as the dialog held them when it was last drawn or edited.
+class RetryFetchInputs {
+  public:
+    void set(const RetryFormValues& values) {
+        std::lock_guard lock(mutex_);
+        baseURL_ = values.providerBaseURL;
+        apiKey_ = values.providerAPIKey;
+    }
+    std::string baseURL() const {
+        std::lock_guard lock(mutex_);
+        return baseURL_;
+    }
+    std::string apiKey() const {
+        std::lock_guard lock(mutex_);
+        return apiKey_;
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::string baseURL_;
+    std::string apiKey_;
+};
 
 // The form of the retry dialog: a note, the start step, speech transcription (only when starting
 // from transcription), speaker diarization (not when starting from the summary), the nightly-batch
@@ -68,6 +97,8 @@ class RetryProviderSelectionForm final : public QWidget {
     std::vector<std::string> providerValues_;
     // Provider fields by object name, shown by the provider chosen.
     std::map<std::string, QWidget*> fields_;
+    std::vector<ModelPickerField*> pickers_;
+    std::shared_ptr<RetryFetchInputs> fetchInputs_ = std::make_shared<RetryFetchInputs>();
     QComboBox* promptMode_ = nullptr;
     QComboBox* promptPreset_ = nullptr;
     QPlainTextEdit* presetContent_ = nullptr;

@@ -89,6 +89,11 @@ TEST_F(RetryDialogGuiTest, RetryHandsBackTheValuesOnceAfterClosingAndCancelHands
     form.providerButton("local")->click();
     QTest::keyClicks(static_cast<QLineEdit*>(form.field("localModelPath")), "  ");
     EXPECT_TRUE(form.field("localModel")->isVisibleTo(&form)); // a blank path still shows the picker
+    form.providerButton("openrouter")->click();
+    auto* key = static_cast<QLineEdit*>(form.field("openRouterKey"));
+    EXPECT_EQ(key->echoMode(), QLineEdit::Password);
+    QTest::keyClicks(key, "sk-typed");
+    EXPECT_TRUE(form.field("openRouterModel")->isVisibleTo(&form));
     form.providerButton("copilot_cli")->click();
     EXPECT_EQ(cliModel->text().toStdString(), "gpt-5"); // kept across switches
 
@@ -102,6 +107,7 @@ TEST_F(RetryDialogGuiTest, RetryHandsBackTheValuesOnceAfterClosingAndCancelHands
     EXPECT_EQ(confirmed_[0].providerRawValue, "copilot_cli");
     EXPECT_EQ(confirmed_[0].cliModel, "gpt-5");
     EXPECT_EQ(confirmed_[0].localModelPath, "  ");
+    EXPECT_EQ(confirmed_[0].providerAPIKey, "sk-typed"); // a hidden field is handed back too
     EXPECT_EQ(confirmed_[0].startStep, RetryStartStep::summary);
     EXPECT_TRUE(second.isVisible()); // the other dialog stays
 
