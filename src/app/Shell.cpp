@@ -25,6 +25,7 @@
 #include "session/VelnoteLogger.h"
 #include "session/folder/SessionDirectoryResolver.h"
 #include "speech/cache/SpeechResultCache.h"
+#include "ui/recording/RecordingFloatingWindowController.h"
 #include "ui/shell/MenuBarController.h"
 #include "ui/shell/MicDetectionAdapter.h"
 #include "ui/shell/QtApplicationHost.h"
@@ -206,8 +207,9 @@ int runShell(QApplication& application) {
                 });
                 menuBar->setup();
             },
-        // The recording panel's controller, when its subsystem installed one, is held by `windows`.
-        .attachRecordingWindow = [] {},
+        // The recording panel follows the recording state by itself; `windows` keeps it alive.
+        .attachRecordingWindow =
+            [&] { windows.recordingWindow = std::make_shared<RecordingFloatingWindowController>(); },
         .startProcessingQueue = [&] { startProcessingQueue(sessionList()); },
         .scheduleNightlyBatch =
             [&] {

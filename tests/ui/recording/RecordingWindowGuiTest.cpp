@@ -1,0 +1,330 @@
+#include "app/state/support/AppStateFixture.h"
+#include "ui/recording/RecordingFloatingWindowController.h"
+#include "ui/shell/support/QtTestApp.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QTest>
+#include <QTextBrowser>
+#include <gtest/gtest.h>
+
+namespace velnote {
+namespace {
+
+using namespace std::chrono_literals;
+
+bool drawsSomething(QWidget& widget) {
+    const QImage shot = widget.grab().toImage();
+    for (int y = 0; y < shot.height(); y += 3) {
+        for (int x = 0; x < shot.width(); x += 3) {
+            if (shot.pixel(x, y) != shot.pixel(0, 0)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+class RecordingWindowGuiTest : public testing::AppStateFixture {
+  protected:
+    void SetUp() override { testing::qtTestApp(); }
+
+    RecordingFloatingWindowController& controller() {
+        if (!controller_) {
+            RecordingFloatingWindowController::Dependencies dependencies;
+            dependencies.state = &state();
+            dependencies.settings = &settings_;
+            dependencies.screens = [] {
+                return std::vector<PanelScreen>{
+                    {.frame = {0, 0, 1920, 1080}, .visibleFrame = {0, 0, 1920, 1050}}};
+            };
+            dependencies.view.clock = &clock_;
+            dependencies.view.actions = RecordingWindowActions{
+                .restartMicCapture = [this] { calls.push_back("restartMic"); },
+                .restartSystemAudioCapture = [this] { calls.push_back("restartSys"); },
+                .captureScreenshotOCR = [this] { calls.push_back("ocr"); },
+                .showRegionPicker = [this] { calls.push_back("region"); },
+                .stopRecording = [this] { calls.push_back("stop"); },
+                .showSessionSettings = [this] { calls.push_back("settings"); },
+                .openFolder =
+                    [this](const std::filesystem::path& dir) { calls.push_back("open " + dir.string()); },
+            };
+            controller_ = std::make_unique<RecordingFloatingWindowController>(std::move(dependencies));
+        }
+        return *controller_;
+    }
+    RecordingFloatingView& view() { return *controller().view(); }
+
+    void record() {
+        controller();
+        state().setRecordingState(RecordingState::recording());
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(controller().panel()));
+    }
+    void click(QAbstractButton* button) {
+        ASSERT_TRUE(button->isVisible() && button->isEnabled()) << button->text().toStdString();
+        QTest::mouseClick(button, Qt::LeftButton);
+    }
+    void openSection(std::string_view id) {
+        if (!view().openSectionIds().contains(std::string(id))) {
+            click(view().section(id)->headerButton());
+        }
+    }
+
+    std::vector<std::string> calls;
+    std::unique_ptr<RecordingFloatingWindowController> controller_;
+};
+
+TEST_F(RecordingWindowGuiTest, ThePanelFollowsTheRecordingState) {
+    QWidget& panel = *controller().panel();
+    EXPECT_FALSE(panel.isVisible());
+    EXPECT_FALSE(state().isRecordingFloatingWindowVisible());
+    EXPECT_EQ(panel.windowTitle(), "Velnote");
+    EXPECT_TRUE(panel.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    EXPECT_FALSE(panel.windowFlags().testFlag(Qt::WindowCloseButtonHint));
+
+    struct Step {
+        RecordingState state;
+        bool shown;
+    };
+    for (const Step& step :
+         {Step{RecordingState::starting(), true}, Step{RecordingState::recording(), true},
+          Step{RecordingState::stopping(), false}, Step{RecordingState::idle(), false},
+          Step{RecordingState::starting(), true}, Step{RecordingState::error("failed"), false}}) {
+        state().setRecordingState(step.state);
+        EXPECT_EQ(panel.isVisible(), step.shown);
+        EXPECT_EQ(state().isRecordingFloatingWindowVisible(), step.shown);
+    }
+}
+
+TEST_F(RecordingWindowGuiTest, FirstShowingCentresTheFallbackFrameAndDrawsTheRegularLayout) {
+    record();
+    QWidget& panel = *controller().panel();
+    EXPECT_EQ(panel.size(), QSize(360, 460));
+    if (testing::hasDisplay()) {
+        EXPECT_NE(panel.geometry().topLeft(), QPoint(0, 0));
+    }
+    EXPECT_TRUE(view().sectionArea()->isVisible());
+    EXPECT_FALSE(view().compactArea()->isVisible());
+    EXPECT_TRUE(view().header()->dot()->isVisible());
+    EXPECT_TRUE(view().header()->statusLine()->isVisible());
+    EXPECT_TRUE(drawsSomething(panel));
+}
+
+TEST_F(RecordingWindowGuiTest, OpenSectionsAreRememberedAndDecideWhatAppStatePublishes) {
+    controller();
+    state().setRecordingState(RecordingState::starting());
+    // Starting: the panel shows, but nothing is published yet.
+    state().updateInputLevels(0.5, 0.5);
+    EXPECT_EQ(state().micInputLevel(), 0);
+    EXPECT_EQ(view().openSectionIds(), (std::set<std::string>{"volume"}));
+    EXPECT_TRUE(view().audio()->isVisible());
+    EXPECT_FALSE(view().transcript()->isVisible());
+
+    state().setRecordingState(RecordingState::recording());
+    state().updateInputLevels(0.5, 0.25);
+    EXPECT_GT(state().micInputLevel(), 0);
+    state().updateLiveTranscriptLines({"[00:01] hello"});
+    EXPECT_TRUE(state().liveTranscriptLines().empty()); // the transcript section is closed
+
+    openSection("transcription");
+    EXPECT_EQ(state().liveTranscriptLines(), (std::vector<std::string>{"[00:01] hello"}));
+    EXPECT_EQ(settings_.string("recordingFloatingOpenSections"), "transcription,volume");
+    click(view().section("volume")->headerButton());
+    click(view().section("transcription")->headerButton());
+    EXPECT_EQ(settings_.string("recordingFloatingOpenSections"), "");
+
+    // Hiding the panel tells AppState that nothing is on screen.
+    openSection("summary");
+    state().setRecordingState(RecordingState::stopping());
+    state().updateLiveSummary("# later");
+    EXPECT_EQ(state().liveSummary(), "");
+}
+
+TEST_F(RecordingWindowGuiTest, AStoredSectionStringWithForeignIdsOpensOnlyKnownSections) {
+    settings_.set("recordingFloatingOpenSections", ",summary,,Volume");
+    record();
+    EXPECT_EQ(view().openSectionIds(), (std::set<std::string>{"Volume", "summary"}));
+    EXPECT_TRUE(view().summary()->isVisible());
+    EXPECT_FALSE(view().audio()->isVisible());
+}
+
+TEST_F(RecordingWindowGuiTest, AudioControlsWriteThroughAppStateAndShowMuting) {
+    record();
+    AudioControlsSection& audio = *view().audio();
+    GainSliderRow& mic = *audio.micGain();
+    mic.slider()->setValue(mic.slider()->maximum());
+    EXPECT_DOUBLE_EQ(state().micInputGain(), 20);
+    EXPECT_EQ(mic.valueText()->text(), "20.00x");
+    GainSliderRow& sys = *audio.sysGain();
+    sys.slider()->setValue(sys.slider()->minimum());
+    EXPECT_DOUBLE_EQ(state().sysInputGain(), 0.5);
+    EXPECT_EQ(sys.valueText()->text(), "0.50x");
+    state().setSysInputGain(3); // changed elsewhere: the slider follows
+    EXPECT_EQ(sys.slider()->value(), sys.slider()->maximum());
+
+    click(mic.muteButton());
+    EXPECT_TRUE(state().micMuted());
+    EXPECT_EQ(mic.valueText()->text(), "MUTE");
+    EXPECT_EQ(audio.micLevel()->levelText()->text(), "MUTE");
+    EXPECT_FALSE(mic.slider()->isEnabled());
+    EXPECT_EQ(mic.muteButton()->toolTip(), "Muted (click to unmute)");
+    click(mic.muteButton());
+    EXPECT_TRUE(mic.slider()->isEnabled());
+
+    EXPECT_TRUE(calls.empty()); // showing the panel restarts nothing
+    click(audio.voiceProcessing());
+    click(audio.voiceProcessing());
+    click(audio.restartButton());
+    EXPECT_EQ(calls, (std::vector<std::string>{"restartMic", "restartMic", "restartSys"}));
+    EXPECT_TRUE(settings_.boolean("enableVoiceProcessing"));
+}
+
+TEST_F(RecordingWindowGuiTest, TheHeaderClockRunsOnlyWhileRecording) {
+    controller();
+    state().setRecordingStartedAt(clock_.wallNow() - 3h - 25min - 9s);
+    state().setRecordingState(RecordingState::starting());
+    EXPECT_FALSE(view().header()->elapsedTimerRunning());
+    EXPECT_FALSE(view().header()->dot()->isVisible());
+    state().setRecordingState(RecordingState::recording());
+    EXPECT_TRUE(view().header()->elapsedTimerRunning());
+    EXPECT_EQ(view().header()->elapsedText(), "03:25:09");
+    state().setRecordingState(RecordingState::stopping());
+    EXPECT_FALSE(view().header()->elapsedTimerRunning());
+}
+
+TEST_F(RecordingWindowGuiTest, TheTranscriptPaneShowsStatusTextOrErrorAndCopiesTheWholeSource) {
+    record();
+    openSection("transcription");
+    TranscriptSection& pane = *view().transcript();
+    EXPECT_EQ(pane.statusText()->text(), "Waiting...");
+    state().updateLiveTranscriptPending(true);
+    EXPECT_EQ(pane.statusText()->text(), "Preparing...");
+
+    std::vector<std::string> lines;
+    for (int i = 0; i < 130; ++i) {
+        lines.push_back("line " + std::to_string(i));
+    }
+    state().updateLiveTranscriptLines(lines);
+    EXPECT_FALSE(pane.statusText()->isVisible());
+    ASSERT_TRUE(pane.copyButton()->isVisible());
+    EXPECT_TRUE(pane.textArea()->toPlainText().startsWith("...\nline 10\n"));
+    click(pane.copyButton());
+    EXPECT_TRUE(QApplication::clipboard()->text().startsWith("line 0\n")); // the whole text
+    EXPECT_EQ(pane.copyButton()->text(), "Copied");
+    EXPECT_TRUE(testing::processEventsUntil([&] { return !pane.copyButton()->copied(); }, 3s));
+
+    state().updateLiveTranscriptError(std::string("microphone lost"));
+    EXPECT_FALSE(pane.copyButton()->isVisible());
+    EXPECT_FALSE(pane.statusText()->isVisible());
+    EXPECT_EQ(pane.textArea()->toPlainText(), "microphone lost");
+
+    // Output and input language both English: the translation switch cannot be used.
+    SessionConfig config;
+    config.outputLanguage = "en";
+    config.transcription.language = "en";
+    state().beginActiveSession(dir_.path(), config);
+    EXPECT_FALSE(pane.translationSwitch()->isEnabled());
+}
+
+TEST_F(RecordingWindowGuiTest, TheSummaryPaneSwitchesIntervalsAndShowsSummaryAndError) {
+    record();
+    openSection("summary");
+    SummarySection& pane = *view().summary();
+    EXPECT_TRUE(pane.placeholder()->isVisible());
+    state().setLiveSummaryEnabled(false);
+    EXPECT_FALSE(pane.intervalSlider()->isEnabled());
+    click(pane.enabledSwitch());
+    EXPECT_TRUE(state().liveSummaryEnabled());
+    pane.intervalSlider()->setValue(12);
+    EXPECT_EQ(state().liveSummaryIntervalMinutes(), 12);
+    state().setLiveSummaryIntervalMinutes(45);
+    EXPECT_EQ(pane.intervalText()->text(), "45m");
+    EXPECT_EQ(pane.intervalSlider()->value(), 30);
+    EXPECT_EQ(state().liveSummaryIntervalMinutes(), 45); // showing it at the slider's end writes nothing
+
+    state().updateLiveSummary("# Topics\n- budget");
+    state().updateLiveSummaryError(std::string("status=500"));
+    EXPECT_TRUE(pane.summaryView()->isVisible());
+    EXPECT_FALSE(pane.placeholder()->isVisible());
+    EXPECT_TRUE(pane.summaryView()->toPlainText().contains("budget"));
+    EXPECT_EQ(pane.errorText()->text(), "Summary error: status=500");
+    state().updateLiveSummaryError(std::string());
+    EXPECT_FALSE(pane.errorText()->isVisible());
+}
+
+TEST_F(RecordingWindowGuiTest, ActivityPaneWaitsUntilTheTrackerReports) {
+    record();
+    openSection("activity");
+    ActivitySection& pane = *view().activity();
+    EXPECT_TRUE(pane.waitingText()->isVisible());
+    EXPECT_EQ(pane.waitingText()->text(), "Waiting for activity...");
+    state().updateLiveActivity(
+        LiveActivityInfo{.purpose = "Plan Q3", .summary = "Editing", .workState = "Focused"});
+    EXPECT_FALSE(pane.waitingText()->isVisible());
+    EXPECT_EQ(pane.values()[0]->text(), "Focused");
+    EXPECT_EQ(pane.values()[1]->text(), "Plan Q3");
+    EXPECT_EQ(pane.values()[2]->text(), "Editing");
+}
+
+TEST_F(RecordingWindowGuiTest, ActionButtonsFollowTheStateAndWidth) {
+    record();
+    ActionRow& row = *view().actionRow();
+    using B = ActionRow::Button;
+    row.resize(419, row.height());
+    EXPECT_EQ(row.button(B::stop)->objectName(), "stop.fill");
+    EXPECT_NE(row.button(B::stop)->text(), "Stop Recording");
+    row.resize(420, row.height());
+    EXPECT_EQ(row.button(B::stop)->text(), "Stop Recording");
+
+    state().setCaptureRegion(ScreenRect{.x = 1, .y = 2, .width = 30, .height = 40});
+    EXPECT_EQ(row.button(B::region)->objectName(), "viewfinder.circle.fill");
+    click(row.button(B::region));
+    EXPECT_FALSE(state().captureRegion());
+    EXPECT_EQ(row.button(B::region)->objectName(), "viewfinder");
+    click(row.button(B::region));
+    click(row.button(B::ocr));
+    click(row.button(B::stop));
+    click(row.button(B::settings));
+    EXPECT_FALSE(row.button(B::folder)->isEnabled()); // no session folder known
+    state().beginActiveSession(dir_.path(), SessionConfig{});
+    click(row.button(B::folder));
+    EXPECT_EQ(calls, (std::vector<std::string>{"region", "ocr", "stop", "settings",
+                                               "open " + dir_.path().string()}));
+
+    state().setRecordingState(RecordingState::stopping());
+    EXPECT_FALSE(row.button(B::ocr)->isEnabled());
+    EXPECT_FALSE(row.button(B::stop)->isEnabled());
+    EXPECT_TRUE(row.button(B::folder)->isEnabled());
+    EXPECT_TRUE(row.button(B::settings)->isEnabled());
+}
+
+TEST_F(RecordingWindowGuiTest, TheCompactLayoutShrinksThePanelBelowItsTopLeftCorner) {
+    record();
+    QWidget& panel = *controller().panel();
+    panel.setGeometry(QRect(100, 120, 400, 460));
+    testing::processEventsUntil([&] { return panel.geometry() == QRect(100, 120, 400, 460); }, 1s);
+    const QPoint topLeft = panel.geometry().topLeft();
+    click(view().header()->layoutButton());
+    EXPECT_TRUE(settings_.boolean("recordingFloatingCompactModeEnabled"));
+    ASSERT_TRUE(testing::processEventsUntil([&] { return panel.height() < 300; }));
+    EXPECT_EQ(panel.width(), 280);
+    EXPECT_EQ(panel.geometry().topLeft(), topLeft);
+    EXPECT_TRUE(view().compactArea()->isVisible());
+    EXPECT_FALSE(view().header()->statusLine()->isVisible());
+    EXPECT_EQ(view().header()->layoutButton()->objectName(), "rectangle.expand.vertical");
+    EXPECT_EQ(settings_.doubleValue("recordingWindowCompactHeight"), panel.height());
+
+    state().updateLiveTranscriptLines({"first", "  latest  ", "   "});
+    EXPECT_EQ(view().latestLine()->line(), "  latest  ");
+
+    click(view().header()->layoutButton()); // back: the last regular frame returns
+    ASSERT_TRUE(testing::processEventsUntil([&] { return panel.height() == 460; }));
+    EXPECT_EQ(panel.width(), 400);
+}
+
+} // namespace
+} // namespace velnote
