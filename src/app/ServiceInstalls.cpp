@@ -8,6 +8,7 @@
 #include "speech/live/LiveSummaryTranscriptSink.h"
 #include "speech/live/RealtimeTranscriptionActor.h"
 #include "summary/service/LocalSummarizationService.h"
+#include "ui/models/AuxiliaryWindows.h"
 #include "ui/monitor/RetryProviderSelectionWindowController.h"
 #include "ui/monitor/SessionMonitorWindowController.h"
 #include "ui/picker/QtRegionPicker.h"
@@ -95,6 +96,7 @@ void installServices(ServiceInstallContext& context) {
     context.recording.displays = screen.displays;
     context.recording.regionPicker = std::make_shared<QtRegionPicker>(); // the capture-region overlay
     installSessionMonitor(context);
+    installAuxiliaryWindows(context.windows); // model management, hallucination filter, user dictionary
 }
 
 } // namespace velnote
