@@ -6,6 +6,7 @@
 #include "platform/text/Whitespace.h"
 #include "providers/cli/CLISessionError.h"
 #include "providers/cli/LineAssembler.h"
+#include "providers/cli/SessionShutdown.h"
 #include "providers/core/RemoteAISummarizationError.h"
 #include "session/VelnoteLogger.h"
 
@@ -14,10 +15,6 @@ namespace {
 
 using platform::Json;
 using Kind = CLISessionError::Kind;
-
-std::exception_ptr sessionFailure(Kind kind) {
-    return std::make_exception_ptr(CLISessionError(kind));
-}
 
 } // namespace
 
@@ -46,17 +43,7 @@ void CLIPersistentSession::start(const std::string& command, const std::vector<s
 }
 
 void CLIPersistentSession::stop() {
-    reader_.request_stop();
-    if (reader_.joinable())
-        reader_.join();
-    std::unique_ptr<platform::ChildProcess> process;
-    {
-        std::lock_guard lock(mutex_);
-        isRunning_ = false;
-        pending_.fail(sessionFailure(Kind::terminated));
-        process = std::move(process_);
-    }
-    // The destructor kills the tool and reaps it.
+    stopSession(reader_, mutex_, isRunning_, pending_, process_);
 }
 
 bool CLIPersistentSession::running() const {
@@ -125,8 +112,7 @@ void CLIPersistentSession::readLoop(std::stop_token stop) {
         return; // stop() ends the session itself
     }
     std::lock_guard lock(mutex_);
-    isRunning_ = false;
-    pending_.fail(sessionFailure(Kind::terminated));
+    markSessionEnded(isRunning_, pending_);
 }
 
 void CLIPersistentSession::handleLine(const std::string& line) {

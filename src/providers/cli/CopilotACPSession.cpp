@@ -6,6 +6,7 @@
 #include "platform/text/Whitespace.h"
 #include "providers/cli/CLISessionError.h"
 #include "providers/cli/LineAssembler.h"
+#include "providers/cli/SessionShutdown.h"
 #include "providers/core/RemoteAISummarizationError.h"
 #include "session/VelnoteLogger.h"
 
@@ -82,16 +83,7 @@ void CopilotACPSession::start(const std::string& command, const std::vector<std:
 }
 
 void CopilotACPSession::stop() {
-    reader_.request_stop();
-    if (reader_.joinable())
-        reader_.join();
-    std::unique_ptr<platform::ChildProcess> process;
-    {
-        std::lock_guard lock(mutex_);
-        isRunning_ = false;
-        pending_.fail(std::make_exception_ptr(CLISessionError(Kind::terminated)));
-        process = std::move(process_);
-    }
+    stopSession(reader_, mutex_, isRunning_, pending_, process_);
 }
 
 bool CopilotACPSession::running() const {
@@ -169,8 +161,7 @@ void CopilotACPSession::readLoop(std::stop_token stop) {
         return; // stop() ends the session itself
     }
     std::lock_guard lock(mutex_);
-    isRunning_ = false;
-    pending_.fail(std::make_exception_ptr(CLISessionError(Kind::terminated)));
+    markSessionEnded(isRunning_, pending_);
 }
 
 void CopilotACPSession::handleLine(const std::string& line, std::vector<std::string>& replies) {
