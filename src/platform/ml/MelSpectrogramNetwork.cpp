@@ -22,17 +22,9 @@ using basalith::MultiArrayDataType;
 class MelSpectrogramNetwork final : public Network {
   public:
     explicit MelSpectrogramNetwork(std::shared_ptr<const ModelFile> file)
-        : file_(std::move(file)), config_(std::get<MelSpectrogramConfig>(file_->config())), constants_(2) {
-        const int n = config_.fftLength, bins = config_.frequencyBins();
-        basis_ = constants_.add(GGML_TYPE_F32, {n, 2 * bins});
-        filters_ = constants_.add(GGML_TYPE_F32, {2 * bins, config_.melCount});
-        constants_.allocate();
-
-        fillHannDftBasis(static_cast<float*>(basis_->data), n, bins);
-        fillDoubledFilters(static_cast<float*>(filters_->data),
-                           static_cast<const float*>(file_->tensor("mel_filters")->data), config_.melCount,
-                           bins);
-    }
+        : file_(std::move(file)), config_(std::get<MelSpectrogramConfig>(file_->config())),
+          constants_(config_.fftLength, config_.frequencyBins(), config_.melCount,
+                     static_cast<const float*>(file_->tensor("mel_filters")->data)) {}
 
     FeatureMap predict(const FeatureMap& inputs, int threads) const override {
         const std::int64_t samples = config_.windowSamples, frames = config_.frameCount();
@@ -47,8 +39,8 @@ class MelSpectrogramNetwork final : public Network {
         ggml_context* ctx = graph.context();
         // Frames overlap, which a ggml view may not, so they are cut here.
         ggml_tensor* framed = graph.input(GGML_TYPE_F32, {config_.fftLength, frames});
-        ggml_tensor* power = ggml_sqr(ctx, ggml_mul_mat(ctx, basis_, framed)); // [2 bins, frames]
-        ggml_tensor* mel = ggml_mul_mat(ctx, power, filters_);                 // [frames, mels]
+        ggml_tensor* power = ggml_sqr(ctx, ggml_mul_mat(ctx, constants_.basis(), framed)); // [2 bins, frames]
+        ggml_tensor* mel = ggml_mul_mat(ctx, power, constants_.filters());                 // [frames, mels]
         ggml_tensor* logMel = ggml_scale(ctx, ggml_log(ctx, ggml_clamp(ctx, mel, 1e-10f, FLT_MAX)),
                                          static_cast<float>(1.0 / std::numbers::ln10));
         graph.output(logMel);
@@ -81,9 +73,7 @@ class MelSpectrogramNetwork final : public Network {
   private:
     std::shared_ptr<const ModelFile> file_;
     MelSpectrogramConfig config_;
-    ConstantTensors constants_;
-    ggml_tensor* basis_ = nullptr;   // [fft, 2 bins]: windowed cosines, then negated windowed sines
-    ggml_tensor* filters_ = nullptr; // [2 bins, mels]: the filter bank, twice per band
+    SpectralConstants constants_; // [fft, 2 bins] windowed DFT basis; [2 bins, mels] filter bank
 };
 
 } // namespace

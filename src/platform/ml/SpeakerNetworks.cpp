@@ -30,16 +30,9 @@ ggml_tensor* logOf(ggml_context* ctx, ggml_tensor* x) {
 class SpeakerSegmenterNetwork final : public Network {
   public:
     explicit SpeakerSegmenterNetwork(std::shared_ptr<const ModelFile> file)
-        : file_(std::move(file)), config_(std::get<SpeakerSegmenterConfig>(file_->config())), constants_(2) {
-        const int n = static_cast<int>(config_.frameSamples()), bins = config_.frequencyBins();
-        basis_ = constants_.add(GGML_TYPE_F32, {n, 2 * bins});
-        filters_ = constants_.add(GGML_TYPE_F32, {2 * bins, config_.bandCount});
-        constants_.allocate();
-        fillHannDftBasis(static_cast<float*>(basis_->data), n, bins);
-        fillDoubledFilters(static_cast<float*>(filters_->data),
-                           static_cast<const float*>(file_->tensor("band_filters")->data), config_.bandCount,
-                           bins);
-    }
+        : file_(std::move(file)), config_(std::get<SpeakerSegmenterConfig>(file_->config())),
+          constants_(static_cast<int>(config_.frameSamples()), config_.frequencyBins(), config_.bandCount,
+                     static_cast<const float*>(file_->tensor("band_filters")->data)) {}
 
     FeatureMap predict(const FeatureMap& inputs, int threads) const override {
         const SpeakerSegmenterConfig& c = config_;
@@ -51,8 +44,8 @@ class SpeakerSegmenterNetwork final : public Network {
         Graph graph(64 + 8 * static_cast<std::size_t>(c.blockCount));
         ggml_context* ctx = graph.context();
         ggml_tensor* framed = graph.input(GGML_TYPE_F32, {frameLength, w * f});
-        ggml_tensor* power = ggml_sqr(ctx, ggml_mul_mat(ctx, basis_, framed)); // [2 bins, W F]
-        ggml_tensor* bands = logOf(ctx, ggml_mul_mat(ctx, filters_, power));   // [B, W F]
+        ggml_tensor* power = ggml_sqr(ctx, ggml_mul_mat(ctx, constants_.basis(), framed)); // [2 bins, W F]
+        ggml_tensor* bands = logOf(ctx, ggml_mul_mat(ctx, constants_.filters(), power));   // [B, W F]
         // The convolution runs over all windows as one sequence (ggml's batched form mixes up its
         // output), with a zero frame after each window so that none sees its neighbour's frames.
         ggml_tensor* x = ggml_reshape_3d(ctx, bands, c.bandCount, f, w);
@@ -118,25 +111,15 @@ class SpeakerSegmenterNetwork final : public Network {
 
     std::shared_ptr<const ModelFile> file_;
     SpeakerSegmenterConfig config_;
-    ConstantTensors constants_;
-    ggml_tensor* basis_ = nullptr;   // [frame samples, 2 bins]
-    ggml_tensor* filters_ = nullptr; // [2 bins, bands]
+    SpectralConstants constants_; // [frame samples, 2 bins] DFT basis; [2 bins, bands] filter bank
 };
 
 class SpeakerEmbedderPreprocessorNetwork final : public Network {
   public:
     explicit SpeakerEmbedderPreprocessorNetwork(std::shared_ptr<const ModelFile> file)
         : file_(std::move(file)), config_(std::get<SpeakerEmbedderPreprocessorConfig>(file_->config())),
-          constants_(2) {
-        const int n = config_.fftLength, bins = config_.frequencyBins();
-        basis_ = constants_.add(GGML_TYPE_F32, {n, 2 * bins});
-        filters_ = constants_.add(GGML_TYPE_F32, {2 * bins, config_.melCount});
-        constants_.allocate();
-        fillHannDftBasis(static_cast<float*>(basis_->data), n, bins);
-        fillDoubledFilters(static_cast<float*>(filters_->data),
-                           static_cast<const float*>(file_->tensor("mel_filters")->data), config_.melCount,
-                           bins);
-    }
+          constants_(config_.fftLength, config_.frequencyBins(), config_.melCount,
+                     static_cast<const float*>(file_->tensor("mel_filters")->data)) {}
 
     FeatureMap predict(const FeatureMap& inputs, int threads) const override {
         const SpeakerEmbedderPreprocessorConfig& c = config_;
@@ -147,8 +130,8 @@ class SpeakerEmbedderPreprocessorNetwork final : public Network {
         Graph graph(16);
         ggml_context* ctx = graph.context();
         ggml_tensor* framed = graph.input(GGML_TYPE_F32, {c.fftLength, frames});
-        ggml_tensor* power = ggml_sqr(ctx, ggml_mul_mat(ctx, basis_, framed));
-        ggml_tensor* mel = logOf(ctx, ggml_mul_mat(ctx, filters_, power)); // [M, T]
+        ggml_tensor* power = ggml_sqr(ctx, ggml_mul_mat(ctx, constants_.basis(), framed));
+        ggml_tensor* mel = logOf(ctx, ggml_mul_mat(ctx, constants_.filters(), power)); // [M, T]
         graph.output(mel);
         graph.allocate();
 
@@ -169,9 +152,7 @@ class SpeakerEmbedderPreprocessorNetwork final : public Network {
   private:
     std::shared_ptr<const ModelFile> file_;
     SpeakerEmbedderPreprocessorConfig config_;
-    ConstantTensors constants_;
-    ggml_tensor* basis_ = nullptr;
-    ggml_tensor* filters_ = nullptr;
+    SpectralConstants constants_;
 };
 
 class SpeakerEmbedderNetwork final : public Network {

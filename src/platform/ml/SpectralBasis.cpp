@@ -29,4 +29,12 @@ void fillDoubledFilters(float* target, const float* bank, int rows, int bins) {
     }
 }
 
+SpectralConstants::SpectralConstants(int n, int bins, int rows, const float* bank) {
+    basis_ = constants_.add(GGML_TYPE_F32, {n, 2 * bins});
+    filters_ = constants_.add(GGML_TYPE_F32, {2 * bins, rows});
+    constants_.allocate();
+    fillHannDftBasis(static_cast<float*>(basis_->data), n, bins);
+    fillDoubledFilters(static_cast<float*>(filters_->data), bank, rows, bins);
+}
+
 } // namespace velnote::platform::ml

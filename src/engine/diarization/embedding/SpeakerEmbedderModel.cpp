@@ -104,44 +104,23 @@ SpeakerEmbedderModel::SpeakerEmbedderModel(std::filesystem::path modelURL,
                                            std::filesystem::path preprocessorModelURL,
                                            std::optional<std::filesystem::path> pldaModelURL,
                                            basalith::ComputeUnits computeUnits)
-    : modelURL_(std::move(modelURL)), computeUnits_(computeUnits),
-      preprocessor_(std::move(preprocessorModelURL)) {
+    : held_(std::move(modelURL), computeUnits), preprocessor_(std::move(preprocessorModelURL)) {
     if (pldaModelURL)
         plda_.emplace(std::move(*pldaModelURL));
-}
-
-std::shared_ptr<velnote::platform::ml::Model> SpeakerEmbedderModel::model() const {
-    std::lock_guard lock(mutex_);
-    return model_;
-}
-
-basalith::ModelState SpeakerEmbedderModel::modelState() const {
-    std::lock_guard lock(mutex_);
-    return modelState_;
 }
 
 void SpeakerEmbedderModel::loadModel(bool prewarmMode) {
     if (plda_)
         plda_->loadModel(prewarmMode);
     preprocessor_.loadModel(prewarmMode);
-    auto loaded = velnote::platform::ml::Model::load(modelURL_, computeUnits_);
-    std::lock_guard lock(mutex_);
-    if (prewarmMode) {
-        model_.reset();
-        modelState_ = basalith::ModelState::prewarmed;
-    } else {
-        model_ = std::move(loaded);
-        modelState_ = basalith::ModelState::loaded;
-    }
+    held_.load(prewarmMode);
 }
 
 void SpeakerEmbedderModel::unloadModel() {
     if (plda_)
         plda_->unloadModel();
     preprocessor_.unloadModel();
-    std::lock_guard lock(mutex_);
-    model_.reset();
-    modelState_ = basalith::ModelState::unloaded;
+    held_.unload();
 }
 
 std::int64_t SpeakerEmbedderModel::speakerDimensionForMasks() const {

@@ -3,6 +3,7 @@
 #include "engine/diarization/embedding/AuxiliaryModels.h"
 #include "engine/diarization/embedding/SpeakerEmbedding.h"
 #include "engine/diarization/embedding/WindowGeometry.h"
+#include "engine/diarization/loader/HeldModel.h"
 #include "engine/diarization/segmentation/SpeakerSegmenterOutput.h"
 #include "engine/foundation/ModelState.h"
 
@@ -44,10 +45,10 @@ class SpeakerEmbedderModel {
                          std::optional<std::filesystem::path> pldaModelURL,
                          basalith::ComputeUnits computeUnits);
 
-    const std::filesystem::path& modelURL() const { return modelURL_; }
-    basalith::ComputeUnits computeUnits() const { return computeUnits_; }
-    std::shared_ptr<velnote::platform::ml::Model> model() const;
-    basalith::ModelState modelState() const;
+    const std::filesystem::path& modelURL() const { return held_.modelURL(); }
+    basalith::ComputeUnits computeUnits() const { return held_.computeUnits(); }
+    std::shared_ptr<velnote::platform::ml::Model> model() const { return held_.model(); }
+    basalith::ModelState modelState() const { return held_.modelState(); }
     SpeakerPreEmbedderModel& preprocessorModel() { return preprocessor_; }
     const SpeakerPreEmbedderModel& preprocessorModel() const { return preprocessor_; }
     PLDAEmbedderModel* pldaModel() { return plda_ ? &*plda_ : nullptr; }
@@ -89,13 +90,9 @@ class SpeakerEmbedderModel {
                                                std::int64_t chunkIndex,
                                                const basalith::MultiArray& audioChunk) const;
 
-    const std::filesystem::path modelURL_;
-    const basalith::ComputeUnits computeUnits_;
+    HeldModel held_;
     SpeakerPreEmbedderModel preprocessor_;
     std::optional<PLDAEmbedderModel> plda_;
-    mutable std::mutex mutex_; // guards the two below
-    std::shared_ptr<velnote::platform::ml::Model> model_;
-    basalith::ModelState modelState_ = basalith::ModelState::unloaded;
 };
 
 } // namespace diarith

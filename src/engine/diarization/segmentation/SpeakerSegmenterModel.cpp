@@ -55,38 +55,10 @@ std::vector<Chunk> cutChunks(const std::vector<float>& audio, std::int64_t limit
 
 SpeakerSegmenterModel::SpeakerSegmenterModel(std::filesystem::path modelURL, std::int64_t concurrentWorkers,
                                              bool useFullRedundancy, basalith::ComputeUnits computeUnits)
-    : modelURL_(std::move(modelURL)), computeUnits_(computeUnits),
+    : held_(std::move(modelURL), computeUnits),
       concurrentWorkers_(std::max<std::int64_t>(concurrentWorkers, 1)),
       useFullRedundancy_(useFullRedundancy) {
-    Logging::info("[SpeakerSegmenter] initialized with " + modelURL_.filename().string() + " model");
-}
-
-std::shared_ptr<velnote::platform::ml::Model> SpeakerSegmenterModel::model() const {
-    std::lock_guard lock(mutex_);
-    return model_;
-}
-
-basalith::ModelState SpeakerSegmenterModel::modelState() const {
-    std::lock_guard lock(mutex_);
-    return modelState_;
-}
-
-void SpeakerSegmenterModel::loadModel(bool prewarmMode) {
-    auto loaded = velnote::platform::ml::Model::load(modelURL_, computeUnits_);
-    std::lock_guard lock(mutex_);
-    if (prewarmMode) {
-        model_.reset();
-        modelState_ = basalith::ModelState::prewarmed;
-    } else {
-        model_ = std::move(loaded);
-        modelState_ = basalith::ModelState::loaded;
-    }
-}
-
-void SpeakerSegmenterModel::unloadModel() {
-    std::lock_guard lock(mutex_);
-    model_.reset();
-    modelState_ = basalith::ModelState::unloaded;
+    Logging::info("[SpeakerSegmenter] initialized with " + held_.modelURL().filename().string() + " model");
 }
 
 float SpeakerSegmenterModel::windowsLength() const {

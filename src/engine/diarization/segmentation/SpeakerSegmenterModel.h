@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/diarization/loader/HeldModel.h"
 #include "engine/diarization/segmentation/SpeakerSegmenterOutput.h"
 #include "engine/foundation/ComputeUnits.h"
 #include "engine/foundation/ModelState.h"
@@ -32,19 +33,19 @@ class SpeakerSegmenterModel {
     SpeakerSegmenterModel(std::filesystem::path modelURL, std::int64_t concurrentWorkers,
                           bool useFullRedundancy, basalith::ComputeUnits computeUnits);
 
-    const std::filesystem::path& modelURL() const { return modelURL_; }
-    basalith::ComputeUnits computeUnits() const { return computeUnits_; }
+    const std::filesystem::path& modelURL() const { return held_.modelURL(); }
+    basalith::ComputeUnits computeUnits() const { return held_.computeUnits(); }
     // Null before loading, after unloading and after a prewarm.
-    std::shared_ptr<velnote::platform::ml::Model> model() const;
-    basalith::ModelState modelState() const;
+    std::shared_ptr<velnote::platform::ml::Model> model() const { return held_.model(); }
+    basalith::ModelState modelState() const { return held_.modelState(); }
     std::int64_t sampleRate() const { return kSampleRate; }
     // At least 1, whatever was configured.
     std::int64_t concurrentWorkers() const { return concurrentWorkers_; }
 
     // Loads the model (prewarmMode: loads and lets it go). Throws the runtime's ModelError and
     // changes nothing then.
-    void loadModel(bool prewarmMode);
-    void unloadModel();
+    void loadModel(bool prewarmMode) { held_.load(prewarmMode); }
+    void unloadModel() { held_.unload(); }
 
     // Seconds per sliding window; 0 without a model or a rank-3 "sliding_window_waveform".
     float windowsLength() const;
@@ -70,13 +71,9 @@ class SpeakerSegmenterModel {
                  const std::stop_token& stop = {}) const;
 
   private:
-    const std::filesystem::path modelURL_;
-    const basalith::ComputeUnits computeUnits_;
+    HeldModel held_;
     const std::int64_t concurrentWorkers_;
     const bool useFullRedundancy_;
-    mutable std::mutex mutex_; // guards the two below
-    std::shared_ptr<velnote::platform::ml::Model> model_;
-    basalith::ModelState modelState_ = basalith::ModelState::unloaded;
 };
 
 } // namespace diarith

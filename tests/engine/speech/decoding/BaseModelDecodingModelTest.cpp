@@ -6,10 +6,8 @@
 #include "engine/speech/tokenizer/TokenizerLoader.h"
 #include "engine/speech/tokenizer/TokenizerUtilities.h"
 #include "platform/ml/Model.h"
-#include "platform/ml/convert/ModelConverter.h"
-#include "support/TempDir.h"
+#include "support/ConvertedBaseModel.h"
 
-#include <cstdlib>
 #include <gtest/gtest.h>
 
 namespace vocalith {
@@ -20,36 +18,10 @@ namespace ml = velnote::platform::ml;
 using basalith::Float16;
 using basalith::MultiArray;
 
-fs::path dependencyCache() {
-    if (const char* cache = std::getenv("VELNOTE_DEPS_CACHE"); cache != nullptr && *cache != '\0')
-        return cache;
-    const char* home = std::getenv("HOME");
-    return fs::path(home != nullptr ? home : "/") / ".cache/velnote-deps";
-}
+using testing::dependencyCache;
 
-class BaseModelDecodingModelTest : public ::testing::Test {
+class BaseModelDecodingModelTest : public testing::ConvertedBaseModelTest {
   protected:
-    static void SetUpTestSuite() {
-        const fs::path model = dependencyCache() / "models/whisper-base";
-        const fs::path speech = dependencyCache() / "speech";
-        if (!fs::exists(model / ".complete") || !fs::exists(speech / ".complete"))
-            return;
-        folder_ = new velnote::testing::TempDir;
-        ml::convertModel(model, *folder_ / "openai_whisper-base");
-    }
-    static void TearDownTestSuite() {
-        delete folder_;
-        folder_ = nullptr;
-    }
-
-    void SetUp() override {
-        if (folder_ == nullptr)
-            GTEST_SKIP() << "the base weights or the recordings are not in " << dependencyCache()
-                         << ": run scripts/fetch-models (make test does)";
-    }
-
-    static fs::path variant() { return *folder_ / "openai_whisper-base"; }
-
     // The encoder output of some samples, padded to one window.
     static MultiArray encode(const std::vector<float>& samples) {
         const auto audio = AudioProcessor::padOrTrimAudio(samples, 0, Constants::defaultWindowSamples);
@@ -82,8 +54,6 @@ class BaseModelDecodingModelTest : public ::testing::Test {
         GreedyTokenSampler sampler(Float16(0), decoder.tokenizer()->specialTokens().endToken, options);
         return decoder.decodeText(embeds, *inputs, sampler, options);
     }
-
-    static inline velnote::testing::TempDir* folder_ = nullptr;
 };
 
 TEST_F(BaseModelDecodingModelTest, GreedyDecodingWithoutTimestampsGivesTheSpokenWords) {

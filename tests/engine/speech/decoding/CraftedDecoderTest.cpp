@@ -3,7 +3,7 @@
 
 #include "engine/speech/WhisperError.h"
 #include "engine/speech/decoding/TextDecoder.h"
-#include "platform/ml/ModelGenerator.h"
+#include "support/CraftedVariant.h"
 #include "support/TempDir.h"
 #include "support/TestTokenizer.h"
 
@@ -16,46 +16,13 @@ using basalith::Float16;
 using basalith::MultiArray;
 using testing::TestVocabulary;
 using V = TestVocabulary;
-namespace ml = velnote::platform::ml;
-
-ml::TextDecoderConfig craftedConfig() {
-    return {.vocabularySize = static_cast<int>(V::size),
-            .contextLength = 448,
-            .width = 256, // the scripted token's logit is about sqrt(width / 2): sure choices
-            .headCount = 4,
-            .layerCount = 2,
-            .audioContextLength = 8,
-            .kvCacheLength = 224,
-            .layerNormEps = 1e-5f,
-            .alignmentHeads = {{1, 2}}};
-}
 
 class CraftedDecoderTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         folder_ = new velnote::testing::TempDir;
-        const auto tokenizer = testing::makeTestTokenizer();
-        const auto id = [&](const char* text) { return static_cast<int>(tokenizer->encode(text).front()); };
         // Position 0 (start of transcript fed) names Japanese: what language detection sees.
-        const std::vector<int> script = {static_cast<int>(V::japanese),
-                                         static_cast<int>(V::transcribe),
-                                         static_cast<int>(V::timeBegin),
-                                         id("Hello"),
-                                         id(" world"),
-                                         '.',
-                                         static_cast<int>(V::timestamp(1.2)),
-                                         static_cast<int>(V::endOfText)};
-        const auto config = craftedConfig();
-        const auto weights = ml::scriptedDecoderWeights(config, script);
-        ml::writeModel(*folder_ / "TextDecoder.mlmodelc", config, weights);
-        ml::writeModel(*folder_ / "TextDecoderContextPrefill.mlmodelc",
-                       ml::TextDecoderContextPrefillConfig{.decoder = config,
-                                                           .startOfTranscriptToken =
-                                                               static_cast<int>(V::startOfTranscript),
-                                                           .transcribeToken = static_cast<int>(V::transcribe),
-                                                           .translateToken = static_cast<int>(V::translate),
-                                                           .multilingual = true},
-                       weights);
+        testing::writeScriptedDecoder(folder_->path(), 1.2, 8);
     }
     static void TearDownTestSuite() { delete folder_; }
 

@@ -15,13 +15,13 @@ namespace {
 // Wide enough for the scripted choices to be sure ones (logit about sqrt(width / 2)).
 constexpr int kWidth = 256;
 
-ml::TextDecoderConfig decoderConfig() {
+ml::TextDecoderConfig decoderConfig(int audioFrames) {
     return {.vocabularySize = static_cast<int>(V::size),
             .contextLength = 448,
             .width = kWidth,
             .headCount = 4,
             .layerCount = 2,
-            .audioContextLength = 1500,
+            .audioContextLength = audioFrames,
             .kvCacheLength = 224,
             .layerNormEps = 1e-5f,
             .alignmentHeads = {{1, 2}}};
@@ -29,7 +29,7 @@ ml::TextDecoderConfig decoderConfig() {
 
 } // namespace
 
-void CraftedVariant::write(const fs::path& folder) const {
+void writeScriptedDecoder(const fs::path& folder, double closingSeconds, int audioFrames) {
     const auto tokenizer = makeTestTokenizer();
     const auto id = [&](const char* text) { return static_cast<int>(tokenizer->encode(text).front()); };
     // Position 0 follows the start of transcript alone: what language detection sees.
@@ -41,7 +41,7 @@ void CraftedVariant::write(const fs::path& folder) const {
                                      '.',
                                      static_cast<int>(V::timestamp(closingSeconds)),
                                      static_cast<int>(V::endOfText)};
-    const auto decoder = decoderConfig();
+    const auto decoder = decoderConfig(audioFrames);
     const auto weights = ml::scriptedDecoderWeights(decoder, script);
     ml::writeModel(folder / "TextDecoder.mlmodelc", decoder, weights);
     ml::writeModel(
@@ -52,9 +52,14 @@ void CraftedVariant::write(const fs::path& folder) const {
                                             .translateToken = static_cast<int>(V::translate),
                                             .multilingual = true},
         weights);
+}
+
+void CraftedVariant::write(const fs::path& folder) const {
+    writeScriptedDecoder(folder, closingSeconds);
     ml::writeRandomModel(folder / "MelSpectrogram.mlmodelc", ml::MelSpectrogramConfig{}, 1);
     ml::writeRandomModel(folder / "AudioEncoder.mlmodelc",
-                         ml::AudioEncoderConfig{.width = kWidth, .headCount = 4, .layerCount = 1}, 2);
+                         ml::AudioEncoderConfig{.width = kWidth, .headCount = 4, .layerCount = 1},
+                         encoderSeed);
     writeTestTokenizer(folder);
 }
 

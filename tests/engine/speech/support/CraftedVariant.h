@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -14,9 +15,14 @@ namespace vocalith::testing {
 // test tokenizer's files.
 struct CraftedVariant {
     double closingSeconds = 8.0; // the window's one segment ends here; the next window starts here
+    std::uint32_t encoderSeed = 2;
 
     void write(const std::filesystem::path& folder) const;
 };
+
+// The scripted decoder of a crafted variant and its context prefill alone, for an encoder output
+// of `audioFrames` frames.
+void writeScriptedDecoder(const std::filesystem::path& folder, double closingSeconds, int audioFrames = 1500);
 
 // Every file below `folder` by its path below it ("/" separated), with its bytes.
 std::vector<std::pair<std::string, std::string>> filesBelow(const std::filesystem::path& folder);

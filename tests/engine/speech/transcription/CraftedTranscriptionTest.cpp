@@ -4,7 +4,7 @@
 
 #include "engine/speech/decoding/TextDecoder.h"
 #include "engine/speech/transcription/TranscribeTask.h"
-#include "platform/ml/ModelGenerator.h"
+#include "support/CraftedVariant.h"
 #include "support/TempDir.h"
 #include "support/TestTokenizer.h"
 
@@ -13,47 +13,13 @@
 namespace vocalith {
 namespace {
 
-using V = testing::TestVocabulary;
-namespace ml = velnote::platform::ml;
-
 class CraftedTranscriptionTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         folder_ = new velnote::testing::TempDir;
-        const auto tokenizer = testing::makeTestTokenizer();
-        const auto id = [&](const char* text) { return static_cast<int>(tokenizer->encode(text).front()); };
-        const ml::TextDecoderConfig decoder{.vocabularySize = static_cast<int>(V::size),
-                                            .contextLength = 448,
-                                            .width = 256,
-                                            .headCount = 4,
-                                            .layerCount = 2,
-                                            .audioContextLength = 1500,
-                                            .kvCacheLength = 224,
-                                            .layerNormEps = 1e-5f,
-                                            .alignmentHeads = {{1, 2}}};
         // Position 0 names Japanese (what language detection sees); the prompt fills positions
         // 0-2, so the window decodes "<|0.00|>Hello world.<|1.20|>".
-        const std::vector<int> script = {static_cast<int>(V::japanese),
-                                         static_cast<int>(V::transcribe),
-                                         static_cast<int>(V::timeBegin),
-                                         id("Hello"),
-                                         id(" world"),
-                                         '.',
-                                         static_cast<int>(V::timestamp(1.2)),
-                                         static_cast<int>(V::endOfText)};
-        const auto weights = ml::scriptedDecoderWeights(decoder, script);
-        ml::writeModel(*folder_ / "TextDecoder.mlmodelc", decoder, weights);
-        ml::writeModel(*folder_ / "TextDecoderContextPrefill.mlmodelc",
-                       ml::TextDecoderContextPrefillConfig{.decoder = decoder,
-                                                           .startOfTranscriptToken =
-                                                               static_cast<int>(V::startOfTranscript),
-                                                           .transcribeToken = static_cast<int>(V::transcribe),
-                                                           .translateToken = static_cast<int>(V::translate),
-                                                           .multilingual = true},
-                       weights);
-        ml::writeRandomModel(*folder_ / "MelSpectrogram.mlmodelc", ml::MelSpectrogramConfig{}, 1);
-        ml::writeRandomModel(*folder_ / "AudioEncoder.mlmodelc",
-                             ml::AudioEncoderConfig{.width = 256, .headCount = 4, .layerCount = 1}, 1);
+        testing::CraftedVariant{.closingSeconds = 1.2, .encoderSeed = 1}.write(folder_->path());
     }
     static void TearDownTestSuite() { delete folder_; }
 

@@ -6,10 +6,8 @@
 #include "engine/speech/tokenizer/TokenizerLoader.h"
 #include "engine/speech/tokenizer/TokenizerUtilities.h"
 #include "engine/speech/transcription/TranscribeTask.h"
-#include "platform/ml/convert/ModelConverter.h"
-#include "support/TempDir.h"
+#include "support/ConvertedBaseModel.h"
 
-#include <cstdlib>
 #include <gtest/gtest.h>
 
 namespace vocalith {
@@ -18,40 +16,17 @@ namespace {
 namespace fs = std::filesystem;
 namespace ml = velnote::platform::ml;
 
-fs::path dependencyCache() {
-    if (const char* cache = std::getenv("VELNOTE_DEPS_CACHE"); cache != nullptr && *cache != '\0')
-        return cache;
-    const char* home = std::getenv("HOME");
-    return fs::path(home != nullptr ? home : "/") / ".cache/velnote-deps";
-}
+using testing::dependencyCache;
 
 fs::path recording(const char* number) {
     return dependencyCache() /
            ("speech/librivox/sense_and_sensibility_01_austen_64kb-" + std::string(number) + ".wav");
 }
 
-class TranscribeTaskModelTest : public ::testing::Test {
+class TranscribeTaskModelTest : public testing::ConvertedBaseModelTest {
   protected:
-    static void SetUpTestSuite() {
-        const fs::path model = dependencyCache() / "models/whisper-base";
-        if (!fs::exists(model / ".complete") || !fs::exists(dependencyCache() / "speech/.complete"))
-            return;
-        folder_ = new velnote::testing::TempDir;
-        ml::convertModel(model, *folder_ / "openai_whisper-base");
-    }
-    static void TearDownTestSuite() {
-        delete folder_;
-        folder_ = nullptr;
-    }
-
-    void SetUp() override {
-        if (folder_ == nullptr)
-            GTEST_SKIP() << "the base weights or the recordings are not in " << dependencyCache()
-                         << ": run scripts/fetch-models (make test does)";
-    }
-
     static std::unique_ptr<TranscribeTask> makeTask() {
-        const fs::path variant = *folder_ / "openai_whisper-base";
+        const fs::path variant = ConvertedBaseModelTest::variant();
         const auto units = basalith::ComputeUnits::cpuOnly;
         auto extractor = std::make_shared<FeatureExtractor>();
         extractor->loadModel(variant / ml::kMelSpectrogramFolder, units, false);
@@ -69,8 +44,6 @@ class TranscribeTaskModelTest : public ::testing::Test {
                                                 std::make_shared<SegmentSeeker>(), decoder,
                                                 decoder->tokenizer());
     }
-
-    static inline velnote::testing::TempDir* folder_ = nullptr;
 };
 
 TEST_F(TranscribeTaskModelTest, TwoSentencesWithTheirWordsInTime) {
