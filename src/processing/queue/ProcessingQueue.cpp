@@ -148,6 +148,10 @@ std::future<void> ProcessingQueue::retrySummaryOnly(const fs::path& sessionDir) 
     return onExecutor([this, sessionDir] { retrySummaryOnlyOnExecutor(sessionDir); });
 }
 
+std::future<void> ProcessingQueue::pushSnapshotsToAppState(SnapshotPush push) {
+    return onExecutor([this, push] { pushSnapshots(push); });
+}
+
 std::future<void> ProcessingQueue::stopProcessing(const fs::path& sessionDir) {
     auto done = std::make_shared<std::promise<void>>();
     auto future = done->get_future();

@@ -135,6 +135,9 @@ class ProcessingQueue {
     // Cancels the session's processing, waits for it to wind down, resets its running steps and
     // marks it stopped by hand, so scans leave it alone until a retry. Ready when all that is done.
     std::future<void> stopProcessing(const std::filesystem::path& sessionDir);
+    // Builds and publishes the status snapshots now (forced) or unless the last publication is
+    // recent (throttled); for a window that has just changed a session.
+    std::future<void> pushSnapshotsToAppState(SnapshotPush push);
 
     // --- On the executor only ---
 

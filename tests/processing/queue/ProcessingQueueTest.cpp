@@ -136,6 +136,14 @@ class ProcessingQueueTest : public ::testing::Test {
     std::unique_ptr<ProcessingQueue> queue_;
 };
 
+TEST_F(ProcessingQueueTest, PushesSnapshotsOnRequestForcedOrThrottled) {
+    queue().pushSnapshotsToAppState(SnapshotPush::forced).get();
+    queue().pushSnapshotsToAppState(SnapshotPush::throttled).get();
+    std::lock_guard lock(mutex_);
+    EXPECT_EQ(forcedPushes_, 1);
+    EXPECT_EQ(pushes_, 1);
+}
+
 TEST_F(ProcessingQueueTest, PausePutsTheRunningSessionBackInFrontAndStartsNothingUntilResumed) {
     const auto a = session("A"), b = session("B"), c = session("C");
     services_.script("transcribe:A", {true, true, std::nullopt, std::nullopt});
