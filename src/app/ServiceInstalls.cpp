@@ -12,6 +12,7 @@
 #include "ui/monitor/RetryProviderSelectionWindowController.h"
 #include "ui/monitor/SessionMonitorWindowController.h"
 #include "ui/picker/QtRegionPicker.h"
+#include "ui/preview/SummaryPreviewWindowController.h"
 #include "ui/settings/SettingsWindows.h"
 
 namespace velnote {
@@ -97,6 +98,7 @@ void installServices(ServiceInstallContext& context) {
     context.recording.regionPicker = std::make_shared<QtRegionPicker>(); // the capture-region overlay
     installSessionMonitor(context);
     installAuxiliaryWindows(context.windows); // model management, hallucination filter, user dictionary
+    installSummaryPreviewWindows(context.windows); // the summary windows
 }
 
 } // namespace velnote

@@ -40,7 +40,8 @@ ModelPickerConfig::FetchModels listSource(SummaryProvider provider, std::optiona
 
 } // namespace
 
-ResummarizePanel::ResummarizePanel(SummaryPreviewState& state, QWidget* parent) : QWidget(parent), state_(state) {
+ResummarizePanel::ResummarizePanel(SummaryPreviewState& state, QWidget* parent)
+    : QWidget(parent), state_(state) {
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(14, 10, 14, 10);
     row->setSpacing(12);
@@ -48,11 +49,12 @@ ResummarizePanel::ResummarizePanel(SummaryPreviewState& state, QWidget* parent) 
 
     auto* noteColumn = new QVBoxLayout;
     noteColumn->setSpacing(6);
-    noteColumn->addWidget(title(L10n::localized("L10n.Summary.noteLabel", "Notes / Additional Instructions"), this));
+    noteColumn->addWidget(
+        title(L10n::localized("L10n.Summary.noteLabel", "Notes / Additional Instructions"), this));
     note_ = new QPlainTextEdit(this);
     note_->setFixedHeight(60);
-    note_->setPlaceholderText(
-        qs(L10n::localized("L10n.Summary.notePlaceholder", "e.g. Please highlight action items with bullet points")));
+    note_->setPlaceholderText(qs(L10n::localized("L10n.Summary.notePlaceholder",
+                                                 "e.g. Please highlight action items with bullet points")));
     connect(note_, &QPlainTextEdit::textChanged, this, [this] {
         if (!syncing_)
             edit([this](ResummarizeSelections& s) { s.userNote = note_->toPlainText().toStdString(); });
@@ -66,7 +68,8 @@ ResummarizePanel::ResummarizePanel(SummaryPreviewState& state, QWidget* parent) 
     provider_ = new QComboBox(this);
     provider_->setMaximumWidth(200);
     for (SummaryProvider provider : availableProviders())
-        provider_->addItem(qs(label(provider)), QString::fromUtf8(rawValue(provider).data(), rawValue(provider).size()));
+        provider_->addItem(qs(label(provider)),
+                           QString::fromUtf8(rawValue(provider).data(), rawValue(provider).size()));
     connect(provider_, &QComboBox::activated, this, [this](int index) {
         const std::string value = provider_->itemData(index).toString().toStdString();
         edit([&](ResummarizeSelections& s) { s.selectedProvider = value; });
@@ -180,15 +183,21 @@ void ResummarizePanel::rebuildModelControl() {
                                listSource(SummaryProvider::claudeAPI, KeychainHelper::claudeAPIKey, baseURL));
         break;
     case SummaryProvider::ollama:
-        modelControl_ = picker(&S::selectedProviderModel, listSource(SummaryProvider::ollama, std::nullopt, baseURL));
+        modelControl_ =
+            picker(&S::selectedProviderModel, listSource(SummaryProvider::ollama, std::nullopt, baseURL));
         break;
     case SummaryProvider::antigravityCLI:
-        modelControl_ =
-            picker(&S::selectedAntigravityCLIModel, listSource(SummaryProvider::antigravityCLI, std::nullopt, ""));
+        modelControl_ = picker(&S::selectedAntigravityCLIModel,
+                               listSource(SummaryProvider::antigravityCLI, std::nullopt, ""));
         break;
-    case SummaryProvider::claudeCLI: modelControl_ = textField(&S::selectedClaudeCLIModel); break;
-    case SummaryProvider::copilotCLI: modelControl_ = textField(&S::selectedCopilotCLIModel); break;
-    default: return;
+    case SummaryProvider::claudeCLI:
+        modelControl_ = textField(&S::selectedClaudeCLIModel);
+        break;
+    case SummaryProvider::copilotCLI:
+        modelControl_ = textField(&S::selectedCopilotCLIModel);
+        break;
+    default:
+        return;
     }
     providerColumn_->insertWidget(2, modelControl_);
 }

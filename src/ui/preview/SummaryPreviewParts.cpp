@@ -31,7 +31,8 @@ QFrame* makeDivider(Qt::Orientation orientation, QWidget* parent) {
     auto* line = new QFrame(parent);
     line->setFrameShape(orientation == Qt::Horizontal ? QFrame::HLine : QFrame::VLine);
     line->setFrameShadow(QFrame::Plain);
-    line->setStyleSheet(QStringLiteral("color: %1;").arg(cssColor(AppTheme::separator().resolve(line->palette()))));
+    line->setStyleSheet(
+        QStringLiteral("color: %1;").arg(cssColor(AppTheme::separator().resolve(line->palette()))));
     return line;
 }
 
@@ -101,13 +102,16 @@ SummaryMetadataSidebar::SummaryMetadataSidebar(const SessionStatusSnapshot& snap
         {QStringLiteral("SESSION SUMMARY"), qs(snapshot.dirName)},
         {QStringLiteral("作成日時"), qs(SummaryPreviewTexts::formattedDate(snapshot.createdAt))}};
     if (snapshot.recordingDuration)
-        session.emplace_back(QStringLiteral("録音時間"), qs(SummaryPreviewTexts::durationText(*snapshot.recordingDuration)));
+        session.emplace_back(QStringLiteral("録音時間"),
+                             qs(SummaryPreviewTexts::durationText(*snapshot.recordingDuration)));
     column->addWidget(card({}, session, 1));
 
-    std::vector<std::pair<QString, QString>> pipeline{{QStringLiteral("プロバイダ"), qs(snapshot.config.summary.provider)}};
+    std::vector<std::pair<QString, QString>> pipeline{
+        {QStringLiteral("プロバイダ"), qs(snapshot.config.summary.provider)}};
     if (const std::string model = SummaryPreviewTexts::sidebarModel(snapshot.config); !model.empty())
         pipeline.emplace_back(QStringLiteral("モデル"), qs(model));
-    pipeline.emplace_back(QStringLiteral("出力言語"), qs(SummaryPreviewTexts::outputLanguage(snapshot.config)));
+    pipeline.emplace_back(QStringLiteral("出力言語"),
+                          qs(SummaryPreviewTexts::outputLanguage(snapshot.config)));
     column->addWidget(card(QStringLiteral("AI PIPELINE"), pipeline, 2));
     column->addStretch(1);
 }
@@ -116,9 +120,10 @@ QWidget* SummaryMetadataSidebar::card(const QString& heading,
                                       const std::vector<std::pair<QString, QString>>& rows, int maxLines) {
     auto* card = new QFrame(this);
     card->setObjectName(QStringLiteral("card"));
-    card->setStyleSheet(QStringLiteral("QFrame#card { background: %1; border: 1px solid %2; border-radius: 8px; }")
-                            .arg(cssColor(AppTheme::cardBackground().resolve(palette())),
-                                 cssColor(AppTheme::cardBorder().resolve(palette()))));
+    card->setStyleSheet(
+        QStringLiteral("QFrame#card { background: %1; border: 1px solid %2; border-radius: 8px; }")
+            .arg(cssColor(AppTheme::cardBackground().resolve(palette())),
+                 cssColor(AppTheme::cardBorder().resolve(palette()))));
     auto* column = new QVBoxLayout(card);
     column->setContentsMargins(10, 10, 10, 10);
     column->setSpacing(10);

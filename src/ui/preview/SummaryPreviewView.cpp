@@ -49,7 +49,8 @@ void paintBackground(QWidget* widget, const AdaptiveColor& color) {
 
 SummaryPreviewView::SummaryPreviewView(std::unique_ptr<SummaryPreviewState> state, OpenVersion openVersion,
                                        Reveal reveal, QWidget* parent)
-    : QWidget(parent), state_(std::move(state)), openVersion_(std::move(openVersion)), reveal_(std::move(reveal)) {
+    : QWidget(parent), state_(std::move(state)), openVersion_(std::move(openVersion)),
+      reveal_(std::move(reveal)) {
     setMinimumSize(860, 520);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
@@ -190,7 +191,7 @@ void SummaryPreviewView::refresh() {
     readOnlyBadge_->setVisible(readOnly);
     resummarizeButton_->setVisible(!readOnly);
     resummarizeButton_->setStyleSheet(state_->showResummarizePanel() ? QStringLiteral("color: #2563eb;")
-                                                                      : QString());
+                                                                     : QString());
     savingIndicator_->setVisible(state_->isSaving());
     (state_->selectedTab() == SummaryPreviewState::Tab::preview ? previewTab_ : sourceTab_)->setChecked(true);
 
@@ -223,7 +224,8 @@ void SummaryPreviewView::refreshVersions() {
         const auto current = state_->currentVersion()
                                  ? std::find(versions.begin(), versions.end(), *state_->currentVersion())
                                  : versions.end();
-        versionPicker_->setCurrentIndex(current == versions.end() ? -1 : static_cast<int>(current - versions.begin()));
+        versionPicker_->setCurrentIndex(
+            current == versions.end() ? -1 : static_cast<int>(current - versions.begin()));
     } else {
         versionLabel_->setText(qs(state_->currentVersionLabel()));
     }
@@ -245,7 +247,8 @@ void SummaryPreviewView::refreshContent() {
     }
     // The web view starts with the text already loaded, so its first page holds it.
     if (webView_ == nullptr) {
-        webView_ = new MarkdownPreviewWebView(state_->markdownSource(), MarkdownPreviewWebView::Feature::none, content_);
+        webView_ = new MarkdownPreviewWebView(state_->markdownSource(), MarkdownPreviewWebView::Feature::none,
+                                              content_);
         content_->addWidget(webView_);
     } else {
         webView_->setMarkdown(state_->markdownSource());

@@ -31,8 +31,8 @@ class SummaryPreviewView : public QWidget {
     // Opens another version's window.
     using OpenVersion = std::function<void(const SessionStatusSnapshot&, const SummaryVersion&)>;
 
-    SummaryPreviewView(std::unique_ptr<SummaryPreviewState> state, OpenVersion openVersion, Reveal reveal = {},
-                       QWidget* parent = nullptr);
+    SummaryPreviewView(std::unique_ptr<SummaryPreviewState> state, OpenVersion openVersion,
+                       Reveal reveal = {}, QWidget* parent = nullptr);
     ~SummaryPreviewView() override;
 
     SummaryPreviewState& state() { return *state_; }

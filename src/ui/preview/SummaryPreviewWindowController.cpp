@@ -39,15 +39,21 @@ class QtSummaryPreviewWindows final : public SummaryPreviewWindows {
     }
 };
 
-std::string windowTitle(const SessionStatusSnapshot& snapshot, const SummaryVersion& version) {
+std::string titleOf(const SessionStatusSnapshot& snapshot, const SummaryVersion& version) {
     std::string title = "要約";
     if (!version.isLatest)
         title += " [" + version.label() + "]";
     return title + " — " + snapshot.dirName;
 }
 
+// Where window frames are kept: the settings the windows' state reads.
+platform::SettingsStore& frameStore() {
+    const auto& defaults = stateDependencies().defaults;
+    return defaults ? defaults->store() : platform::SettingsStore::standard();
+}
+
 std::optional<QRect> storedFrame(const std::string& key) {
-    const std::optional<std::string> text = platform::SettingsStore::standard().string(key);
+    const std::optional<std::string> text = frameStore().string(key);
     if (!text)
         return std::nullopt;
     std::istringstream in(*text);
@@ -68,7 +74,8 @@ void SummaryPreviewWindowController::setStateDependencies(StateDependencies depe
     stateDependencies() = std::move(dependencies);
 }
 
-void SummaryPreviewWindowController::show(const SessionStatusSnapshot& snapshot, const SummaryVersion& version) {
+void SummaryPreviewWindowController::show(const SessionStatusSnapshot& snapshot,
+                                          const SummaryVersion& version) {
     SummaryPreviewWindowController* window = openWindow(version.url);
     if (window == nullptr) {
         window = new SummaryPreviewWindowController(snapshot, version);
@@ -93,7 +100,7 @@ SummaryPreviewWindowController::SummaryPreviewWindowController(const SessionStat
                                                                const SummaryVersion& version)
     : QWidget(nullptr, Qt::Window), versionURL_(version.url) {
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowTitle(QString::fromStdString(windowTitle(snapshot, version)));
+    setWindowTitle(QString::fromStdString(titleOf(snapshot, version)));
     SummaryPreviewState::Dependencies dependencies = stateDependencies();
     if (!dependencies.queue)
         dependencies.queue = std::make_shared<ProcessingQueueResummarize>();
@@ -101,7 +108,9 @@ SummaryPreviewWindowController::SummaryPreviewWindowController(const SessionStat
         dependencies.closeSummaryWindow = [](const fs::path& file) { closeWindow(file); };
     view_ = new SummaryPreviewView(
         std::make_unique<SummaryPreviewState>(snapshot, version, std::move(dependencies)),
-        [](const SessionStatusSnapshot& s, const SummaryVersion& v) { SummaryPreviewWindowController::show(s, v); },
+        [](const SessionStatusSnapshot& s, const SummaryVersion& v) {
+            SummaryPreviewWindowController::show(s, v);
+        },
         {}, this);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -129,7 +138,7 @@ void SummaryPreviewWindowController::saveFrame() {
     const QRect frame = geometry();
     std::ostringstream text;
     text << frame.x() << ' ' << frame.y() << ' ' << frame.width() << ' ' << frame.height();
-    platform::SettingsStore::standard().set(frameKey_, text.str());
+    frameStore().set(frameKey_, text.str());
 }
 
 void SummaryPreviewWindowController::moveEvent(QMoveEvent* event) {

@@ -21,8 +21,8 @@ std::string commandSetting(const UserDefaults& defaults, UserDefaultsKey key, co
     return stored && !stored->empty() ? *stored : std::string(fallback);
 }
 
-std::string cliModelPreset(const SummaryConfig& summary, SummaryProvider provider, const UserDefaults& defaults,
-                           UserDefaultsKey setting) {
+std::string cliModelPreset(const SummaryConfig& summary, SummaryProvider provider,
+                           const UserDefaults& defaults, UserDefaultsKey setting) {
     if (summary.provider == rawValue(provider) && summary.providerModel)
         return *summary.providerModel;
     return defaults.string(setting).value_or("");
@@ -37,15 +37,20 @@ SummaryProvider ResummarizeRequest::kind(const ResummarizeSelections& selections
 
 std::string ResummarizeRequest::cliModel(const ResummarizeSelections& selections, SummaryProvider kind) {
     switch (kind) {
-    case SummaryProvider::claudeCLI: return selections.selectedClaudeCLIModel;
-    case SummaryProvider::copilotCLI: return selections.selectedCopilotCLIModel;
-    case SummaryProvider::antigravityCLI: return selections.selectedAntigravityCLIModel;
-    default: return {};
+    case SummaryProvider::claudeCLI:
+        return selections.selectedClaudeCLIModel;
+    case SummaryProvider::copilotCLI:
+        return selections.selectedCopilotCLIModel;
+    case SummaryProvider::antigravityCLI:
+        return selections.selectedAntigravityCLIModel;
+    default:
+        return {};
     }
 }
 
 void ResummarizeRequest::apply(SessionMetadata& metadata, const ResummarizeSelections& selections,
-                               SummaryProvider kind, const std::string& cliModel, const UserDefaults& defaults) {
+                               SummaryProvider kind, const std::string& cliModel,
+                               const UserDefaults& defaults) {
     SummaryConfig& summary = metadata.config.summary;
     summary.provider = selections.selectedProvider;
     switch (kind) {
@@ -57,7 +62,8 @@ void ResummarizeRequest::apply(SessionMetadata& metadata, const ResummarizeSelec
     case SummaryProvider::copilotCLI:
         summary.providerModel = trimmedOrNone(cliModel);
         summary.cliCommand = commandSetting(defaults, UserDefaultsKey::copilotCLICommand, "copilot");
-        summary.cliArgs = "--prompt {prompt} --allow-all-tools --output-format text --silent --no-custom-instructions";
+        summary.cliArgs =
+            "--prompt {prompt} --allow-all-tools --output-format text --silent --no-custom-instructions";
         break;
     case SummaryProvider::antigravityCLI:
         summary.providerModel = trimmedOrNone(cliModel);
@@ -85,7 +91,8 @@ void ResummarizeRequest::applyResummarizeMetadataUpdate(const std::filesystem::p
 }
 
 void ResummarizeRequest::loadProviderFromMeta(const std::filesystem::path& sessionDir,
-                                              const UserDefaults& defaults, ResummarizeSelections& selections) {
+                                              const UserDefaults& defaults,
+                                              ResummarizeSelections& selections) {
     SessionMetadata metadata;
     try {
         metadata = SessionMetadataStore::read(sessionDir);
@@ -102,8 +109,8 @@ void ResummarizeRequest::loadProviderFromMeta(const std::filesystem::path& sessi
         cliModelPreset(summary, SummaryProvider::claudeCLI, defaults, UserDefaultsKey::claudeCLIModel);
     selections.selectedCopilotCLIModel =
         cliModelPreset(summary, SummaryProvider::copilotCLI, defaults, UserDefaultsKey::copilotCLIModel);
-    selections.selectedAntigravityCLIModel =
-        cliModelPreset(summary, SummaryProvider::antigravityCLI, defaults, UserDefaultsKey::antigravityCLIModel);
+    selections.selectedAntigravityCLIModel = cliModelPreset(summary, SummaryProvider::antigravityCLI,
+                                                            defaults, UserDefaultsKey::antigravityCLIModel);
 }
 
 } // namespace velnote

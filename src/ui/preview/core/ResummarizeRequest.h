@@ -33,8 +33,8 @@ struct ResummarizeRequest {
     // The edit: the summary configuration's provider, model, base URL, command and arguments
     // (by kind, command-line settings read from `defaults`), the trimmed note, a fresh pending
     // summary step, and no manual stop. Everything else stays.
-    static void apply(SessionMetadata& metadata, const ResummarizeSelections& selections, SummaryProvider kind,
-                      const std::string& cliModel, const UserDefaults& defaults);
+    static void apply(SessionMetadata& metadata, const ResummarizeSelections& selections,
+                      SummaryProvider kind, const std::string& cliModel, const UserDefaults& defaults);
 
     // apply() as a read-modify-write of the session's "session.json" under the metadata lock.
     // Throws the read, decode, encode or write error; the file then stays as it was.

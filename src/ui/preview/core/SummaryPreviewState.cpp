@@ -24,7 +24,8 @@ platform::Executor& summaryFileExecutor() {
 
 } // namespace
 
-SummaryPreviewState::SummaryPreviewState(SessionStatusSnapshot snapshot, std::optional<SummaryVersion> initialVersion,
+SummaryPreviewState::SummaryPreviewState(SessionStatusSnapshot snapshot,
+                                         std::optional<SummaryVersion> initialVersion,
                                          Dependencies dependencies)
     : snapshot_(std::move(snapshot)), initialVersion_(std::move(initialVersion)),
       appState_(dependencies.appState != nullptr ? *dependencies.appState : AppState::shared()),
@@ -38,8 +39,8 @@ SummaryPreviewState::SummaryPreviewState(SessionStatusSnapshot snapshot, std::op
       closeSummaryWindow_(std::move(dependencies.closeSummaryWindow)),
       showSessionMonitor_(std::move(dependencies.showSessionMonitor)) {
     lastSummaryStatus_ = publishedSummaryStatus();
-    snapshotsToken_ =
-        appState_.observe(AppStateField::sessionSnapshots, [this](AppStateField) { sessionSnapshotsChanged(); });
+    snapshotsToken_ = appState_.observe(AppStateField::sessionSnapshots,
+                                        [this](AppStateField) { sessionSnapshotsChanged(); });
 }
 
 SummaryPreviewState::~SummaryPreviewState() {
@@ -108,14 +109,16 @@ void SummaryPreviewState::loadVersion(std::optional<SummaryVersion> version) {
             if (!platform::isValidUtf8(text))
                 throw std::runtime_error("not UTF-8 text");
         } catch (const std::exception& e) {
-            VelnoteLogger::app().error("loadVersion: {} 読み込み失敗: {}", file.filename().string(), e.what());
+            VelnoteLogger::app().error("loadVersion: {} 読み込み失敗: {}", file.filename().string(),
+                                       e.what());
             text.clear();
         }
         main->post([this, alive, text = std::move(text), version, presetPanel]() mutable {
             if (alive.expired())
                 return;
             markdownSource_ = std::move(text);
-            currentVersion_ = version ? version : (versions_.empty() ? std::nullopt : std::optional(versions_.front()));
+            currentVersion_ =
+                version ? version : (versions_.empty() ? std::nullopt : std::optional(versions_.front()));
             isLoadingFile_ = false;
             if (presetPanel)
                 ResummarizeRequest::loadProviderFromMeta(snapshot_.id, defaults_, selections_);
@@ -152,7 +155,8 @@ void SummaryPreviewState::writeSummary(std::string text, std::uint64_t generatio
         try {
             platform::writeFileAtomically(file, text);
         } catch (const std::exception& e) {
-            VelnoteLogger::app().error("scheduleSave: 書き込み失敗 {}: {}", file.filename().string(), e.what());
+            VelnoteLogger::app().error("scheduleSave: 書き込み失敗 {}: {}", file.filename().string(),
+                                       e.what());
         }
         main->post([this, alive, generation] {
             if (alive.expired() || generation != saveGeneration_)
@@ -202,7 +206,8 @@ void SummaryPreviewState::startResummarize() {
     const std::string cliModel = ResummarizeRequest::cliModel(selections_, kind);
     const fs::path sessionDir = snapshot_.id;
     try {
-        ResummarizeRequest::applyResummarizeMetadataUpdate(sessionDir, selections_, kind, cliModel, defaults_);
+        ResummarizeRequest::applyResummarizeMetadataUpdate(sessionDir, selections_, kind, cliModel,
+                                                           defaults_);
     } catch (const std::exception& e) {
         VelnoteLogger::app().error("startResummarize: metadata update failed: {}", e.what());
         appState_.presentError(L10n::localized("L10n.Summary.resummarizeMetadataUpdateFailed",

@@ -46,17 +46,17 @@ class SummaryPreviewState {
 
     // Each seam; nullptr or empty means the process-wide one named.
     struct Dependencies {
-        AppState* appState = nullptr;              // AppState::shared()
-        platform::MainDispatcher* main = nullptr;  // MainDispatcher::shared()
-        platform::Executor* files = nullptr;       // a process-wide serial executor for summary files
-        platform::Executor* waiting = nullptr;     // waits for the queue; the pool at utility priority
+        AppState* appState = nullptr;               // AppState::shared()
+        platform::MainDispatcher* main = nullptr;   // MainDispatcher::shared()
+        platform::Executor* files = nullptr;        // a process-wide serial executor for summary files
+        platform::Executor* waiting = nullptr;      // waits for the queue; the pool at utility priority
         platform::TimerScheduler* timers = nullptr; // TimerScheduler::shared()
-        std::optional<UserDefaults> defaults;      // the standard settings
-        std::shared_ptr<ResummarizeQueue> queue;   // the processing queue
+        std::optional<UserDefaults> defaults{};     // the standard settings
+        std::shared_ptr<ResummarizeQueue> queue{};  // the processing queue
         // The end of a request: closes the window of a version file, if one is open, and shows the
         // session monitor. Empty: nothing.
-        std::function<void(const std::filesystem::path& versionFile)> closeSummaryWindow;
-        std::function<void()> showSessionMonitor;
+        std::function<void(const std::filesystem::path& versionFile)> closeSummaryWindow{};
+        std::function<void()> showSessionMonitor{};
     };
 
     SummaryPreviewState(SessionStatusSnapshot snapshot, std::optional<SummaryVersion> initialVersion,

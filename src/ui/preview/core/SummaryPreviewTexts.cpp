@@ -35,8 +35,8 @@ std::string SummaryPreviewTexts::durationText(double seconds) {
 }
 
 std::string SummaryPreviewTexts::sidebarModel(const SessionConfig& config, const UserDefaults& defaults) {
-    const SummaryProvider provider =
-        platform::fromRawValue<SummaryProvider>(config.summary.provider).value_or(SummaryProvider::llamaCppLocal);
+    const SummaryProvider provider = platform::fromRawValue<SummaryProvider>(config.summary.provider)
+                                         .value_or(SummaryProvider::llamaCppLocal);
     return resolvedModel(provider, config, defaults);
 }
 

@@ -24,7 +24,8 @@ struct SummaryPreviewTexts {
 
     // The model a run with the session's configuration records; a provider text that names no
     // provider counts as the llama.cpp provider. Empty hides the sidebar's model row.
-    static std::string sidebarModel(const SessionConfig& config, const UserDefaults& defaults = UserDefaults());
+    static std::string sidebarModel(const SessionConfig& config,
+                                    const UserDefaults& defaults = UserDefaults());
 
     // The configured output language, or "デフォルト" when empty.
     static std::string outputLanguage(const SessionConfig& config);

@@ -69,30 +69,59 @@ INSTANTIATE_TEST_SUITE_P(
     Kinds, ResummarizeEdit,
     ::testing::Values(
         EditCase{"remote provider trims its model and drops an empty base URL",
-                 {.selectedProvider = "openai", .selectedProviderModel = "  gpt-4.1-mini \n", .selectedProviderBaseURL = " "},
-                 {}, "gpt-4.1-mini", std::nullopt, "old-cli", "old args"},
+                 {.selectedProvider = "openai",
+                  .selectedProviderModel = "  gpt-4.1-mini \n",
+                  .selectedProviderBaseURL = " "},
+                 {},
+                 "gpt-4.1-mini",
+                 std::nullopt,
+                 "old-cli",
+                 "old args"},
         EditCase{"claude command line without model or command setting",
                  {.selectedProvider = "claude_cli", .selectedProviderModel = "ignored"},
-                 {}, std::nullopt, "http://127.0.0.1:1/v1", "claude", "--print"},
+                 {},
+                 std::nullopt,
+                 "http://127.0.0.1:1/v1",
+                 "claude",
+                 "--print"},
         EditCase{"claude command line with its model and command",
                  {.selectedProvider = "claude_cli", .selectedClaudeCLIModel = " sonnet "},
-                 {{UserDefaultsKey::claudeCLICommand, "/opt/claude"}}, "sonnet", "http://127.0.0.1:1/v1",
-                 "/opt/claude", "--print"},
-        EditCase{"copilot arguments are fixed whatever the settings",
-                 {.selectedProvider = "copilot_cli", .selectedCopilotCLIModel = "gpt-5"},
-                 {{UserDefaultsKey::copilotCLIArgs, "--custom"}, {UserDefaultsKey::copilotCLICommand, ""}}, "gpt-5",
-                 "http://127.0.0.1:1/v1", "copilot",
-                 "--prompt {prompt} --allow-all-tools --output-format text --silent --no-custom-instructions"},
+                 {{UserDefaultsKey::claudeCLICommand, "/opt/claude"}},
+                 "sonnet",
+                 "http://127.0.0.1:1/v1",
+                 "/opt/claude",
+                 "--print"},
+        EditCase{
+            "copilot arguments are fixed whatever the settings",
+            {.selectedProvider = "copilot_cli", .selectedCopilotCLIModel = "gpt-5"},
+            {{UserDefaultsKey::copilotCLIArgs, "--custom"}, {UserDefaultsKey::copilotCLICommand, ""}},
+            "gpt-5",
+            "http://127.0.0.1:1/v1",
+            "copilot",
+            "--prompt {prompt} --allow-all-tools --output-format text --silent --no-custom-instructions"},
         EditCase{"antigravity keeps a stored empty argument setting, not an empty command",
                  {.selectedProvider = "antigravity_cli", .selectedAntigravityCLIModel = "m"},
-                 {{UserDefaultsKey::antigravityCLIArgs, ""}, {UserDefaultsKey::antigravityCLICommand, ""}}, "m",
-                 "http://127.0.0.1:1/v1", "agy", ""},
+                 {{UserDefaultsKey::antigravityCLIArgs, ""}, {UserDefaultsKey::antigravityCLICommand, ""}},
+                 "m",
+                 "http://127.0.0.1:1/v1",
+                 "agy",
+                 ""},
         EditCase{"antigravity default arguments",
                  {.selectedProvider = "antigravity_cli"},
-                 {}, std::nullopt, "http://127.0.0.1:1/v1", "agy", "-p {prompt} --dangerously-skip-permissions"},
+                 {},
+                 std::nullopt,
+                 "http://127.0.0.1:1/v1",
+                 "agy",
+                 "-p {prompt} --dangerously-skip-permissions"},
         EditCase{"unknown provider is written as held, with the panel's model and base URL",
-                 {.selectedProvider = "future_ai ", .selectedProviderModel = "x", .selectedProviderBaseURL = "http://127.0.0.1:2"},
-                 {}, "x", "http://127.0.0.1:2", "old-cli", "old args"}));
+                 {.selectedProvider = "future_ai ",
+                  .selectedProviderModel = "x",
+                  .selectedProviderBaseURL = "http://127.0.0.1:2"},
+                 {},
+                 "x",
+                 "http://127.0.0.1:2",
+                 "old-cli",
+                 "old args"}));
 
 TEST(ResummarizeRequest, ResetsTheSummaryStepAndNoteAndKeepsEverythingElse) {
     TempDir dir;
@@ -100,7 +129,8 @@ TEST(ResummarizeRequest, ResetsTheSummaryStepAndNoteAndKeepsEverythingElse) {
     const SessionMetadata before = storedSession();
     SessionMetadata after = before;
     ResummarizeSelections selections{.userNote = " \n\t ", .selectedProvider = "gemini"};
-    ResummarizeRequest::apply(after, selections, ResummarizeRequest::kind(selections), "", UserDefaults(store));
+    ResummarizeRequest::apply(after, selections, ResummarizeRequest::kind(selections), "",
+                              UserDefaults(store));
 
     EXPECT_EQ(after.steps.summary, StepState::fresh(StepStatus::pending));
     EXPECT_FALSE(after.manuallyStopped);
@@ -120,9 +150,8 @@ TEST(ResummarizeRequest, MissingSessionFileThrowsAndCreatesNothing) {
     platform::SettingsStore store(dir / "settings.json");
     std::filesystem::create_directory(dir / "session");
     ResummarizeSelections selections{.selectedProvider = "openai"};
-    EXPECT_ANY_THROW(ResummarizeRequest::applyResummarizeMetadataUpdate(dir / "session", selections,
-                                                                        SummaryProvider::openAI, "",
-                                                                        UserDefaults(store)));
+    EXPECT_ANY_THROW(ResummarizeRequest::applyResummarizeMetadataUpdate(
+        dir / "session", selections, SummaryProvider::openAI, "", UserDefaults(store)));
     EXPECT_FALSE(std::filesystem::exists(dir / "session" / "session.json"));
 }
 
@@ -152,7 +181,8 @@ TEST(ResummarizeRequest, PresetsThePanelFromTheSessionOrFromTheSettings) {
     std::filesystem::remove(session / "session.json");
     ResummarizeSelections unread{.selectedProviderModel = "stays"};
     ResummarizeRequest::loadProviderFromMeta(session, defaults, unread);
-    EXPECT_EQ(unread, (ResummarizeSelections{.selectedProvider = "ollama", .selectedProviderModel = "stays"}));
+    EXPECT_EQ(unread,
+              (ResummarizeSelections{.selectedProvider = "ollama", .selectedProviderModel = "stays"}));
     defaults.removeObject(UserDefaultsKey::summaryProvider);
     ResummarizeRequest::loadProviderFromMeta(session, defaults, unread);
     EXPECT_EQ(unread.selectedProvider, "local");

@@ -216,7 +216,7 @@ TEST_F(SummaryPreviewStateTest, AFailedMetadataUpdateAlertsAndChangesNothingElse
     model->startResummarize();
     main_.runPending();
     ASSERT_EQ(alerts_->messages.size(), 1u);
-    EXPECT_EQ(alerts_->messages[0], "再要約の設定保存に失敗しました。もう一度お試しください。");
+    EXPECT_EQ(alerts_->messages[0], "Could not save the re-summarize settings. Please try again.");
     EXPECT_FALSE(model->isResummarizing());
     EXPECT_TRUE(fs::exists(session_ / "intermediate"));
     EXPECT_TRUE(queue_->retried.empty());
@@ -246,7 +246,8 @@ TEST_F(SummaryPreviewStateTest, AFinishedResummarizeShowsTheNewestVersionAndAFai
     published(StepStatus::running);
     platform::writeFileAtomically(session_ / "summary.md", "# Newest");
     published(StepStatus::done);
-    ASSERT_TRUE(main_.runUntil([&] { return model->markdownSource() == "# Newest"; }, std::chrono::seconds(5)));
+    ASSERT_TRUE(
+        main_.runUntil([&] { return model->markdownSource() == "# Newest"; }, std::chrono::seconds(5)));
     EXPECT_TRUE(model->currentVersion()->isLatest);
     EXPECT_FALSE(model->isResummarizing());
 }

@@ -1,18 +1,22 @@
 #include "ui/preview/core/SummaryPreviewTexts.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
+#include <gtest/gtest.h>
 #include <limits>
 
 namespace velnote {
 namespace {
 
 TEST(SummaryPreviewTexts, DurationIsHoursMinutesSecondsWithoutWrapping) {
-    const std::pair<double, const char*> cases[] = {
-        {0, "0:00:00"},          {307, "0:05:07"},       {4200, "1:10:00"},
-        {90000, "25:00:00"},     {59.6, "0:01:00"},      {-1, "00:00:00"},
-        {std::nan(""), "00:00:00"}, {1e300, "00:00:00"}, {std::numeric_limits<double>::infinity(), "00:00:00"}};
+    const std::pair<double, const char*> cases[] = {{0, "0:00:00"},
+                                                    {307, "0:05:07"},
+                                                    {4200, "1:10:00"},
+                                                    {90000, "25:00:00"},
+                                                    {59.6, "0:01:00"},
+                                                    {-1, "00:00:00"},
+                                                    {std::nan(""), "00:00:00"},
+                                                    {1e300, "00:00:00"},
+                                                    {std::numeric_limits<double>::infinity(), "00:00:00"}};
     for (const auto& [seconds, text] : cases)
         EXPECT_EQ(SummaryPreviewTexts::durationText(seconds), text) << seconds;
 }
