@@ -97,7 +97,7 @@ void installServices(ServiceInstallContext& context) {
     context.recording.displays = screen.displays;
     context.recording.regionPicker = std::make_shared<QtRegionPicker>(); // the capture-region overlay
     installSessionMonitor(context);
-    installAuxiliaryWindows(context.windows); // model management, hallucination filter, user dictionary
+    installAuxiliaryWindows(context.windows);      // model management, hallucination filter, user dictionary
     installSummaryPreviewWindows(context.windows); // the summary windows
 }
 
