@@ -50,6 +50,9 @@ class AppleFoundationModelService {
     // The reason text of an unavailable model.
     static std::string unavailabilityDescription(const OnDeviceModelAvailability& availability);
 
+    // The model the service runs, for callers that talk to it without the slot and the fallbacks.
+    const std::shared_ptr<OnDeviceLanguageModel>& model() const { return model_; }
+
     // The fallback texts in the interface language.
     static std::string safePrefix();
     static std::string minimalInstructions();
