@@ -1,5 +1,6 @@
 #include "app/ServiceInstalls.h"
 
+#include "context/activity/monitor/DefaultForegroundAppSessionMonitor.h"
 #include "context/live/summary/LiveSummaryActor.h"
 #include "context/screen/ScreenCaptureService.h"
 #include "platform/notifications/FileManagerReveal.h"
@@ -99,6 +100,9 @@ void installServices(ServiceInstallContext& context) {
     installSessionMonitor(context);
     installAuxiliaryWindows(context.windows);      // model management, hallucination filter, user dictionary
     installSummaryPreviewWindows(context.windows); // the summary windows
+    // Foreground activity tracking; the structured OCR of the screen text is not installed yet, so
+    // the screen inference judges windows by their titles.
+    context.recording.foregroundActivity = std::make_shared<DefaultForegroundActivityTracking>(nullptr);
 }
 
 } // namespace velnote

@@ -12,7 +12,12 @@ namespace velnote {
 // An application running on the desktop.
 struct RunningApplication {
     std::int64_t pid = 0;
-    std::string name;
+    std::string name; // its display name; empty when the desktop does not tell
+    // What identifies the application across runs (on this desktop the executable's file name);
+    // none when unknown.
+    std::optional<std::string> bundleIdentifier{};
+    // Where it is installed (the executable's path); none when unknown.
+    std::optional<std::string> bundlePath{};
 
     bool operator==(const RunningApplication&) const = default;
 };

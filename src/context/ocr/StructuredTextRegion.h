@@ -11,10 +11,10 @@ namespace velnote {
 // it covers ("small", "medium", "large"). Activity tracking sends the texts to the screen
 // inference and writes the regions into "foreground_app_log.jsonl".
 struct StructuredTextRegion {
-    std::string text;
+    std::string text{};
     double weight = 0;
-    std::string position;
-    std::string size;
+    std::string position{};
+    std::string size{};
 
     bool operator==(const StructuredTextRegion&) const = default;
 };

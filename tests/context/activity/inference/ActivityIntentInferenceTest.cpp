@@ -1,5 +1,4 @@
 #include "context/activity/inference/ActivityIntentInferenceService.h"
-
 #include "platform/logging/Logger.h"
 #include "support/ActivityFakes.h"
 
