@@ -1,6 +1,7 @@
 #include "context/activity/window/X11FrontWindowAccess.h"
 #include "platform/concurrency/SystemClock.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -72,9 +73,13 @@ class X11FrontWindowTest : public ::testing::Test {
 
 TEST_F(X11FrontWindowTest, ReadsTheFrontApplicationItsTitleAndItsPixels) {
     TestWindow window("会議メモ / draft", static_cast<std::uint32_t>(self), 0x3366cc, 160, 90);
-    window.activate();
     X11Workspace workspace(desktop);
-    const auto front = workspace.frontmostApplication();
+    // Tests running at the same time on the display may take the focus: activate until ours has it.
+    std::optional<RunningApplication> front;
+    for (int attempt = 0; attempt < 5 && (!front || front->pid != self); ++attempt) {
+        window.activate();
+        front = workspace.frontmostApplication();
+    }
     ASSERT_TRUE(front.has_value());
     EXPECT_EQ(front->pid, self);
     EXPECT_EQ(front->name, "Tester");
@@ -129,8 +134,9 @@ TEST_F(X11FrontWindowTest, ReportsActivationsOfAnotherApplication) {
     });
     other.activate();
     std::unique_lock lock(mutex);
-    ASSERT_TRUE(arrived.wait_for(lock, 5s, [&] { return !pids.empty(); }));
-    EXPECT_EQ(pids.front(), 1);
+    // Other tests on the display may activate their windows meanwhile: wait for this one.
+    EXPECT_TRUE(
+        arrived.wait_for(lock, 5s, [&] { return std::find(pids.begin(), pids.end(), 1) != pids.end(); }));
     lock.unlock();
     token.reset(); // ends the watcher thread
 }
