@@ -1,6 +1,6 @@
 #pragma once
 
-#include "context/ocr/StructuredTextRegion.h"
+#include "context/ocr/OCRTypes.h"
 #include "platform/concurrency/TimerScheduler.h"
 #include "platform/image/RgbImage.h"
 #include "platform/json/Json.h"

@@ -72,7 +72,7 @@ TEST(RegionSimilarity, ComparesCharacterPairsIgnoringCaseAndSpacing) {
     // Only the first ten regions count.
     auto many = regions({"a1", "a2", "a3", "a4", "a5", "a6", "a7", "a8", "a9", "a0"});
     auto more = many;
-    more.push_back({.text = "entirely different"});
+    more.push_back({.text = "entirely different", .weight = 1, .position = "top", .size = "small"});
     EXPECT_EQ(regionSimilarityBetween(many, more), 1);
 }
 
