@@ -1,5 +1,6 @@
 #include "app/ServiceInstalls.h"
 
+#include "context/activity/inference/OCRServiceTextRegions.h"
 #include "context/activity/monitor/DefaultForegroundAppSessionMonitor.h"
 #include "context/live/summary/LiveSummaryActor.h"
 #include "context/screen/ScreenCaptureService.h"
@@ -100,9 +101,9 @@ void installServices(ServiceInstallContext& context) {
     installSessionMonitor(context);
     installAuxiliaryWindows(context.windows);      // model management, hallucination filter, user dictionary
     installSummaryPreviewWindows(context.windows); // the summary windows
-    // Foreground activity tracking; the structured OCR of the screen text is not installed yet, so
-    // the screen inference judges windows by their titles.
-    context.recording.foregroundActivity = std::make_shared<DefaultForegroundActivityTracking>(nullptr);
+    // Foreground activity tracking, reading window text with the screenshots' OCR service.
+    context.recording.foregroundActivity = std::make_shared<DefaultForegroundActivityTracking>(
+        std::make_shared<OCRServiceTextRegions>(screen.ocr));
 }
 
 } // namespace velnote

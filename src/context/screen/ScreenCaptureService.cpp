@@ -34,8 +34,9 @@ ScreenCaptureServices ScreenCaptureServices::makeDefault() {
     // The process-wide OCR service lives as long as the process; the pointer does not own it.
     std::shared_ptr<VisionOCRServiceProtocol> ocr(&DefaultVisionOCRService::shared(), [](auto*) {});
     return ScreenCaptureServices{
-        .monitors = std::make_shared<DefaultScreenCaptureMonitorFactory>(display, std::move(ocr)),
+        .monitors = std::make_shared<DefaultScreenCaptureMonitorFactory>(display, ocr),
         .displays = display,
+        .ocr = ocr,
     };
 }
 

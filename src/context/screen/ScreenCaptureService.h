@@ -27,6 +27,8 @@ class DefaultScreenCaptureMonitorFactory final : public ScreenCaptureMonitorFact
 struct ScreenCaptureServices {
     std::shared_ptr<ScreenCaptureMonitorFactory> monitors;
     std::shared_ptr<DisplayDirectory> displays;
+    std::shared_ptr<VisionOCRServiceProtocol>
+        ocr; // the one the monitors use, for other readers of screen text
 
     static ScreenCaptureServices makeDefault();
 };

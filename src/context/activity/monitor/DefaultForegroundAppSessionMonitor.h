@@ -28,9 +28,10 @@ namespace velnote {
 //
 // Threads: the activation handler and the poll hop to `main`; each observation cancels the
 // analysis before it and starts its own on `analysisExecutor` (title reads, screenshot, queue), so
-// the main thread never waits for the desktop or the models. stop() may be called from any thread;
-// it waits for the cancelled analysis to end (its time limits end at once when cancelled) so that
-// its observation is part of the final flush rather than arriving after it.
+// the main thread never waits for the desktop or the models. stop() waits for the cancelled
+// analysis to end (its time limits end at once when cancelled) so that its observation is part of
+// the final flush rather than arriving after it; call it off the main thread, since the OCR of an
+// analysis may read the input language there.
 class DefaultForegroundAppSessionMonitor final
     : public ForegroundAppSessionMonitor,
       public std::enable_shared_from_this<DefaultForegroundAppSessionMonitor> {

@@ -1,5 +1,6 @@
 #include "context/activity/inference/ScreenInference.h"
 
+#include "context/activity/inference/OCRServiceTextRegions.h"
 #include "platform/concurrency/ManualClock.h"
 #include "platform/concurrency/StoppableSleep.h"
 #include "platform/error/DomainError.h"
@@ -7,6 +8,7 @@
 
 #include <atomic>
 #include <gtest/gtest.h>
+#include <limits>
 #include <thread>
 
 namespace velnote {
@@ -95,6 +97,72 @@ TEST(VisionPrompt, SendsTheTitleTwiceAndTheFirstTenTexts) {
     EXPECT_NE(prompt.find("- confidence: 0.0-1.0\n- description: provide a detailed description"),
               std::string::npos);
     EXPECT_EQ(prompt.substr(prompt.size() - 31), "\n\nDo not output any other text.");
+}
+
+// The screenshots' OCR service as the screen inference reads it: like the real one it answers a
+// stop with no regions rather than an error.
+class RecordingOCR final : public VisionOCRServiceProtocol {
+  public:
+    std::vector<OCRResult> extractImportantTextWithVision(const platform::RgbImage&,
+                                                          const platform::RgbImage*,
+                                                          const platform::RgbImage*, std::int64_t,
+                                                          const std::vector<std::string>&,
+                                                          const std::stop_token&) override {
+        return {};
+    }
+    std::string recognizeTextOnEntireImage(const platform::RgbImage&, const std::vector<std::string>&,
+                                           const std::stop_token&) override {
+        return {};
+    }
+    std::pair<std::vector<StructuredTextRegion>, std::int64_t>
+    extractStructuredTextRegions(const platform::RgbImage&, const platform::RgbImage* current,
+                                 const platform::RgbImage* previous, std::int64_t maxRegions,
+                                 std::int64_t saliencyTopK, const std::stop_token& stop) override {
+        limits = {maxRegions, saliencyTopK};
+        thumbnails = {current, previous};
+        if (stall) {
+            started = true;
+            platform::ManualClock never;
+            platform::sleepUntil(never, never.now() + 24h, stop);
+            return {};
+        }
+        return {regions({"Inbox", "Draft"}), salient};
+    }
+    std::pair<std::int64_t, std::int64_t> limits{};
+    std::pair<const platform::RgbImage*, const platform::RgbImage*> thumbnails{};
+    std::int64_t salient = 4;
+    std::atomic<bool> stall = false;
+    std::atomic<bool> started = false;
+};
+
+TEST(OCRServiceTextRegions, AsksTheScreenshotsOCRAndItsStopEndsInTheTimeout) {
+    platform::ManualClock clock;
+    platform::TimerScheduler timers{clock};
+    const auto ocr = std::make_shared<RecordingOCR>();
+    const ScreenInference inference(
+        {.ocr = std::make_shared<OCRServiceTextRegions>(ocr),
+         .model = [](const std::string&, const std::string&, std::stop_token) { return std::string("{}"); },
+         .timers = &timers});
+    const platform::RgbImage image{.width = 2, .height = 2, .pixels = std::vector<std::uint8_t>(12, 0)};
+    const platform::RgbImage thumbnail = image;
+    const auto [found, salient] = inference.fetchVisionOCR(image, &thumbnail, nullptr);
+    EXPECT_EQ(found, regions({"Inbox", "Draft"}));
+    EXPECT_EQ(salient, 4);
+    EXPECT_EQ(ocr->limits, (std::pair<std::int64_t, std::int64_t>{100, 20}));
+    EXPECT_EQ(ocr->thumbnails.first, &thumbnail);
+    EXPECT_EQ(ocr->thumbnails.second, nullptr);
+
+    ocr->salient = std::int64_t{1} << 40; // a count beyond int stays the largest int, never negative
+    EXPECT_EQ(inference.fetchVisionOCR(image, nullptr, nullptr).second, std::numeric_limits<int>::max());
+
+    ocr->stall = true;
+    std::jthread mover([&] {
+        while (!ocr->started) {
+            std::this_thread::sleep_for(1ms);
+        }
+        clock.advance(15s);
+    });
+    EXPECT_THROW(inference.fetchVisionOCR(image, nullptr, nullptr), platform::DomainError);
 }
 
 class ScreenInferenceTest : public ::testing::Test {

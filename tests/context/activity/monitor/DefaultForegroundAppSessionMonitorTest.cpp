@@ -3,6 +3,7 @@
 #include "platform/concurrency/MainDispatcher.h"
 #include "platform/concurrency/ManualClock.h"
 #include "platform/concurrency/SerialExecutor.h"
+#include "platform/concurrency/StoppableSleep.h"
 #include "platform/fs/Files.h"
 #include "platform/logging/Logger.h"
 #include "support/ActivityFakes.h"
@@ -98,6 +99,11 @@ class ForegroundMonitorTest : public ::testing::Test {
     testing::HeldExecutor inferences;
     std::shared_ptr<FakeWorkspace> workspace = std::make_shared<FakeWorkspace>();
     std::shared_ptr<FakeWindows> windows = std::make_shared<FakeWindows>();
+    std::atomic<int> modelCalls = 0;
+    std::function<std::string(std::stop_token)> answer = [](std::stop_token) {
+        return std::string(R"({"service":"Docs","screen_type":"editor","confidence":0.9,)"
+                           R"("description":"Editing the plan"})");
+    };
     ActivityIntentInferenceService intents{nullptr};
     DescriptionEmbeddingService embeddings{std::make_shared<SystemSentenceEmbeddingCatalog>()};
     std::shared_ptr<DefaultForegroundAppSessionMonitor> monitor = DefaultForegroundAppSessionMonitor::make(
@@ -106,10 +112,9 @@ class ForegroundMonitorTest : public ::testing::Test {
                      .queue = {.inference = std::make_shared<ScreenInference>(ScreenInference::Dependencies{
                                    .ocr = std::make_shared<NoRegions>(),
                                    .model =
-                                       [](const std::string&, const std::string&, std::stop_token) {
-                                           return std::string(
-                                               R"({"service":"Docs","screen_type":"editor","confidence":0.9,)"
-                                               R"("description":"Editing the plan"})");
+                                       [this](const std::string&, const std::string&, std::stop_token stop) {
+                                           ++modelCalls;
+                                           return answer(stop);
                                        },
                                    .timers = &timers}),
                                .engine = {.embeddings = &embeddings,
@@ -241,6 +246,34 @@ TEST_F(ForegroundMonitorTest, StopEndsEverythingAndFlushesTheActivities) {
     monitor->logForegroundAppChange(editor);
     monitor->waitForAnalysis();
     EXPECT_EQ(events().size(), 1u) << "a stopped monitor observes nothing";
+}
+
+TEST_F(ForegroundMonitorTest, ANewerObservationOrStopCutsALongAnalysisShortAndItIsStillLogged) {
+    answer = [](std::stop_token stop) {
+        platform::ManualClock never;
+        platform::sleepUntil(never, never.now() + 24h, stop);
+        return std::string("{}");
+    };
+    auto untilModelCall = [this](int n) {
+        while (modelCalls < n) {
+            std::this_thread::sleep_for(1ms);
+        }
+    };
+    monitor->logForegroundAppChange(editor);
+    untilModelCall(1);
+    clock.advance(4s);
+    observe(); // the next poll: the window is unchanged, so only the cancel shows
+    ASSERT_EQ(events().size(), 1u);
+    EXPECT_EQ(events()[0]["vision_inference"]["description"], "Inference failed: the task was cancelled");
+    EXPECT_FALSE(monitor->throttle().isHeavyAnalysisInFlight());
+
+    clock.advance(20s);
+    setTitles({"Budget"});
+    monitor->logForegroundAppChange(editor);
+    untilModelCall(2);
+    monitor->stop().get();
+    ASSERT_EQ(events().size(), 2u) << "stop waits for the analysis it cuts short";
+    EXPECT_EQ(events()[1]["window_title"], "Budget");
 }
 
 TEST_F(ForegroundMonitorTest, StopWithNothingStartedStillFlushes) {
