@@ -21,9 +21,6 @@ namespace velnote {
 namespace fs = std::filesystem;
 namespace {
 
-constexpr std::int64_t kMaxCapturedScreenshots = 120;
-constexpr std::int64_t kMaxOCRRecords = 40;
-constexpr std::size_t kOCRWriteBatchSize = 5;
 constexpr std::int64_t kMaxCharsPerShot = 800;
 constexpr int kOCRThumbnailSize = 512;
 // A wait longer than a day comes only from absurd settings; it is cut there.
@@ -57,12 +54,50 @@ template <class T> T await(std::future<T> future) {
     return future.get();
 }
 
+// `value` when `valid` holds for it, else `fallback` (logged): tuning that makes no sense must not
+// stop a recording, nor divide by zero or allocate without bound.
+template <class T, class Valid> void keepValid(T& value, T fallback, const char* name, Valid valid) {
+    if (valid(value))
+        return;
+    VelnoteLogger::app().error("ScreenCaptureMonitor: {} {} is out of range, using {}", name, value,
+                               fallback);
+    value = fallback;
+}
+
+ScreenCaptureMonitorSettings checked(ScreenCaptureMonitorSettings s) {
+    const ScreenCaptureMonitorSettings d;
+    const auto count = [](int limit) { return [limit](int v) { return v >= 1 && v <= limit; }; };
+    const auto finite = [](double v) { return std::isfinite(v) && v >= 0; };
+    keepValid(s.diffThreshold, d.diffThreshold, "diffThreshold", finite);
+    keepValid(s.edgeIgnoreRatio, d.edgeIgnoreRatio, "edgeIgnoreRatio",
+              [](double v) { return v >= 0 && v < 0.5; });
+    keepValid(s.videoMotionRatio, d.videoMotionRatio, "videoMotionRatio",
+              [](double v) { return v >= 0 && v <= 1; });
+    keepValid(s.videoAvgScoreThreshold, d.videoAvgScoreThreshold, "videoAvgScoreThreshold", finite);
+    keepValid(s.videoWindowSize, d.videoWindowSize, "videoWindowSize", count(1000));
+    keepValid(s.thumbW, d.thumbW, "thumbW", count(1024));
+    keepValid(s.thumbH, d.thumbH, "thumbH", count(1024));
+    keepValid(s.maxCapturedScreenshots, d.maxCapturedScreenshots, "maxCapturedScreenshots", count(100000));
+    keepValid(s.maxOCRRecords, d.maxOCRRecords, "maxOCRRecords", count(100000));
+    keepValid(s.fixedTextWindow, d.fixedTextWindow, "fixedTextWindow", count(1000));
+    keepValid(s.fixedTextThreshold, d.fixedTextThreshold, "fixedTextThreshold", count(1000));
+    keepValid(s.noChangeBackoffThreshold, d.noChangeBackoffThreshold, "noChangeBackoffThreshold",
+              count(1000));
+    keepValid(s.ocrWriteBatchSize, d.ocrWriteBatchSize, "ocrWriteBatchSize", count(1000));
+    return s;
+}
+
 } // namespace
 
 DefaultScreenCaptureMonitor::DefaultScreenCaptureMonitor(ScreenCaptureMonitorSettings settings,
                                                          ScreenCaptureMonitorDependencies dependencies)
-    : settings_(std::move(settings)), deps_(std::move(dependencies)),
+    : settings_(checked(std::move(settings))), deps_(std::move(dependencies)),
       ocrContextFile_(settings_.sessionDir / OCRContextLog::kFileName), displayID_(settings_.displayID),
+      video_(static_cast<std::size_t>(settings_.videoWindowSize), settings_.videoMotionRatio,
+             settings_.videoAvgScoreThreshold),
+      recentTexts_(static_cast<std::size_t>(settings_.fixedTextWindow),
+                   static_cast<std::size_t>(settings_.fixedTextThreshold)),
+      ocrWriter_(std::make_shared<OCRBatchWriter>(ocrContextFile_)),
       writeQueue_(std::make_unique<platform::SerialExecutor>()),
       executor_(std::make_unique<platform::SerialExecutor>()),
       reader_(std::make_unique<platform::SerialExecutor>()),
@@ -93,6 +128,9 @@ DefaultScreenCaptureMonitor::~DefaultScreenCaptureMonitor() {
     await(executor_->submit([this] { flushOCREntries(FlushMode::wait); }));
     executor_.reset();
     writeQueue_.reset();
+    if (const std::size_t lost = ocrWriter_->heldLines(); lost > 0)
+        VelnoteLogger::app().error("OCR context: {} lines could not be written to {} and are lost", lost,
+                                   ocrContextFile_.string());
 }
 
 platform::Clock& DefaultScreenCaptureMonitor::clock() const {
@@ -175,8 +213,9 @@ double DefaultScreenCaptureMonitor::waitSeconds() const {
     const double base = video_.isVideoMode() ? settings_.pollVideo : settings_.pollNormal;
     const platform::ThermalState thermal =
         deps_.thermalState ? deps_.thermalState() : platform::ThermalState::nominal;
-    const double wait =
-        base * ScreenChange::backoffFactor(noChangeCount_) * ScreenChange::thermalFactor(thermal);
+    const double wait = base *
+                        ScreenChange::backoffFactor(noChangeCount_, settings_.noChangeBackoffThreshold) *
+                        ScreenChange::thermalFactor(thermal);
     return std::isfinite(wait) ? std::clamp(wait, 0.0, kLongestWaitSeconds) : kLongestWaitSeconds;
 }
 
@@ -212,7 +251,7 @@ void DefaultScreenCaptureMonitor::captureAndProcess() {
     auto image = deps_.grabber->captureDisplayImage(displayID, region);
     if (!image)
         return;
-    auto thumbnail = ScreenChange::makeThumbnail(*image);
+    auto thumbnail = ScreenChange::makeThumbnail(*image, settings_.thumbW, settings_.thumbH);
     await(executor_->submit([this, image = std::move(*image), thumbnail = std::move(thumbnail)]() mutable {
         processCapture(std::move(image), std::move(thumbnail));
     }));
@@ -224,7 +263,8 @@ void DefaultScreenCaptureMonitor::processCapture(platform::RgbImage image,
         lastThumbnail_ = std::move(thumbnail); // the first capture only sets the reference
         return;
     }
-    const double score = ScreenChange::diffScore(lastThumbnail_, thumbnail);
+    const double score = ScreenChange::diffScore(lastThumbnail_, thumbnail, settings_.thumbW,
+                                                 settings_.thumbH, settings_.edgeIgnoreRatio);
     if (const auto changed = video_.update(score)) {
         VelnoteLogger::app().info("screenshot mode changed video={} avg={}", changed->first, changed->second);
     }
@@ -232,12 +272,13 @@ void DefaultScreenCaptureMonitor::processCapture(platform::RgbImage image,
     const auto now = clock().now();
     const bool intervalPassed =
         !lastSaveTime_ || std::chrono::duration<double>(now - *lastSaveTime_).count() >= minimum;
-    if (score >= ScreenChange::kDiffThreshold && intervalPassed) {
+    if (score >= settings_.diffThreshold && intervalPassed) {
         noChangeCount_ = 0;
         lastSaveTime_ = now;
         saveShot(std::move(image), clock().wallNow(), score);
-    } else if (score < ScreenChange::kDiffThreshold) {
-        noChangeCount_ = std::min<std::int64_t>(noChangeCount_ + 1, 50);
+    } else if (score < settings_.diffThreshold) {
+        // Capped past the longest back-off (50 for the default threshold of 5).
+        noChangeCount_ = std::min<std::int64_t>(noChangeCount_ + 1, 10 * settings_.noChangeBackoffThreshold);
     }
     lastThumbnail_ = std::move(thumbnail); // the reference is the last capture, saved or not
 }
@@ -276,9 +317,9 @@ bool DefaultScreenCaptureMonitor::saveJPEG(const platform::RgbImage& image, cons
 }
 
 void DefaultScreenCaptureMonitor::enforceCaptureRetentionLimits() {
-    while (static_cast<std::int64_t>(capturedScreenshots_.size()) > kMaxCapturedScreenshots)
+    while (capturedScreenshots_.size() > static_cast<std::size_t>(settings_.maxCapturedScreenshots))
         capturedScreenshots_.pop_front();
-    while (static_cast<std::int64_t>(ocrRecords_.size()) > kMaxOCRRecords)
+    while (ocrRecords_.size() > static_cast<std::size_t>(settings_.maxOCRRecords))
         ocrRecords_.pop_front();
 }
 
@@ -424,18 +465,18 @@ void DefaultScreenCaptureMonitor::appendOCRRecordToJsonl(const OCRRecord& record
                                    record.path.filename().string(), e.what());
         return;
     }
-    if (pendingOCREntries_.size() >= kOCRWriteBatchSize)
+    if (pendingOCREntries_.size() >= static_cast<std::size_t>(settings_.ocrWriteBatchSize))
         flushOCREntries(FlushMode::queue);
 }
 
 void DefaultScreenCaptureMonitor::flushOCREntries(FlushMode mode) {
     // A waiting flush waits for the batches queued before it even with nothing of its own, so that
-    // every line recorded so far is in the file when stop() returns.
+    // every line recorded so far is in the file when stop() returns; it also retries the lines of
+    // a batch that failed.
     if (pendingOCREntries_.empty() && mode == FlushMode::queue)
         return;
-    auto write = [entries = std::exchange(pendingOCREntries_, {}), file = ocrContextFile_] {
-        if (!entries.empty())
-            OCRContextLog::writeBatch(entries, file);
+    auto write = [entries = std::exchange(pendingOCREntries_, {}), writer = ocrWriter_]() mutable {
+        writer->write(std::move(entries));
     };
     if (mode == FlushMode::wait)
         await(writeQueue_->submit(std::move(write))); // after every batch queued before it

@@ -50,7 +50,8 @@ struct ScreenCaptureMonitorDependencies {
 // "screencaptures/<nnnn>_<UTC time>.jpg" and starts an OCR pass over the saved shots not yet
 // read. Each read shot becomes one line of "ocr_context.jsonl" unless its text repeats one of the
 // last three (texts fixed on screen are left out first); lines are written five at a time, and
-// all at stop() and when the monitor is released.
+// all at stop() and when the monitor is released. The numbers are those of the settings' defaults;
+// the settings tune them. Lines whose write fails are written with the next batch.
 //
 // Threads: the state belongs to one serial executor (the actor). The loop runs on a thread of its
 // own, OCR passes on the shared pool, stop() and manual screenshots on a worker, the context
@@ -132,6 +133,7 @@ class DefaultScreenCaptureMonitor final : public ScreenCaptureMonitoring {
     std::optional<platform::RgbImage> lastProcessedOCRThumbnail_; // 512 × 512, of the last shot read
     RecentOCRTexts recentTexts_;
     std::vector<std::string> pendingOCREntries_; // lines not yet written
+    std::shared_ptr<OCRBatchWriter> ocrWriter_;  // only on writeQueue_ (and once it has drained)
 
     // Declared last, destroyed first, in the destructor's order (see there).
     std::unique_ptr<platform::SerialExecutor> writeQueue_; // "velnote.ocrWrite"

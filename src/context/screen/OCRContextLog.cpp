@@ -101,16 +101,43 @@ std::string OCRContextLog::linesSince(std::string_view contents, double sinceSec
     return kept;
 }
 
-void OCRContextLog::writeBatch(const std::vector<std::string>& entries, const std::filesystem::path& file) {
+bool OCRContextLog::writeBatch(const std::vector<std::string>& entries, const std::filesystem::path& file) {
     std::string bytes;
     for (const std::string& entry : entries)
         bytes += entry;
+    std::error_code error;
+    const bool existed = std::filesystem::is_regular_file(file, error);
+    const std::uintmax_t sizeBefore = existed ? std::filesystem::file_size(file, error) : 0;
     try {
         // One append of the whole batch: a reader sees whole lines but for the one being written.
         platform::appendToFile(file, bytes);
+        return true;
     } catch (const std::exception& e) {
         VelnoteLogger::app().error("OCR context: failed to append batch: {}", e.what());
     }
+    // A write cut short must not leave half a line for the next batch to run into.
+    if (!error && std::filesystem::is_regular_file(file, error))
+        std::filesystem::resize_file(file, sizeBefore, error);
+    return false;
+}
+
+bool OCRBatchWriter::write(std::vector<std::string> entries) {
+    held_.insert(held_.end(), std::make_move_iterator(entries.begin()),
+                 std::make_move_iterator(entries.end()));
+    if (held_.empty())
+        return true;
+    if (OCRContextLog::writeBatch(held_, file_)) {
+        held_.clear();
+        return true;
+    }
+    if (held_.size() > kMaxHeldLines) {
+        const std::size_t dropped = held_.size() - kMaxHeldLines;
+        held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(dropped));
+        VelnoteLogger::app().error("OCR context: dropped the {} oldest lines that could not be written",
+                                   dropped);
+    }
+    VelnoteLogger::app().error("OCR context: {} lines kept for the next write", held_.size());
+    return false;
 }
 
 std::string OCRContextLog::normalizeText(std::string_view text) {
@@ -121,7 +148,7 @@ std::string OCRContextLog::normalizeText(std::string_view text) {
 }
 
 std::vector<OCRResult> RecentOCRTexts::filterFixedText(const std::vector<OCRResult>& results) const {
-    if (sets_.size() < kThreshold)
+    if (sets_.size() < threshold_)
         return results;
     std::vector<OCRResult> kept;
     for (const OCRResult& result : results) {
@@ -129,7 +156,7 @@ std::vector<OCRResult> RecentOCRTexts::filterFixedText(const std::vector<OCRResu
         std::size_t count = 0;
         for (const auto& set : sets_)
             count += !set.empty() && set.count(normalized) > 0 ? 1 : 0;
-        if (count < kThreshold) {
+        if (count < threshold_) {
             kept.push_back(result);
         } else {
             VelnoteLogger::app().debug(
@@ -146,7 +173,7 @@ void RecentOCRTexts::update(const std::vector<std::string>& texts) {
     for (const std::string& text : texts)
         set.insert(OCRContextLog::normalizeText(text));
     sets_.push_back(std::move(set));
-    if (sets_.size() > kWindow)
+    while (sets_.size() > window_)
         sets_.pop_front();
 }
 

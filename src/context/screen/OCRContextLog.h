@@ -49,28 +49,51 @@ struct OCRContextLog {
     // kept: a last line caught half-written is returned as read.
     static std::string linesSince(std::string_view contents, double sinceSeconds);
 
-    // Appends the entries to `file` in one write, creating it when missing. Logs a failure; the
-    // batch is then lost.
-    static void writeBatch(const std::vector<std::string>& entries, const std::filesystem::path& file);
+    // Appends the entries to `file` in one write, creating it when missing; false on failure
+    // (logged), with any part of the batch that reached the file taken back off it.
+    static bool writeBatch(const std::vector<std::string>& entries, const std::filesystem::path& file);
 
     // Lower-cased and without any white space: how texts are compared across screenshots.
     static std::string normalizeText(std::string_view text);
 };
 
+// Writes batches of lines to one "ocr_context.jsonl". The lines of a batch that cannot be written
+// are held and written before the next batch, so a passing failure (a full disk, a folder gone
+// for a moment) loses nothing; beyond kMaxHeldLines the oldest held lines are dropped, logged.
+// Not thread-safe: the monitor uses it only on its serial write queue.
+class OCRBatchWriter {
+  public:
+    static constexpr std::size_t kMaxHeldLines = 1000;
+
+    explicit OCRBatchWriter(std::filesystem::path file) : file_(std::move(file)) {}
+
+    // Appends the held lines, then `entries`; false when they could not be written and are held.
+    bool write(std::vector<std::string> entries);
+    // Lines waiting for a write that works.
+    std::size_t heldLines() const { return held_.size(); }
+
+  private:
+    std::filesystem::path file_;
+    std::vector<std::string> held_;
+};
+
 // The texts of the last screenshots, to leave out what stays on screen all the time (menus,
-// window titles, clocks): a text found in 3 of the last 8 recorded screenshots is fixed.
+// window titles, clocks): a text found in `threshold` (3) of the last `window` (8) recorded
+// screenshots is fixed.
 class RecentOCRTexts {
   public:
-    static constexpr std::size_t kWindow = 8;
-    static constexpr std::size_t kThreshold = 3;
+    explicit RecentOCRTexts(std::size_t window = 8, std::size_t threshold = 3)
+        : window_(window), threshold_(threshold) {}
 
-    // The results whose text is not fixed; all of them while fewer than 3 screenshots are known.
-    // Logs each dropped text.
+    // The results whose text is not fixed; all of them while fewer than `threshold` screenshots
+    // are known. Logs each dropped text.
     std::vector<OCRResult> filterFixedText(const std::vector<OCRResult>& results) const;
-    // Remembers a recorded screenshot's texts (the oldest beyond 8 are forgotten).
+    // Remembers a recorded screenshot's texts (the oldest beyond `window` are forgotten).
     void update(const std::vector<std::string>& texts);
 
   private:
+    std::size_t window_;
+    std::size_t threshold_;
     std::deque<std::set<std::string>> sets_;
 };
 

@@ -39,8 +39,9 @@ class ScreenCaptureMonitoring {
     virtual std::future<std::optional<std::filesystem::path>> captureManualScreenshotOCR() = 0;
 };
 
-// Everything a new monitor starts with. The numbers tune the change and video detection; how the
-// monitor uses them is its own business, the recording controller fixes them.
+// Everything a new monitor starts with. The numbers below the timings tune the change and video
+// detection, the OCR text filters and the log's batches; the recording controller leaves them at
+// these values. A monitor given a value out of range uses the value here instead (logged).
 struct ScreenCaptureMonitorSettings {
     std::filesystem::path sessionDir;
     std::chrono::system_clock::time_point sessionStartedAt{};

@@ -8,30 +8,32 @@
 
 namespace velnote {
 
-std::vector<std::uint8_t> ScreenChange::makeThumbnail(const platform::RgbImage& image) {
-    if (image.width <= 0 || image.height <= 0)
+std::vector<std::uint8_t> ScreenChange::makeThumbnail(const platform::RgbImage& image, int width,
+                                                      int height) {
+    if (image.width <= 0 || image.height <= 0 || width <= 0 || height <= 0)
         return {};
-    return platform::grayscale(platform::scaledByAreaAverage(image, kThumbWidth, kThumbHeight)).pixels;
+    return platform::grayscale(platform::scaledByAreaAverage(image, width, height)).pixels;
 }
 
 double ScreenChange::diffScore(const std::vector<std::uint8_t>& previous,
-                               const std::vector<std::uint8_t>& current) {
-    if (previous.empty() || previous.size() != current.size() ||
-        previous.size() != static_cast<std::size_t>(kThumbWidth) * kThumbHeight)
+                               const std::vector<std::uint8_t>& current, int width, int height,
+                               double edgeIgnoreRatio) {
+    if (width <= 0 || height <= 0 || previous.empty() || previous.size() != current.size() ||
+        previous.size() != static_cast<std::size_t>(width) * static_cast<std::size_t>(height))
         return 0;
-    const int marginX = static_cast<int>(kThumbWidth * kEdgeIgnoreRatio);
-    const int marginY = static_cast<int>(kThumbHeight * kEdgeIgnoreRatio);
+    const int marginX = static_cast<int>(width * edgeIgnoreRatio);
+    const int marginY = static_cast<int>(height * edgeIgnoreRatio);
     double sum = 0;
-    int count = 0;
-    for (int y = marginY; y < kThumbHeight - marginY; ++y) {
-        for (int x = marginX; x < kThumbWidth - marginX; ++x) {
-            const std::size_t i = static_cast<std::size_t>(y) * kThumbWidth + x;
+    long long count = 0;
+    for (int y = marginY; y < height - marginY; ++y) {
+        for (int x = marginX; x < width - marginX; ++x) {
+            const std::size_t i = static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + x;
             const double d = static_cast<double>(previous[i]) - current[i];
             sum += d * d;
             ++count;
         }
     }
-    return std::sqrt(sum / count);
+    return count > 0 ? std::sqrt(sum / static_cast<double>(count)) : 0;
 }
 
 std::pair<int, int> ScreenChange::captureResolution(double width, double height) {
@@ -39,12 +41,12 @@ std::pair<int, int> ScreenChange::captureResolution(double width, double height)
     return {static_cast<int>(width * factor), static_cast<int>(height * factor)};
 }
 
-int ScreenChange::backoffFactor(std::int64_t noChangeCount) {
-    if (noChangeCount >= 30)
+int ScreenChange::backoffFactor(std::int64_t noChangeCount, std::int64_t threshold) {
+    if (noChangeCount >= 6 * threshold)
         return 8;
-    if (noChangeCount >= 15)
+    if (noChangeCount >= 3 * threshold)
         return 4;
-    if (noChangeCount >= 5)
+    if (noChangeCount >= threshold)
         return 2;
     return 1;
 }
@@ -60,15 +62,20 @@ double ScreenChange::thermalFactor(platform::ThermalState state) {
     }
 }
 
+VideoModeDetector::VideoModeDetector(std::size_t windowSize, double motionRatio, double averageScoreThreshold)
+    : windowSize_(std::max<std::size_t>(windowSize, 1)), motionRatio_(motionRatio),
+      averageScoreThreshold_(averageScoreThreshold) {}
+
 std::optional<std::pair<bool, double>> VideoModeDetector::update(double score) {
     scores_.push_back(score);
-    if (scores_.size() > kWindowSize)
+    if (scores_.size() > windowSize_)
         scores_.pop_front();
-    if (scores_.size() != kWindowSize)
+    if (scores_.size() != windowSize_)
         return std::nullopt;
     const auto moving = std::count_if(scores_.begin(), scores_.end(), [](double s) { return s >= 9; });
-    const double mean = std::accumulate(scores_.begin(), scores_.end(), 0.0) / kWindowSize;
-    const bool video = mean >= 10 && static_cast<double>(moving) / kWindowSize >= 0.75;
+    const auto window = static_cast<double>(windowSize_);
+    const double mean = std::accumulate(scores_.begin(), scores_.end(), 0.0) / window;
+    const bool video = mean >= averageScoreThreshold_ && static_cast<double>(moving) / window >= motionRatio_;
     if (video == videoMode_)
         return std::nullopt;
     videoMode_ = video;

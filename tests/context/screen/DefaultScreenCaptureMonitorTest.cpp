@@ -302,6 +302,58 @@ TEST_F(MonitorTest, LinesAreWrittenFiveAtATimeAndAtStop) {
     EXPECT_EQ(logLines().size(), 6U);
 }
 
+TEST_F(MonitorTest, TuningComesFromTheSettings) {
+    ScreenCaptureMonitorSettings settings;
+    settings.pollNormal = 1000; // the loop stays asleep while the test moves the clock
+    settings.diffThreshold = 60;
+    settings.noChangeBackoffThreshold = 2;
+    settings.ocrWriteBatchSize = 2;
+    settings.thumbW = 0; // makes no sense: the default is used
+    auto monitor = make(settings);
+    monitor->start().get();
+    captureLevels(*monitor, {0, 50}); // a change of 50 is still below 60
+    EXPECT_DOUBLE_EQ(monitor->nextWait().get(), 1000);
+    captureLevels(*monitor, {50}); // the second still capture doubles the wait
+    EXPECT_DOUBLE_EQ(monitor->nextWait().get(), 2000);
+    EXPECT_EQ(saves(), 0U);
+
+    ocr->texts[120] = lines({"Budget spreadsheet totals"});
+    ocr->texts[190] = lines({"Vendor contract renewal"});
+    captureLevels(*monitor, {120});
+    monitor->waitForOCR().get();
+    captureLevels(*monitor, {190});
+    monitor->waitForOCR().get();
+    EXPECT_EQ(saves(), 2U);
+    for (int i = 0; i < 200 && logLines().size() < 2; ++i)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(logLines().size(), 2U); // a batch of two, before stop()
+    monitor->stop().get();
+}
+
+// A batch that cannot be written is kept and written with the next one, not lost.
+TEST_F(MonitorTest, LinesOfAFailedWriteAreWrittenLater) {
+    fs::create_directory(dir / "ocr_context.jsonl"); // in the way of the first batch
+    auto monitor = make(quietLoop());
+    monitor->start().get();
+    captureLevels(*monitor, {0});
+    for (int i = 1; i <= 5; ++i) {
+        const auto level = static_cast<std::uint8_t>(i * 40);
+        ocr->texts[level] = lines({"Agenda item " + std::string(static_cast<std::size_t>(i), 'q') + "z" +
+                                   std::to_string(i * 7777)});
+        captureLevels(*monitor, {level});
+        monitor->waitForOCR().get();
+    }
+    monitor->waitForOCR().get();
+    for (int i = 0; i < 200 && !log.contains("lines kept for the next write"); ++i)
+        std::this_thread::sleep_for(10ms);
+    fs::remove(dir / "ocr_context.jsonl");
+    monitor->stop().get();
+    const auto written = logLines();
+    ASSERT_EQ(written.size(), 5U);
+    EXPECT_EQ(written[0]["text"], "Agenda item qz7777");
+    EXPECT_EQ(written[4]["text"], "Agenda item qqqqqz38885");
+}
+
 TEST_F(MonitorTest, ContextReaderReadsTheShotsSavedSoFar) {
     auto monitor = make();
     EXPECT_EQ(monitor->ocrContextJsonl(0).get(), ""); // no file yet

@@ -90,6 +90,28 @@ TEST(OCRContextLogTest, WriteBatchCreatesThenAppends) {
     OCRContextLog::writeBatch({"4\n"}, dir / "missing" / "ocr_context.jsonl"); // logged, nothing thrown
 }
 
+TEST(OCRContextLogTest, AFailedBatchIsHeldAndWrittenBeforeTheNextOne) {
+    testing::TempDir dir;
+    const auto file = dir / "ocr_context.jsonl";
+    std::filesystem::create_directory(file); // in the way: the append cannot open it
+    OCRBatchWriter writer(file);
+    EXPECT_FALSE(writer.write({"1\n", "2\n"}));
+    EXPECT_EQ(writer.heldLines(), 2U);
+    std::vector<std::string> many;
+    for (std::size_t i = 0; i < OCRBatchWriter::kMaxHeldLines; ++i)
+        many.push_back("x\n");
+    EXPECT_FALSE(writer.write(many)); // beyond the limit the oldest go
+    EXPECT_EQ(writer.heldLines(), OCRBatchWriter::kMaxHeldLines);
+
+    std::filesystem::remove(file);
+    EXPECT_TRUE(writer.write({"3\n"}));
+    EXPECT_EQ(writer.heldLines(), 0U);
+    const std::string written = platform::readFile(file);
+    EXPECT_EQ(written.size(), 2 * (OCRBatchWriter::kMaxHeldLines + 1));
+    EXPECT_TRUE(written.starts_with("x\n"));
+    EXPECT_TRUE(written.ends_with("x\n3\n"));
+}
+
 TEST(RecentOCRTextsTest, TextInThreeOfTheLastEightShotsIsFixed) {
     RecentOCRTexts recent;
     const std::vector<OCRResult> shot{result("File  Edit View", 0.9), result("Meeting notes", 0.9)};
@@ -103,6 +125,12 @@ TEST(RecentOCRTextsTest, TextInThreeOfTheLastEightShotsIsFixed) {
     for (int i = 0; i < 6; ++i)
         recent.update({"something else " + std::to_string(i)});
     EXPECT_EQ(recent.filterFixedText(shot), shot); // the menu left the window of eight
+
+    RecentOCRTexts tight(2, 2); // fixed from 2 of the last 2
+    tight.update({"file edit view"});
+    EXPECT_EQ(tight.filterFixedText(shot), shot);
+    tight.update({"file edit view"});
+    EXPECT_EQ(tight.filterFixedText(shot), std::vector<OCRResult>{shot[1]});
 }
 
 TEST(OCRContextLogTest, NormalizeDropsCaseAndEveryWhiteSpace) {

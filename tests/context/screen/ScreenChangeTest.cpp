@@ -31,6 +31,22 @@ TEST(ScreenChangeTest, ScoreIgnoresTheEdges) {
     EXPECT_DOUBLE_EQ(ScreenChange::diffScore(uniform(1), Thumb(10, 9)), 0);
 }
 
+TEST(ScreenChangeTest, ScoreTakesTheThumbnailSizeAndMarginsItIsGiven) {
+    // A 10 × 10 thumbnail with margins of 0.2: only the inner 6 × 6 pixels count.
+    Thumb previous(100, 0);
+    Thumb current(100, 0);
+    current[0] = 255;                                   // in the margin
+    current[static_cast<std::size_t>(2 * 10 + 2)] = 60; // measured
+    EXPECT_DOUBLE_EQ(ScreenChange::diffScore(previous, current, 10, 10, 0.2), 10);
+    // Margins that leave nothing, and sizes that do not match the buffers, score 0.
+    EXPECT_DOUBLE_EQ(ScreenChange::diffScore(previous, current, 10, 10, 0.5), 0);
+    EXPECT_DOUBLE_EQ(ScreenChange::diffScore(previous, current, 20, 5, 0.2), 0);
+    EXPECT_EQ(
+        ScreenChange::makeThumbnail(platform::RgbImage{8, 8, std::vector<std::uint8_t>(8 * 8 * 3, 9)}, 4, 2)
+            .size(),
+        8U);
+}
+
 TEST(ScreenChangeTest, ThumbnailIsGrey128By72) {
     platform::RgbImage image{640, 360, std::vector<std::uint8_t>(640 * 360 * 3, 0)};
     for (int y = 0; y < 360; ++y)
@@ -62,6 +78,10 @@ TEST(ScreenChangeTest, WaitStretchesOnAStillOrHotMachine) {
     EXPECT_DOUBLE_EQ(ScreenChange::thermalFactor(platform::ThermalState::critical), 2);
     EXPECT_DOUBLE_EQ(ScreenChange::thermalFactor(platform::ThermalState::serious), 1.6);
     EXPECT_DOUBLE_EQ(ScreenChange::thermalFactor(platform::ThermalState::fair), 1);
+    // Another threshold scales every step: × 2 from 2, × 4 from 6, × 8 from 12.
+    const std::pair<std::int64_t, int> tuned[] = {{1, 1}, {2, 2}, {5, 2}, {6, 4}, {11, 4}, {12, 8}};
+    for (const auto& [count, factor] : tuned)
+        EXPECT_EQ(ScreenChange::backoffFactor(count, 2), factor) << count;
 }
 
 TEST(VideoModeDetectorTest, NeedsTwelveScoresNineOfThemMoving) {
@@ -87,6 +107,14 @@ TEST(VideoModeDetectorTest, NeedsTwelveScoresNineOfThemMoving) {
     for (int i = 0; i < 12; ++i)
         slow.update(9.5); // all moving, but a mean below 10
     EXPECT_FALSE(slow.isVideoMode());
+
+    // A window of 4 that wants half of it moving and a mean of 20.
+    VideoModeDetector tuned(4, 0.5, 20);
+    for (double s : {0.0, 0.0, 40.0})
+        EXPECT_FALSE(tuned.update(s));
+    const auto tunedOn = tuned.update(40);
+    ASSERT_TRUE(tunedOn);
+    EXPECT_DOUBLE_EQ(tunedOn->second, 20);
 }
 
 } // namespace
