@@ -185,7 +185,7 @@ AudioCaptureManager::makeScreenCaptureMonitor(const fs::path& sessionDir, const 
 
 void AudioCaptureManager::applyLiveSummarySettings(bool enabled, std::int64_t intervalMinutes) {
     if (const auto liveSummary = services_.liveSummary) {
-        (void)liveSummary->updateSettings(enabled, intervalMinutes);
+        (void)liveSummary->updateSchedule(enabled, intervalMinutes);
     }
 }
 

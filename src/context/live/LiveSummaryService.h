@@ -33,7 +33,7 @@ class LiveSummaryService {
     virtual std::future<void> setScreenMonitor(std::shared_ptr<ScreenCaptureMonitoring> screenMonitor) = 0;
     // The switch and the interval (brought into 1...60 by the service); while a session runs, the
     // periodic refresh restarts, so the next one is timed from now.
-    virtual std::future<void> updateSettings(bool enabled, std::int64_t intervalMinutes) = 0;
+    virtual std::future<void> updateSchedule(bool enabled, std::int64_t intervalMinutes) = 0;
     // The provider settings of the running session, used from the next refresh on (no restart). A
     // prompt blank after trimming means the built-in live-summary prompt; an empty model or
     // endpoint text means none.

@@ -183,7 +183,7 @@ std::future<void> LiveSummaryActor::setScreenMonitor(std::shared_ptr<ScreenCaptu
         [this, screenMonitor = std::move(screenMonitor)] { screenMonitor_ = screenMonitor; });
 }
 
-std::future<void> LiveSummaryActor::updateSettings(bool enabled, std::int64_t intervalMinutes) {
+std::future<void> LiveSummaryActor::updateSchedule(bool enabled, std::int64_t intervalMinutes) {
     return executor_.submit([this, enabled, intervalMinutes] {
         isEnabled_ = enabled;
         intervalMinutes_ = clampedInterval(intervalMinutes);

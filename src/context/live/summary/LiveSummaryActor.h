@@ -67,7 +67,7 @@ class LiveSummaryActor final : public LiveSummaryService {
                                    std::chrono::system_clock::time_point startedAt) override;
     std::future<void> stopSession() override;
     std::future<void> setScreenMonitor(std::shared_ptr<ScreenCaptureMonitoring> screenMonitor) override;
-    std::future<void> updateSettings(bool enabled, std::int64_t intervalMinutes) override;
+    std::future<void> updateSchedule(bool enabled, std::int64_t intervalMinutes) override;
     std::future<void> updateProviderSettings(SummaryProvider provider, std::string prompt,
                                              std::optional<std::string> providerModel,
                                              std::optional<std::string> providerBaseURL) override;

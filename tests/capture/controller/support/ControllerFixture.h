@@ -144,7 +144,7 @@ class FakeLiveSummary final : public LiveSummaryService {
         log_.add(std::string("live summary monitor ") + (monitor ? "set" : "none"));
         return readyFuture();
     }
-    std::future<void> updateSettings(bool enabled, std::int64_t minutes) override {
+    std::future<void> updateSchedule(bool enabled, std::int64_t minutes) override {
         log_.add("live summary settings " + std::string(enabled ? "on " : "off ") + std::to_string(minutes));
         return readyFuture();
     }

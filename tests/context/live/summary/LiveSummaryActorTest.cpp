@@ -248,18 +248,18 @@ TEST_F(LiveSummaryActorTest, TheSwitchAndTheIntervalRestartTheWaitFromZero) {
     start();
     transcript("[00:10] words");
     advanceWithoutPass(3min);
-    actor->updateSettings(false, 5).get();
-    actor->updateSettings(true, 5).get();
+    actor->updateSchedule(false, 5).get();
+    actor->updateSchedule(true, 5).get();
     advanceWithoutPass(3min);
     advanceToPass(2min, 1);
     EXPECT_EQ(roads.model.calls(), 1u);
 
-    actor->updateSettings(true, 0).get(); // brought up to one minute
+    actor->updateSchedule(true, 0).get(); // brought up to one minute
     transcript("[00:10] words\n[08:00] more words");
     advanceToPass(1min, 2);
     EXPECT_EQ(roads.model.calls(), 2u);
 
-    actor->updateSettings(false, 1).get(); // the loop goes on, its passes end at the switch
+    actor->updateSchedule(false, 1).get(); // the loop goes on, its passes end at the switch
     transcript("[00:10] words\n[09:00] other words");
     advanceToPass(1min, 3);
     EXPECT_EQ(roads.model.calls(), 2u);
