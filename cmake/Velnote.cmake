@@ -70,17 +70,22 @@ function(velnote_add_library target)
   endif()
 endfunction()
 
-# velnote_add_tests(<area> DEPS <targets...>)
+# velnote_add_tests(<area> [QT_FONTS] DEPS <targets...>)
 # One test program per label from the files under the current folder:
 #   *ServiceTest.cpp -> service (needs a real server from scripts/test-services)
 #   *GuiTest.cpp     -> gui
 #   *ModelTest.cpp   -> model
 #   other *Test.cpp  -> unit
+# QT_FONTS: the programs load fonts through Qt; fontconfig's never-freed configuration is not
+# reported as a leak.
 function(velnote_add_tests area)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "QT_FONTS" "" "DEPS" ${ARGN})
   file(GLOB_RECURSE _found CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*Test.cpp)
   velnote_own_files(_all ${CMAKE_CURRENT_SOURCE_DIR} ${_found})
   file(GLOB_RECURSE _support CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/support/*.cpp)
+  if(ARG_QT_FONTS)
+    list(APPEND _support ${PROJECT_SOURCE_DIR}/tests/support/FontconfigLeakSuppressions.cpp)
+  endif()
   foreach(label unit service gui model)
     set(_files "")
     foreach(f ${_all})
