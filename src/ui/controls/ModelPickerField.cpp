@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -97,13 +98,26 @@ void ModelPickerField::build() {
     connect(refreshButton_, &QToolButton::clicked, this, [this] { model_->loadModels(); });
     connect(customField_, &QLineEdit::textEdited, this,
             [this](const QString& text) { model_->setCustomModelText(text.toStdString()); });
-    connect(customField_, &QLineEdit::returnPressed, this, [this] { model_->commitCustom(); });
+    customField_->installEventFilter(this);
     connect(okButton_, &QPushButton::clicked, this, [this] { model_->commitCustom(); });
     connect(cancelButton_, &QPushButton::clicked, this, [this] { model_->cancelCustom(); });
     connect(freeOnlyBox_, &QCheckBox::clicked, this, [this](bool checked) { model_->setFreeOnly(checked); });
 
     model_->setOnChange([this] { refresh(); });
     refresh();
+}
+
+// Return in the custom field chooses the typed identifier, and only that: a line edit leaves the
+// key to its window, where a dialog would press its default button (the preferences' Save).
+bool ModelPickerField::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == customField_ && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            model_->commitCustom();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void ModelPickerField::refresh() {

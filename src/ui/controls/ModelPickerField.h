@@ -43,6 +43,9 @@ class ModelPickerField : public QWidget {
     QCheckBox* freeOnlyBox() const { return freeOnlyBox_; }
     QLabel* errorLabel() const { return errorLabel_; }
 
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
     void build();
     void fillPicker();

@@ -5,6 +5,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -76,8 +77,15 @@ TEST_F(ModelPickerFieldGuiTest, RefreshFetchesFillsThePopUpAndChoosingWritesTheB
 
 TEST_F(ModelPickerFieldGuiTest, CustomEntrySwapsInATextFieldThatCommitsOnReturn) {
     selected = "a";
-    ModelPickerField field(config(), worker, main);
-    field.show();
+    // Hosted as in the preferences window: a dialog whose default button Return must not press.
+    QDialog host;
+    auto* hosted = new ModelPickerField(config(), worker, main, &host);
+    ModelPickerField& field = *hosted;
+    auto* save = new QPushButton("Save", &host);
+    save->setDefault(true);
+    int saves = 0;
+    QObject::connect(save, &QPushButton::clicked, [&] { ++saves; });
+    host.show();
     const int custom = field.picker()->count() - 1;
     emit field.picker()->activated(custom);
     EXPECT_TRUE(field.customField()->isVisible());
@@ -89,6 +97,8 @@ TEST_F(ModelPickerFieldGuiTest, CustomEntrySwapsInATextFieldThatCommitsOnReturn)
     QTest::keyClicks(field.customField(), " vendor/model ");
     QTest::keyClick(field.customField(), Qt::Key_Return);
     EXPECT_EQ(selected, " vendor/model ");
+    EXPECT_EQ(saves, 0);
+    EXPECT_TRUE(host.isVisible());
     EXPECT_TRUE(field.picker()->isVisible());
     EXPECT_EQ(field.picker()->currentText(), " vendor/model ");
 
