@@ -1,5 +1,6 @@
 #include "ui/settings/SessionSettingsState.h"
 
+#include "platform/json/RawValue.h"
 #include "platform/text/Whitespace.h"
 #include "session/config/ProviderEndpoints.h"
 #include "session/l10n/L10n.h"
@@ -13,12 +14,7 @@ using S = ProviderSetting;
 using Key = UserDefaultsKey;
 
 SummaryProvider providerOrLocal(const std::string& value) {
-    for (const SummaryProvider provider : kAllSummaryProviders) {
-        if (rawValue(provider) == value) {
-            return provider;
-        }
-    }
-    return SummaryProvider::llamaCppLocal;
+    return platform::fromRawValue<SummaryProvider>(value).value_or(SummaryProvider::llamaCppLocal);
 }
 
 std::optional<std::string> noneWhenEmpty(const std::string& text) {
@@ -140,6 +136,10 @@ void SessionSettingsState::loadFromActiveConfig() {
     summaryModel_ = buildProviderModel(c, false);
     liveModel_ = buildProviderModel(c, true);
 
+    // The session's own back-end: showing "Local Whisper" for a recording that goes to the remote
+    // service would misstate what it runs with.
+    transcriptionProvider.set(std::string(rawValue(c.transcription.provider)));
+    transcriptionProviderModel.set(c.transcription.providerModel.value_or(""));
     whisperModel.set(c.transcription.whisperModel);
     inputLanguage.set(c.transcription.language.value_or("auto"));
     outputLanguage.set(c.outputLanguage);

@@ -14,6 +14,8 @@ SessionConfig runningConfig() {
     SessionConfig c;
     c.outputLanguage = "en";
     c.transcription.whisperModel = "small";
+    c.transcription.provider = TranscriptionProvider::openAI;
+    c.transcription.providerModel = "whisper-1";
     c.summary.provider = "openai";
     c.summary.promptKey = "worklog";
     c.summary.resolvedPrompt = PromptCatalog::prompt("worklog");
@@ -81,6 +83,8 @@ TEST_F(SessionSettingsStateTest, OpeningTheWindowShowsTheConfigurationAndChanges
     const SessionConfig before = config;
     state->appear();
     EXPECT_EQ(state->whisperModel.get(), "small");
+    EXPECT_EQ(state->transcriptionProvider.get(), "openai");
+    EXPECT_EQ(state->transcriptionProviderModel.get(), "whisper-1");
     EXPECT_EQ(state->inputLanguage.get(), "auto");
     EXPECT_EQ(state->numberOfSpeakers.get(), 0);
     EXPECT_EQ(state->summaryProvider.get(), "openai");
@@ -197,10 +201,10 @@ TEST_F(SessionSettingsStateTest, TranscriptionChangesAreWrittenAtOnceWithTheirNo
     state->transcriptionProviderModel.set("");
     EXPECT_EQ(config.transcription.providerModel, std::nullopt);
 
-    state->transcriptionProvider.set("openai");
-    EXPECT_EQ(config.transcription.provider, TranscriptionProvider::openAI);
     state->transcriptionProvider.set("whatever");
     EXPECT_EQ(config.transcription.provider, TranscriptionProvider::localWhisper);
+    state->transcriptionProvider.set("openai");
+    EXPECT_EQ(config.transcription.provider, TranscriptionProvider::openAI);
 
     state->outputLanguage.set("fr");
     EXPECT_EQ(config.outputLanguage, "fr");
