@@ -2,6 +2,7 @@
 
 #include "platform/fs/AppFolders.h"
 #include "platform/http/HttpUrl.h"
+#include "platform/json/RawValue.h"
 #include "platform/text/Whitespace.h"
 #include "session/VelnoteLogger.h"
 #include "session/config/SummaryProvider.h"
@@ -23,12 +24,7 @@ using Key = UserDefaultsKey;
 using S = ProviderSetting;
 
 std::optional<SummaryProvider> providerNamed(const std::string& value) {
-    for (const SummaryProvider provider : kAllSummaryProviders) {
-        if (rawValue(provider) == value) {
-            return provider;
-        }
-    }
-    return std::nullopt;
+    return platform::fromRawValue<SummaryProvider>(value);
 }
 
 // The settings each provider draft keeps under a key of its own.

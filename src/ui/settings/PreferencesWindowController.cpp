@@ -3,23 +3,20 @@
 #include "session/config/SummaryProvider.h"
 #include "session/l10n/L10n.h"
 #include "ui/controls/CaptionText.h"
-#include "ui/settings/LanguageOptions.h"
+#include "ui/settings/FormRows.h"
 #include "ui/settings/PermissionRow.h"
+#include "ui/shell/AuxiliaryWindow.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QScrollArea>
-#include <QShortcut>
 #include <QVBoxLayout>
 
 namespace velnote {
@@ -27,101 +24,16 @@ namespace {
 
 using S = ProviderSetting;
 
-const std::vector<std::string> kWhisperModels = {"tiny", "base", "small", "medium",
-                                                 "large-v3-v20240930_626MB"};
-const std::vector<std::string> kLocalSummaryModels = {
-    "qwen2.5-3b-instruct-mlx-4bit", "qwen2.5-7b-instruct-mlx-4bit", "qwen3-8b-instruct-mlx-4bit"};
-
-QString qs(const std::string& text) {
-    return QString::fromStdString(text);
-}
-
-std::string text(const char* key, const char* english) {
-    return L10n::localized(key, english);
-}
-
-QVBoxLayout* column(QWidget* widget, int spacing = 6) {
-    auto* layout = new QVBoxLayout(widget);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(spacing);
-    return layout;
-}
-
-QWidget* labelled(const std::string& title, QWidget* control) {
-    auto* row = new QWidget;
-    auto* layout = new QHBoxLayout(row);
-    layout->setContentsMargins(0, 0, 0, 0);
-    auto* label = new QLabel(qs(title));
-    label->setTextFormat(Qt::PlainText);
-    layout->addWidget(label);
-    layout->addWidget(control, 1);
-    return row;
-}
-
-QFrame* divider() {
-    auto* line = new QFrame;
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-    return line;
-}
-
-QLabel* headline(const std::string& title) {
-    auto* label = new QLabel(qs(title));
-    QFont font = label->font();
-    font.setBold(true);
-    label->setFont(font);
-    return label;
-}
-
-FormBindings::Options providerOptions() {
-    FormBindings::Options options;
-    for (const SummaryProvider provider : availableProviders()) {
-        options.emplace_back(qs(label(provider)), std::string(rawValue(provider)));
-    }
-    return options;
-}
-
-std::optional<SummaryProvider> providerNamed(const std::string& value) {
-    for (const SummaryProvider provider : kAllSummaryProviders) {
-        if (rawValue(provider) == value) {
-            return provider;
-        }
-    }
-    return std::nullopt;
-}
-
-FormBindings::Options languageOptions(const std::vector<LanguageOption>& languages) {
-    FormBindings::Options options;
-    for (const LanguageOption& language : languages) {
-        options.emplace_back(qs(language.label), language.id);
-    }
-    return options;
-}
+using namespace form;
 
 } // namespace
-
-void showCentred(QWidget& window) {
-    if (!window.isVisible()) {
-        const QScreen* screen =
-            window.screen() != nullptr ? window.screen() : QGuiApplication::primaryScreen();
-        if (screen != nullptr) {
-            QRect frame = window.frameGeometry();
-            frame.moveCenter(screen->availableGeometry().center());
-            window.move(frame.topLeft());
-        }
-    }
-    window.show();
-    window.raise();
-    window.activateWindow();
-}
 
 PreferencesWindow::PreferencesWindow(PreferencesEnvironment environment, Services services, QWidget* parent)
     : QDialog(parent), state_(std::make_unique<PreferencesState>(std::move(environment))),
       services_(std::move(services)) {
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint);
-    setWindowTitle(qs("Hushtape " + text("L10n.Preferences.settings", "Settings")));
-    resize(540, 560);
+    // Ctrl+W and the close button both go through reject(): Cancel.
+    setUpAuxiliaryWindow(*this, qs("Hushtape " + text("L10n.Preferences.settings", "Settings")),
+                         QSize(540, 560));
     setMinimumSize(520, 500);
 
     auto* content = new QWidget;
@@ -158,9 +70,6 @@ PreferencesWindow::PreferencesWindow(PreferencesEnvironment environment, Service
     window->addWidget(scroll, 1);
     window->addWidget(divider());
     window->addWidget(bar);
-
-    auto* close = new QShortcut(QKeySequence::Close, this);
-    connect(close, &QShortcut::activated, this, [this] { hide(); });
 
     state_->setOnChange([this] { sync(); });
     viewModelObservation_ = state_->viewModel().observe([this] { sync(); });
@@ -327,26 +236,12 @@ QWidget* PreferencesWindow::transcriptionSection() {
     auto* content = new QWidget;
     auto* layout = column(content);
     AppSettingsViewModel& v = state_->viewModel();
-    layout->addWidget(labelled(
-        text("L10n.Preferences.transcription.provider", "Transcription Provider"),
-        form_.picker(
-            [] {
-                return FormBindings::Options{
-                    {qs(text("L10n.Preferences.localWhisper", "Local Whisper")), "local"},
-                    {qs(text("L10n.Preferences.openAITranscription", "OpenAI / Groq API")), "openai"}};
-            },
-            v.transcriptionProvider.binding())));
+    layout->addWidget(
+        labelled(text("L10n.Preferences.transcription.provider", "Transcription Provider"),
+                 form_.picker(transcriptionProviderOptions, v.transcriptionProvider.binding())));
     auto* whisper =
         labelled(text("L10n.Preferences.transcription.whisperModel", "Whisper Model (post-recording)"),
-                 form_.picker(
-                     [] {
-                         FormBindings::Options options;
-                         for (const std::string& model : kWhisperModels) {
-                             options.emplace_back(qs(model), model);
-                         }
-                         return options;
-                     },
-                     v.whisperModel.binding()));
+                 form_.picker(whisperModelOptions, v.whisperModel.binding()));
     layout->addWidget(whisper);
     form_.visibleWhen(whisper, [&v] { return v.transcriptionProvider.get() == "local"; });
     const std::string modelTitle =
@@ -401,9 +296,9 @@ QWidget* PreferencesWindow::summarySection() {
     auto* layout = column(content);
     AppSettingsViewModel& v = state_->viewModel();
     layout->addWidget(labelled(text("L10n.Preferences.summary.provider", "Summary Provider"),
-                               form_.picker(providerOptions, v.summaryProvider.binding())));
+                               form_.picker(summaryProviderOptions, v.summaryProvider.binding())));
     summaryBlock_ = new ProviderModelSelectionView(state_->providerSettings(), state_->supportsCLIProviders(),
-                                                   kLocalSummaryModels, services_.lists);
+                                                   localSummaryModels(), services_.lists);
     layout->addWidget(summaryBlock_);
     auto* concurrency = form_.stepper(
         [](std::int64_t n) {
@@ -425,13 +320,7 @@ QWidget* PreferencesWindow::summarySection() {
     form_.visibleWhen(concurrencyNote, remote);
 
     layout->addWidget(labelled(text("L10n.Common.summaryPrompt", "Summary Prompt"),
-                               form_.picker(
-                                   [] {
-                                       return FormBindings::Options{
-                                           {qs(text("L10n.Common.preset", "Preset")), "preset"},
-                                           {qs(text("L10n.Common.custom", "Custom")), "custom"}};
-                                   },
-                                   v.summaryPromptMode.binding())));
+                               form_.picker(promptModeOptions, v.summaryPromptMode.binding())));
     auto* preset = new QWidget;
     auto* presetLayout = column(preset);
     presetLayout->addWidget(labelled(text("L10n.Common.presetType", "Preset Type"),
@@ -504,10 +393,10 @@ QWidget* PreferencesWindow::liveSummarySection() {
     auto* layout = column(content);
     AppSettingsViewModel& v = state_->viewModel();
     layout->addWidget(labelled(text("L10n.Preferences.liveSummary.provider", "Live Summary Provider"),
-                               form_.picker(providerOptions, v.liveSummaryProvider.binding())));
+                               form_.picker(summaryProviderOptions, v.liveSummaryProvider.binding())));
     liveBlock_ =
         new ProviderModelSelectionView(state_->liveSummaryProviderSettings(), state_->supportsCLIProviders(),
-                                       kLocalSummaryModels, services_.lists);
+                                       localSummaryModels(), services_.lists);
     layout->addWidget(liveBlock_);
     layout->addWidget(makeCaption(text("L10n.Preferences.liveSummary.prompt", "Live Summary Prompt")));
     layout->addWidget(form_.promptEditor(v.liveSummaryPrompt.binding(), 140));
@@ -585,7 +474,7 @@ void PreferencesWindowController::show() {
     if (!window_) {
         window_ = factory_();
     }
-    showCentred(*window_);
+    presentAuxiliaryWindow(*window_);
 }
 
 } // namespace velnote

@@ -90,8 +90,4 @@ class PreferencesWindowController final : public ShowableWindow {
     std::unique_ptr<PreferencesWindow> window_;
 };
 
-// Centres `window` on its screen (or the primary one), shows it and brings it forward; a window
-// already visible keeps its place.
-void showCentred(QWidget& window);
-
 } // namespace velnote

@@ -2,80 +2,26 @@
 
 #include "session/l10n/L10n.h"
 #include "ui/controls/CaptionText.h"
-#include "ui/settings/LanguageOptions.h"
-#include "ui/settings/PreferencesWindowController.h"
+#include "ui/settings/FormRows.h"
+#include "ui/shell/AuxiliaryWindow.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QShortcut>
 #include <QStyle>
 #include <QVBoxLayout>
 
 namespace velnote {
 namespace {
 
-const std::vector<std::string> kWhisperModels = {"tiny", "base", "small", "medium",
-                                                 "large-v3-v20240930_626MB"};
-const std::vector<std::string> kLocalSummaryModels = {
-    "qwen2.5-3b-instruct-mlx-4bit", "qwen2.5-7b-instruct-mlx-4bit", "qwen3-8b-instruct-mlx-4bit"};
-
-QString qs(const std::string& text) {
-    return QString::fromStdString(text);
-}
-
-std::string text(const char* key, const char* english) {
-    return L10n::localized(key, english);
-}
-
-QVBoxLayout* column(QWidget* widget, int spacing = 6) {
-    auto* layout = new QVBoxLayout(widget);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(spacing);
-    return layout;
-}
-
-QWidget* labelled(const std::string& title, QWidget* control) {
-    auto* row = new QWidget;
-    auto* layout = new QHBoxLayout(row);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(new QLabel(qs(title)));
-    layout->addWidget(control, 1);
-    return row;
-}
-
-FormBindings::Options providerOptions() {
-    FormBindings::Options options;
-    for (const SummaryProvider provider : availableProviders()) {
-        options.emplace_back(qs(label(provider)), std::string(rawValue(provider)));
-    }
-    return options;
-}
-
-std::optional<SummaryProvider> providerNamed(const std::string& value) {
-    for (const SummaryProvider provider : kAllSummaryProviders) {
-        if (rawValue(provider) == value) {
-            return provider;
-        }
-    }
-    return std::nullopt;
-}
-
-FormBindings::Options languageOptions(const std::vector<LanguageOption>& languages) {
-    FormBindings::Options options;
-    for (const LanguageOption& language : languages) {
-        options.emplace_back(qs(language.label), language.id);
-    }
-    return options;
-}
+using namespace form;
 
 std::shared_ptr<SessionSettingsWindowController>& sharedController() {
     static std::shared_ptr<SessionSettingsWindowController> controller;
@@ -93,8 +39,8 @@ SessionSettingsWindow::SessionSettingsWindow(SessionSettingsEnvironment environm
                                              ModelListSource lists, QWidget* parent)
     : QWidget(parent, Qt::Window), state_(std::make_unique<SessionSettingsState>(std::move(environment))),
       lists_(std::move(lists)) {
-    setWindowTitle(qs(text("L10n.Windows.sessionSettings", "Session Settings")));
-    resize(460, 540);
+    setUpAuxiliaryWindow(*this, qs(text("L10n.Windows.sessionSettings", "Session Settings")),
+                         QSize(460, 540));
     setMinimumSize(460, 500);
 
     auto* content = new QWidget;
@@ -124,9 +70,6 @@ SessionSettingsWindow::SessionSettingsWindow(SessionSettingsEnvironment environm
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(scroll);
 
-    auto* close = new QShortcut(QKeySequence::Close, this);
-    connect(close, &QShortcut::activated, this, [this] { hide(); });
-
     stateObservation_ = state_->observe([this] { sync(); });
     recordingObservation_ = appState.observe(AppStateField::recordingState, [this, &appState](AppStateField) {
         if (!keepsWindow(appState.recordingState())) {
@@ -154,26 +97,12 @@ QWidget* SessionSettingsWindow::transcriptionSection() {
     auto* content = new QWidget;
     auto* layout = column(content);
     SessionSettingsState& s = *state_;
-    layout->addWidget(labelled(
-        text("L10n.Preferences.transcription.provider", "Transcription Provider"),
-        form_.picker(
-            [] {
-                return FormBindings::Options{
-                    {qs(text("L10n.Preferences.localWhisper", "Local Whisper")), "local"},
-                    {qs(text("L10n.Preferences.openAITranscription", "OpenAI / Groq API")), "openai"}};
-            },
-            s.transcriptionProvider.binding())));
+    layout->addWidget(
+        labelled(text("L10n.Preferences.transcription.provider", "Transcription Provider"),
+                 form_.picker(transcriptionProviderOptions, s.transcriptionProvider.binding())));
     auto* whisper =
         labelled(text("L10n.Preferences.transcription.whisperModel", "Whisper Model (post-recording)"),
-                 form_.picker(
-                     [] {
-                         FormBindings::Options options;
-                         for (const std::string& model : kWhisperModels) {
-                             options.emplace_back(qs(model), model);
-                         }
-                         return options;
-                     },
-                     s.whisperModel.binding()));
+                 form_.picker(whisperModelOptions, s.whisperModel.binding()));
     layout->addWidget(whisper);
     form_.visibleWhen(whisper, [&s] { return s.transcriptionProvider.get() == "local"; });
     auto* remote = new QWidget;
@@ -211,7 +140,7 @@ QWidget* SessionSettingsWindow::summarySection() {
     auto* layout = column(content);
     SessionSettingsState& s = *state_;
     layout->addWidget(labelled(text("L10n.Preferences.summary.provider", "Summary Provider"),
-                               form_.picker(providerOptions, s.summaryProvider.binding())));
+                               form_.picker(summaryProviderOptions, s.summaryProvider.binding())));
     summaryBlockHost_ = new QVBoxLayout;
     summaryBlockHost_->setContentsMargins(0, 0, 0, 0);
     layout->addLayout(summaryBlockHost_);
@@ -237,13 +166,7 @@ QWidget* SessionSettingsWindow::summarySection() {
     });
 
     layout->addWidget(labelled(text("L10n.Common.summaryPrompt", "Summary Prompt"),
-                               form_.picker(
-                                   [] {
-                                       return FormBindings::Options{
-                                           {qs(text("L10n.Common.preset", "Preset")), "preset"},
-                                           {qs(text("L10n.Common.custom", "Custom")), "custom"}};
-                                   },
-                                   s.summaryPromptMode.binding())));
+                               form_.picker(promptModeOptions, s.summaryPromptMode.binding())));
     auto* preset = labelled(text("L10n.Common.presetType", "Preset Type"),
                             form_.picker(
                                 [] {
@@ -264,11 +187,7 @@ QWidget* SessionSettingsWindow::summarySection() {
     form_.visibleWhen(custom, [&s] { return s.summaryPromptMode.get() != "preset"; });
 
     layout->addSpacing(10);
-    auto* heading = new QLabel(qs(text("L10n.Common.intermediateNotePrompt", "Intermediate Note Prompt")));
-    QFont bold = heading->font();
-    bold.setBold(true);
-    heading->setFont(bold);
-    layout->addWidget(heading);
+    layout->addWidget(headline(text("L10n.Common.intermediateNotePrompt", "Intermediate Note Prompt")));
     auto* promptRow = new QHBoxLayout;
     promptRow->addWidget(makeCaption(text("L10n.Common.prompt", "Prompt")));
     promptRow->addStretch(1);
@@ -289,7 +208,7 @@ QWidget* SessionSettingsWindow::liveSummarySection() {
     auto* layout = column(content);
     SessionSettingsState& s = *state_;
     layout->addWidget(labelled(text("L10n.Preferences.liveSummary.provider", "Live Summary Provider"),
-                               form_.picker(providerOptions, s.liveSummaryProvider.binding())));
+                               form_.picker(summaryProviderOptions, s.liveSummaryProvider.binding())));
     liveBlockHost_ = new QVBoxLayout;
     liveBlockHost_->setContentsMargins(0, 0, 0, 0);
     layout->addLayout(liveBlockHost_);
@@ -373,7 +292,7 @@ void SessionSettingsWindow::replaceBlock(ProviderModelSelectionView*& block, QVB
     block = nullptr;
     shown = model;
     if (model) {
-        block = new ProviderModelSelectionView(*model, state_->supportsCLIProviders(), kLocalSummaryModels,
+        block = new ProviderModelSelectionView(*model, state_->supportsCLIProviders(), localSummaryModels(),
                                                lists_);
         host->addWidget(block);
     }
@@ -427,7 +346,7 @@ void SessionSettingsWindowController::show() {
     if (!window_) {
         window_ = factory_();
     }
-    showCentred(*window_);
+    presentAuxiliaryWindow(*window_);
 }
 
 } // namespace velnote

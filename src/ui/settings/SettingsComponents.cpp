@@ -10,7 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QVBoxLayout>
-#include <cstdio>
+#include <charconv>
 
 namespace velnote {
 namespace {
@@ -31,9 +31,12 @@ QVBoxLayout* flatColumn(QWidget* widget) {
 } // namespace
 
 std::string ScreenshotSettingsSection::secondsText(double seconds, int decimals) {
+    // Not printf: the application runs under the user's LC_NUMERIC (Qt sets it), which may make
+    // the decimal mark a comma; the caption always uses ".".
     char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, seconds); // the C locale: "." as decimal mark
-    return buffer;
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, seconds, std::chars_format::fixed, decimals);
+    return result.ec == std::errc() ? std::string(buffer, result.ptr) : std::string();
 }
 
 ScreenshotSettingsSection::ScreenshotSettingsSection(Bindings b,

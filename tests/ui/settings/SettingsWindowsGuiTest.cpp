@@ -7,6 +7,7 @@
 #include "ui/shell/QtMainLoop.h"
 #include "ui/shell/support/QtTestApp.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -113,6 +114,13 @@ TEST_F(SettingsWindowsGuiTest, ThePreferencesWindowOpensAtItsSizeAndSaveClosesIt
     EXPECT_FALSE(shown.isVisible());
     EXPECT_EQ(shown.state().viewModel().additionalPATH.get(), "");
     EXPECT_FALSE(store.object("additionalPATH") == platform::SettingsValue("/opt/bin"));
+
+    controller.show(); // Ctrl+W closes as Cancel does
+    shown.state().viewModel().additionalPATH.set("/opt/bin");
+    QApplication::setActiveWindow(&shown);
+    QTest::keyClick(&shown, Qt::Key_W, Qt::ControlModifier);
+    ASSERT_TRUE(testing::processEventsUntil([&] { return !shown.isVisible(); }));
+    EXPECT_EQ(shown.state().viewModel().additionalPATH.get(), "");
 }
 
 TEST_F(SettingsWindowsGuiTest, RowsFollowTheirSwitchesAtOnce) {
@@ -266,6 +274,12 @@ TEST_F(SettingsWindowsGuiTest, TheSessionWindowOpensOnlyWhileRecordingAndClosesW
     window->state().summaryProvider.set("gemini");
     EXPECT_NE(window->summaryProviderBlock(), before);
     EXPECT_EQ(window->summaryProviderBlock()->provider(), SummaryProvider::geminiAPI);
+
+    QApplication::setActiveWindow(window);
+    QTest::keyClick(window, Qt::Key_W, Qt::ControlModifier);
+    ASSERT_TRUE(testing::processEventsUntil([&] { return !window->isVisible(); }));
+    controller.show();
+    ASSERT_TRUE(testing::processEventsUntil([&] { return window->isVisible(); }));
 
     state().setRecordingState(RecordingState::stopping());
     EXPECT_FALSE(window->isVisible());
