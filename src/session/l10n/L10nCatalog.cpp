@@ -106,6 +106,9 @@ L10nCatalog::L10nCatalog(Table table, Locale locale) : table_(std::move(table)) 
     preferredTags_.push_back("ja");
     preferredTags_.push_back("en");
     japanese_ = locale.languageCode == "ja";
+    lookupTags_ = preferredTags_;
+    if (locale.languageCode == "en")
+        std::erase(lookupTags_, "ja");
 }
 
 L10nCatalog L10nCatalog::load(const std::optional<fs::path>& file, Locale locale) {
@@ -163,7 +166,7 @@ std::optional<std::string> L10nCatalog::localizedString(std::string_view key) co
     const auto entry = table_.find(key);
     if (entry == table_.end())
         return std::nullopt;
-    for (const auto& tag : preferredTags_) {
+    for (const auto& tag : lookupTags_) {
         if (const auto text = entry->second.find(tag); text != entry->second.end())
             return text->second;
     }

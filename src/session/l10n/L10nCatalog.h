@@ -53,7 +53,8 @@ class L10nCatalog {
     // See L10n::localized.
     std::string localized(std::string_view key, std::string_view defaultText,
                           const std::vector<L10nArg>& args = {}) const;
-    // The text of the first preferred tag the key has; std::nullopt otherwise.
+    // The text of the first preferred tag the key has; std::nullopt otherwise. An English
+    // interface never falls back to a Japanese text: the caller's English default reads better.
     std::optional<std::string> localizedString(std::string_view key) const;
 
     bool isJapanese() const { return japanese_; }
@@ -64,6 +65,7 @@ class L10nCatalog {
   private:
     Table table_;
     std::vector<std::string> preferredTags_;
+    std::vector<std::string> lookupTags_; // preferredTags_ without "ja" for an English interface
     bool japanese_ = false;
 };
 
