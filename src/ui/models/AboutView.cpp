@@ -24,6 +24,11 @@ QString text(std::string_view key, std::string_view english) {
     return QString::fromStdString(L10n::localized(key, english));
 }
 
+// A text whose catalogue key is its own English wording.
+QString literal(std::string_view english, const std::vector<L10nArg>& args = {}) {
+    return QString::fromStdString(L10n::localized(english, english, args));
+}
+
 QString q(const std::string& value) {
     return QString::fromStdString(value);
 }
@@ -121,10 +126,10 @@ QGroupBox* section(const QString& title, int spacing, QVBoxLayout*& rows) {
 
 void dependencyList(QVBoxLayout& section, const std::vector<DependencyInfo>& table) {
     addRows(section, table, [](QVBoxLayout& rows, const DependencyInfo& row, QWidget* block) {
-        rows.addWidget(header(row.name, q(row.version + "  |  " + row.license), block));
+        rows.addWidget(header(row.name, literal("%@  |  %@", {row.version, row.license}), block));
         addNote(rows, row.note, block);
         addDescription(rows, row.description, block);
-        rows.addWidget(links({{"Project", row.url}, {"License", row.licenseURL}}, block));
+        rows.addWidget(links({{literal("Project"), row.url}, {literal("License"), row.licenseURL}}, block));
     });
 }
 
@@ -132,12 +137,12 @@ void modelList(QVBoxLayout& section, const std::vector<ModelInfo>& table) {
     addRows(section, table, [](QVBoxLayout& rows, const ModelInfo& row, QWidget* block) {
         rows.addWidget(header(row.name, q(row.version), block));
         addNote(rows, row.note, block);
-        addCaption(rows, "Distribution License: " + q(row.distributionLicense), block);
-        addCaption(rows, "Upstream License: " + q(row.upstreamLicense), block);
+        addCaption(rows, literal("Distribution License: %@", {row.distributionLicense}), block);
+        addCaption(rows, literal("Upstream License: %@", {row.upstreamLicense}), block);
         addDescription(rows, row.description, block);
-        rows.addWidget(links({{"Model", row.url},
-                              {"Dist License", row.distributionLicenseURL},
-                              {"Upstream License", row.upstreamLicenseURL}},
+        rows.addWidget(links({{literal("Model"), row.url},
+                              {literal("Dist License"), row.distributionLicenseURL},
+                              {literal("Upstream License"), row.upstreamLicenseURL}},
                              block));
     });
 }
@@ -182,8 +187,8 @@ void AboutView::rebuild() {
 
     QGroupBox* app = section(text("L10n.About.appSection", "App"), 8, rows);
     auto* values = new QFormLayout;
-    values->addRow("Name", label("Hushtape", app));
-    values->addRow("Version", label(q(AboutContent::appVersion()), app));
+    values->addRow(literal("Name"), label("Hushtape", app));
+    values->addRow(literal("Version"), label(q(AboutContent::appVersion()), app));
     values->addRow(text("L10n.About.lastBuildDate", "Last Build Date"),
                    label(q(AboutContent::buildDate(sources_.executable())), app));
     rows->addLayout(values);

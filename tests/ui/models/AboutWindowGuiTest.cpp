@@ -1,3 +1,4 @@
+#include "support/ChildProcess.h"
 #include "support/TempDir.h"
 #include "ui/models/AboutWindowController.h"
 #include "ui/shell/support/QtTestApp.h"
@@ -7,6 +8,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QUrl>
+#include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
 
@@ -99,6 +101,51 @@ TEST_F(AboutWindowGuiTest, NoticeButtonsOpenWhatWasFound) {
     controller.window().close();
     controller.show(); // read again when shown
     EXPECT_EQ(controller.view().noticeButtons().size(), 1);
+}
+
+// Every label of the sections, in order of appearance.
+QStringList labelTexts(QGroupBox* box) {
+    QStringList texts;
+    for (QLabel* label : box->findChildren<QLabel*>())
+        texts << label->text();
+    return texts;
+}
+
+TEST_F(AboutWindowGuiTest, LabelsAndLinksSpeakTheInterfaceLanguage) {
+    const bool japanese = std::getenv("VELNOTE_TEST_JAPANESE") != nullptr;
+    if (!japanese) {
+        // The interface language is fixed per process: check Japanese in a child run.
+        testing::ScopedEnv language("LANG", "ja_JP.UTF-8");
+        testing::ScopedEnv marker("VELNOTE_TEST_JAPANESE", "1");
+        testing::ChildProcess child({"/proc/self/exe", "--gtest_filter=*LabelsAndLinksSpeak*"});
+        EXPECT_EQ(child.wait(), 0);
+    }
+    AboutWindowController controller(sources());
+    controller.show();
+    AboutView& view = controller.view();
+    const QStringList app = labelTexts(section(view, japanese ? "アプリ" : "App"));
+    const QStringList models =
+        labelTexts(section(view, japanese ? "文字起こしモデル" : "Transcription Models"));
+    const QStringList libraries = labelTexts(section(view, japanese ? "主要ライブラリ" : "Main Libraries"));
+    const auto has = [](const QStringList& texts, const QString& part) {
+        return texts.filter(part).size() > 0;
+    };
+    if (japanese) {
+        EXPECT_TRUE(app.contains("名前")) << app.join("|").toStdString();
+        EXPECT_TRUE(app.contains("バージョン"));
+        EXPECT_TRUE(models.contains("配布ライセンス: MIT")) << models.join("|").toStdString();
+        EXPECT_TRUE(models.contains("上流ライセンス: MIT"));
+        EXPECT_TRUE(has(models, ">配布ライセンス</a>"));
+        EXPECT_TRUE(has(libraries, ">プロジェクト</a>"));
+    } else {
+        EXPECT_TRUE(app.contains("Name"));
+        EXPECT_TRUE(app.contains("Version"));
+        EXPECT_TRUE(models.contains("Distribution License: MIT"));
+        EXPECT_TRUE(models.contains("Upstream License: MIT"));
+        EXPECT_TRUE(has(models, ">Dist License</a>"));
+        EXPECT_TRUE(has(libraries, ">Project</a>"));
+        EXPECT_TRUE(has(libraries, "  |  MIT")) << "version and licence side by side";
+    }
 }
 
 TEST_F(AboutWindowGuiTest, TheApplicationCarriesItsNotices) {

@@ -4,6 +4,7 @@
 #include "session/l10n/L10n.h"
 #include "ui/models/core/ByteCountText.h"
 
+#include <algorithm>
 #include <exception>
 #include <numeric>
 
@@ -96,18 +97,29 @@ void ModelManagementState::loadModels() {
                   self.totalSize_ =
                       std::accumulate(self.models_.begin(), self.models_.end(), std::int64_t{0},
                                       [](std::int64_t sum, const ModelInfo& m) { return sum + m.size; });
+                  // A selected model that is gone from the disk no longer counts as selected: the
+                  // buttons and the confirmation speak only of rows the user can see.
+                  std::erase_if(self.selectedModels_, [&self](const std::string& id) {
+                      return std::none_of(self.models_.begin(), self.models_.end(),
+                                          [&id](const ModelInfo& m) { return m.id == id; });
+                  });
                   self.isLoading_ = false;
                   self.changed();
               });
 }
 
-void ModelManagementState::deleteSelectedModels() {
-    showDeleteConfirmation_ = false;
+std::vector<ModelInfo> ModelManagementState::chosenModels() const {
     std::vector<ModelInfo> chosen;
     for (const ModelInfo& model : models_) {
         if (selectedModels_.contains(model.id))
             chosen.push_back(model);
     }
+    return chosen;
+}
+
+void ModelManagementState::deleteSelectedModels() {
+    showDeleteConfirmation_ = false;
+    std::vector<ModelInfo> chosen = chosenModels();
     changed();
     whenReady(dependencies_.store->deleteModels(std::move(chosen)),
               [](ModelManagementState& self, std::future<void>& deletion) {
@@ -132,7 +144,7 @@ std::string ModelManagementState::totalSizeText() const {
 std::string ModelManagementState::deleteConfirmationMessage() const {
     return L10n::localized("L10n.ModelManagement.deleteModelsMessage",
                            "Delete %d models?\nThis action cannot be undone.",
-                           {static_cast<std::int64_t>(selectedModels_.size())});
+                           {static_cast<std::int64_t>(chosenModels().size())});
 }
 
 } // namespace velnote

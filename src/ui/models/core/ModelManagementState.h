@@ -52,18 +52,21 @@ class ModelManagementState {
     // The confirmation closed without its "Delete" button.
     void dismissDeleteConfirmation();
 
-    // Each appearance of the window: reads the list anew (never from the store's cache).
+    // Each appearance of the window: reads the list anew (never from the store's cache); the
+    // selection keeps only the models still listed.
     void loadModels();
     // The confirmation's "Delete": removes the selected listed models, then reloads; a failure
     // shows "Failed to delete models: ..." in place of the list and keeps the selection.
     void deleteSelectedModels();
 
-    // Texts of the header and the confirmation.
+    // Texts of the header and the confirmation (which counts the selected listed models).
     std::string totalSizeText() const;
     std::string deleteConfirmationMessage() const;
 
   private:
     void changed();
+    // The listed models whose rows are selected, in list order: what "Delete" removes.
+    std::vector<ModelInfo> chosenModels() const;
     // Runs `resume` on the main thread with the future's outcome, unless this model is gone.
     template <class T, class F> void whenReady(std::future<T> future, F resume);
 

@@ -118,6 +118,18 @@ TEST_F(ModelManagementStateTest, ConfirmedDeletionRemovesTheSelectedListedModels
     EXPECT_EQ(viewModel_.totalSize(), 7);
 }
 
+TEST_F(ModelManagementStateTest, ASelectedModelGoneFromTheDiskIsNeitherSelectedNorCounted) {
+    loadShowing({model("a", 1), model("b", 1), model("c", 1)});
+    viewModel_.setSelectedModels({"/m/a", "/m/b", "/m/c"});
+    loadShowing({model("b", 1)}); // a and c were removed elsewhere; the window is shown again
+    EXPECT_EQ(viewModel_.selectedModels(), std::set<std::string>{"/m/b"});
+    viewModel_.requestDeletion();
+    EXPECT_EQ(viewModel_.deleteConfirmationMessage(), "Delete 1 models?\nThis action cannot be undone.");
+
+    loadShowing({});
+    EXPECT_FALSE(viewModel_.hasSelection()) << "nothing left to delete: Clear and Delete are off";
+}
+
 TEST_F(ModelManagementStateTest, AFailedDeletionShowsItsErrorAndKeepsTheSelectionUntilTheNextReading) {
     loadShowing({model("a", 1)});
     viewModel_.setSelectedModels({"/m/a"});
