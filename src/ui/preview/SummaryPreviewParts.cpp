@@ -138,6 +138,9 @@ QWidget* SummaryMetadataSidebar::card(const QString& heading,
         label->setStyleSheet(QStringLiteral("font-size: 10px; color: palette(mid);"));
         auto* value = new QLabel(second, card);
         value->setWordWrap(maxLines > 1);
+        // A long folder or model name is cut at the column's edge (the tooltip holds it whole)
+        // instead of widening the 230-point column into a sideways scroll.
+        value->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
         value->setTextInteractionFlags(Qt::TextSelectableByMouse);
         value->setToolTip(second);
         if (maxLines > 1)

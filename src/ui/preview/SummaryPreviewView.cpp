@@ -10,10 +10,13 @@
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QFontDatabase>
+#include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QParallelAnimationGroup>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QPropertyAnimation>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStackedWidget>
@@ -45,6 +48,23 @@ void paintBackground(QWidget* widget, const AdaptiveColor& color) {
     widget->setPalette(palette);
 }
 
+// A busy indicator over the loading text, centred in the content area.
+QWidget* buildLoadingPage(QWidget* parent) {
+    auto* page = new QWidget(parent);
+    auto* column = new QVBoxLayout(page);
+    column->addStretch(1);
+    auto* busy = new QProgressBar(page);
+    busy->setRange(0, 0);
+    busy->setTextVisible(false);
+    busy->setFixedSize(120, 6);
+    column->addWidget(busy, 0, Qt::AlignHCenter);
+    auto* text = new QLabel(qs(L10n::localized("L10n.Common.loading", "Loading...")), page);
+    text->setAlignment(Qt::AlignCenter);
+    column->addWidget(text);
+    column->addStretch(1);
+    return page;
+}
+
 } // namespace
 
 SummaryPreviewView::SummaryPreviewView(std::unique_ptr<SummaryPreviewState> state, OpenVersion openVersion,
@@ -64,14 +84,15 @@ SummaryPreviewView::SummaryPreviewView(std::unique_ptr<SummaryPreviewState> stat
     panel_ = new ResummarizePanel(*state_, this);
     paintBackground(panel_, AppTheme::cardBackground());
     panelRow_ = withDivider(panel_, this);
+    panelRow_->hide();
     column->addWidget(panelRow_);
+    buildPanelAnimation();
 
     auto* body = new QHBoxLayout;
     body->setSpacing(0);
     content_ = new QStackedWidget(this);
     paintBackground(content_, AppTheme::solidContentBackground());
-    loadingPage_ = new QLabel(qs(L10n::localized("L10n.Common.loading", "Loading...")), content_);
-    static_cast<QLabel*>(loadingPage_)->setAlignment(Qt::AlignCenter);
+    loadingPage_ = buildLoadingPage(content_);
     const QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     readOnlyText_ = new QPlainTextEdit(content_);
     readOnlyText_->setReadOnly(true);
@@ -184,6 +205,48 @@ QWidget* SummaryPreviewView::buildToolbar() {
     return bar;
 }
 
+// The panel slides down from under the toolbar while fading in, and leaves the same way.
+void SummaryPreviewView::buildPanelAnimation() {
+    auto* opacity = new QGraphicsOpacityEffect(panelRow_);
+    panelRow_->setGraphicsEffect(opacity);
+    auto* height = new QPropertyAnimation(panelRow_, "maximumHeight");
+    auto* fade = new QPropertyAnimation(opacity, "opacity");
+    for (QPropertyAnimation* animation : {height, fade}) {
+        animation->setDuration(200);
+        animation->setEasingCurve(QEasingCurve::InOutQuad);
+    }
+    panelAnimation_ = new QParallelAnimationGroup(this);
+    panelAnimation_->addAnimation(height);
+    panelAnimation_->addAnimation(fade);
+    connect(panelAnimation_, &QAbstractAnimation::finished, this, [this] {
+        panelRow_->setVisible(panelShown_);
+        panelRow_->setMaximumHeight(QWIDGETSIZE_MAX);
+    });
+}
+
+void SummaryPreviewView::setPanelShown(bool shown) {
+    if (shown == panelShown_)
+        return;
+    panelShown_ = shown;
+    panelAnimation_->stop();
+    if (!isVisible()) {
+        panelRow_->setVisible(shown);
+        panelRow_->setMaximumHeight(QWIDGETSIZE_MAX);
+        return;
+    }
+    const int fromHeight = panelRow_->isVisible() ? panelRow_->height() : 0;
+    const int toHeight = shown ? panelRow_->sizeHint().height() : 0;
+    auto* height = static_cast<QPropertyAnimation*>(panelAnimation_->animationAt(0));
+    auto* fade = static_cast<QPropertyAnimation*>(panelAnimation_->animationAt(1));
+    height->setStartValue(fromHeight);
+    height->setEndValue(toHeight);
+    fade->setStartValue(shown ? 0.0 : 1.0);
+    fade->setEndValue(shown ? 1.0 : 0.0);
+    panelRow_->setMaximumHeight(fromHeight);
+    panelRow_->show();
+    panelAnimation_->start();
+}
+
 void SummaryPreviewView::refresh() {
     refreshing_ = true;
     refreshVersions();
@@ -199,7 +262,7 @@ void SummaryPreviewView::refresh() {
     runConfigRow_->setVisible(version && version->runConfig);
     if (version && version->runConfig)
         runConfigBar_->show(*version->runConfig);
-    panelRow_->setVisible(state_->isResummarizePanelShown());
+    setPanelShown(state_->isResummarizePanelShown());
     panel_->refresh();
     refreshContent();
     refreshing_ = false;

@@ -8,6 +8,7 @@
 class QButtonGroup;
 class QComboBox;
 class QLabel;
+class QParallelAnimationGroup;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
@@ -56,6 +57,8 @@ class SummaryPreviewView : public QWidget {
 
   private:
     QWidget* buildToolbar();
+    void buildPanelAnimation();
+    void setPanelShown(bool shown);
     void refresh();
     void refreshVersions();
     void refreshContent();
@@ -79,6 +82,8 @@ class SummaryPreviewView : public QWidget {
     RunConfigBar* runConfigBar_ = nullptr;
     QWidget* panelRow_ = nullptr;
     ResummarizePanel* panel_ = nullptr;
+    QParallelAnimationGroup* panelAnimation_ = nullptr;
+    bool panelShown_ = false; // where the panel is, or is heading
     QStackedWidget* content_ = nullptr;
     QWidget* loadingPage_ = nullptr;
     QPlainTextEdit* readOnlyText_ = nullptr;

@@ -218,6 +218,20 @@ TEST_F(SummaryPreviewWindowGuiTest, PanelOffersTheModelControlOfTheProviderAndSt
     EXPECT_EQ(appState_.expandedSessionID(), session_);
 }
 
+TEST_F(SummaryPreviewWindowGuiTest, PanelSlidesInAndOutWithTheButton) {
+    SummaryPreviewView& view = showLoaded(versions()[0]);
+    QWidget* row = view.resummarizePanel()->parentWidget();
+    view.resummarizeButton()->click();
+    EXPECT_TRUE(row->isVisibleTo(&view));
+    ASSERT_TRUE(testing::processEventsUntil([&] {
+        return row->maximumHeight() == QWIDGETSIZE_MAX && row->height() >= row->sizeHint().height();
+    }));
+    view.resummarizeButton()->click();
+    EXPECT_TRUE(row->isVisibleTo(&view)); // on its way out
+    EXPECT_TRUE(testing::processEventsUntil([&] { return !row->isVisibleTo(&view); }));
+    EXPECT_EQ(row->maximumHeight(), QWIDGETSIZE_MAX);
+}
+
 TEST_F(SummaryPreviewWindowGuiTest, SidebarShowsTheSessionFacts) {
     SummaryMetadataSidebar withDuration(snapshot_);
     const QStringList rows = withDuration.rows();
@@ -230,6 +244,15 @@ TEST_F(SummaryPreviewWindowGuiTest, SidebarShowsTheSessionFacts) {
     SummaryMetadataSidebar without(snapshot_);
     for (const QString& row : without.rows())
         EXPECT_FALSE(row.startsWith("録音時間"));
+}
+
+// Long names used to widen the sidebar beyond its column, which then scrolled sideways.
+TEST_F(SummaryPreviewWindowGuiTest, LongNamesAreCutAtTheSidebarColumn) {
+    snapshot_.dirName = std::string(120, 'x');
+    snapshot_.config.summary.providerModel = "vendor/" + std::string(120, 'm');
+    SummaryMetadataSidebar sidebar(snapshot_);
+    EXPECT_TRUE(sidebar.rows().contains(QString::fromStdString("SESSION SUMMARY: " + snapshot_.dirName)));
+    EXPECT_LE(sidebar.minimumSizeHint().width(), 230);
 }
 
 } // namespace

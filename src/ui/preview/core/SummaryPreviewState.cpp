@@ -100,6 +100,10 @@ void SummaryPreviewState::loadVersion(std::optional<SummaryVersion> version) {
     isLoadingFile_ = true;
     changed();
     const fs::path file = version ? version->url : latestSummaryFile();
+    // An edit of the latest version still waiting for its save must be on disk before that file is
+    // read again, or the editor would show (and the next save keep) the text without it.
+    if (file == latestSummaryFile())
+        flushPendingSave();
     const bool presetPanel = !startedLoading_;
     startedLoading_ = true;
     files_.post([this, main = &main_, file, version, presetPanel, alive = std::weak_ptr<bool>(alive_)] {
@@ -168,6 +172,10 @@ void SummaryPreviewState::writeSummary(std::string text, std::uint64_t generatio
 }
 
 void SummaryPreviewState::disappear() {
+    flushPendingSave();
+}
+
+void SummaryPreviewState::flushPendingSave() {
     saveTimer_.cancel();
     if (pendingSaveText_) {
         std::string pending = std::move(*pendingSaveText_);

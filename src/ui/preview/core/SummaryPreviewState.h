@@ -113,6 +113,8 @@ class SummaryPreviewState {
     void loadVersion(std::optional<SummaryVersion> version);
     void scheduleSave(std::string text);
     void writeSummary(std::string text, std::uint64_t generation);
+    // Writes a save still waiting for its delay now.
+    void flushPendingSave();
     void sessionSnapshotsChanged();
     std::optional<StepStatus> publishedSummaryStatus() const;
     void changed();

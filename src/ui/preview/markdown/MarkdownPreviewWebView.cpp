@@ -153,6 +153,10 @@ bool MarkdownPreviewWebView::eventFilter(QObject* watched, QEvent* event) {
             QApplication::sendEvent(next, event);
         return true;
     }
+    // The page is not magnified: with Ctrl held the engine would zoom instead of scrolling.
+    if (event->type() == QEvent::Wheel &&
+        static_cast<QWheelEvent*>(event)->modifiers().testFlag(Qt::ControlModifier))
+        return true;
     return QWebEngineView::eventFilter(watched, event);
 }
 

@@ -171,6 +171,20 @@ TEST_F(SummaryPreviewStateTest, SwitchingToAnArchivedVersionStillSavesTheEdit) {
     EXPECT_EQ(platform::readFile(session_ / "summary_versions" / "2025-01-30T08-00-00Z.md"), "# Old");
 }
 
+// Going back to the latest version before its save had run used to show the text without the
+// edit, and the next keystroke would have saved over it.
+TEST_F(SummaryPreviewStateTest, ReturningToTheLatestBeforeTheSaveShowsTheEdit) {
+    auto model = makeModel();
+    startAndLoad(*model);
+    model->editSource("# Edited");
+    model->selectVersion(model->versions()[1]);
+    ASSERT_TRUE(main_.runUntil([&] { return !model->isLoadingFile(); }, std::chrono::seconds(5)));
+    model->selectVersion(model->versions()[0]);
+    ASSERT_TRUE(main_.runUntil([&] { return !model->isLoadingFile(); }, std::chrono::seconds(5)));
+    EXPECT_EQ(model->markdownSource(), "# Edited");
+    EXPECT_EQ(summaryText(), "# Edited");
+}
+
 // Closing the window right after typing used to drop the edit.
 TEST_F(SummaryPreviewStateTest, ClosingWithinTheSaveDelayKeepsTheEdit) {
     auto model = makeModel();

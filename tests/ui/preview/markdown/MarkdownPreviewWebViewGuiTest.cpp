@@ -1,11 +1,13 @@
 #include "ui/preview/markdown/MarkdownPreviewWebView.h"
 #include "ui/shell/support/QtTestApp.h"
 
+#include <QApplication>
 #include <QImage>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QScrollArea>
 #include <QWebEnginePage>
+#include <QWheelEvent>
 #include <gtest/gtest.h>
 #include <optional>
 
@@ -115,6 +117,23 @@ TEST_F(MarkdownPreviewWebViewGuiTest, ReportsTheContentHeightAndLeavesScrollingT
     const double before = heights.back();
     view->setMarkdown(std::string(40, 'x') + "\n\n# a\n\n# b\n\n# c\n\n# d\n\n# e");
     EXPECT_TRUE(testing::processEventsUntil([&] { return heights.back() > before; }, seconds(10)));
+}
+
+// Ctrl and the wheel used to zoom the page, text and diagrams, apart from the rest of the window.
+TEST_F(MarkdownPreviewWebViewGuiTest, CtrlWheelDoesNotZoomThePage) {
+    auto view = shownView("# Title\n\ntext");
+    ASSERT_TRUE(waitForLoad(*view));
+    QWidget* target = view->focusProxy();
+    ASSERT_NE(target, nullptr);
+    const QPointF at(100, 100);
+    for (int i = 0; i < 3; ++i) {
+        QWheelEvent wheel(at, target->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton,
+                          Qt::ControlModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(target, &wheel);
+    }
+    testing::processEventsUntil([] { return false; }, std::chrono::milliseconds(800));
+    EXPECT_DOUBLE_EQ(view->zoomFactor(), 1.0);
+    EXPECT_DOUBLE_EQ(evaluate(*view, "window.devicePixelRatio").toDouble(), 1.0);
 }
 
 TEST_F(MarkdownPreviewWebViewGuiTest, WithoutHeightFeatureThePageScrollsItself) {
