@@ -87,7 +87,9 @@ PanelRect RecordingWindowFrames::sanitizedFrame(const PanelRect& frame) const {
     const PanelRect& v = screens_.front().visibleFrame;
     PanelRect moved = frame;
     moved.x = std::min(std::max(frame.x, v.x), v.x + v.width - frame.width);
-    moved.y = std::min(std::max(frame.y, v.y), v.y + v.height - frame.height);
+    // y grows downwards here: the top edge, with the title bar, stays on the screen even when the
+    // frame is taller than the visible area.
+    moved.y = std::max(std::min(frame.y, v.y + v.height - frame.height), v.y);
     return moved;
 }
 

@@ -62,6 +62,8 @@ TEST_F(RecordingWindowFramesTest, AFrameOffEveryScreenMovesOntoTheFirstVisibleAr
     EXPECT_EQ(frames.sanitizedFrame({3000, -900, 360, 460}), (PanelRect{1560, 30, 360, 460}));
     // Wider than the visible area: it ends flush with the right edge.
     EXPECT_EQ(frames.sanitizedFrame({-5000, 2000, 2500, 460}), (PanelRect{-580, 620, 2500, 460}));
+    // Taller than the visible area: its top edge, with the title bar, stays reachable.
+    EXPECT_EQ(frames.sanitizedFrame({3000, 3000, 360, 1500}), (PanelRect{1560, 30, 360, 1500}));
     RecordingWindowFrames noScreens(settings_);
     EXPECT_EQ(noScreens.sanitizedFrame({3000, 3000, 10, 10}), (PanelRect{3000, 3000, 10, 10}));
 }
