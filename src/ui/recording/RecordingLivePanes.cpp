@@ -1,6 +1,7 @@
 #include "ui/recording/RecordingLivePanes.h"
 
 #include "session/l10n/L10n.h"
+#include "ui/preview/markdown/MarkdownPreviewWebView.h"
 #include "ui/theme/AppTheme.h"
 
 #include <QApplication>
@@ -11,7 +12,6 @@
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QSlider>
-#include <QTextBrowser>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -39,12 +39,14 @@ QLabel* label(const QString& text, QWidget* parent, double points, QFont::Weight
     return created;
 }
 
-// The rounded area behind a pane's text, in the control colours.
-void styleArea(QWidget& area) {
+// The rounded area behind a pane's text, in the control colours. With a selector the style stays on
+// that widget and does not reach into its children.
+void styleArea(QWidget& area, const QString& selector = {}) {
     const QPalette palette = area.palette();
-    area.setStyleSheet(QStringLiteral("background-color: %1; border: 0.8px solid %2; border-radius: 6px;")
-                           .arg(AppTheme::controlBackground().resolve(palette).name(QColor::HexArgb),
-                                AppTheme::controlBorder().resolve(palette).name(QColor::HexArgb)));
+    const QString rules = QStringLiteral("background-color: %1; border: 0.8px solid %2; border-radius: 6px;")
+                              .arg(AppTheme::controlBackground().resolve(palette).name(QColor::HexArgb),
+                                   AppTheme::controlBorder().resolve(palette).name(QColor::HexArgb));
+    area.setStyleSheet(selector.isEmpty() ? rules : QStringLiteral("%1 { %2 }").arg(selector, rules));
 }
 
 // The display name of a language code, or the code itself when the system knows none.
@@ -220,7 +222,7 @@ SummarySection::SummarySection(RecordingViewContext& context, QWidget* parent)
       intervalLabel_(label(localizedText("L10n.Recording.liveSummaryInterval", "Interval"), row_, 11)),
       interval_(new QSlider(Qt::Horizontal, row_)), intervalText_(label({}, row_, 11)),
       pending_(label(localizedText("L10n.Recording.updating", "Updating..."), this, 10)),
-      copy_(new CopyButton(this)), summary_(new QTextBrowser(this)),
+      copy_(new CopyButton(this)), summaryArea_(new QWidget(this)),
       placeholder_(label(localizedText("L10n.Recording.noSummaryYet", "No summary yet"), this, 11)),
       error_(label({}, this, 10)) {
     row_->setFixedHeight(24);
@@ -252,8 +254,12 @@ SummarySection::SummarySection(RecordingViewContext& context, QWidget* parent)
     title->addWidget(copy_);
     copy_->setToolTip(localizedText("L10n.Recording.copySummary", "Copy summary"));
 
-    summary_->setOpenExternalLinks(false);
-    styleArea(*summary_);
+    summaryArea_->setObjectName(QStringLiteral("liveSummaryArea"));
+    summaryArea_->setAttribute(Qt::WA_StyledBackground);
+    styleArea(*summaryArea_, QStringLiteral("QWidget#liveSummaryArea"));
+    auto* areaLayout = new QVBoxLayout(summaryArea_);
+    areaLayout->setContentsMargins(1, 1, 1, 1);
+    summaryArea_->setVisible(false);
     placeholder_->setAlignment(Qt::AlignTop | Qt::AlignLeft);
     placeholder_->setContentsMargins(4, 4, 4, 4);
     setTextColor(*placeholder_, tertiaryColor(palette()));
@@ -267,7 +273,7 @@ SummarySection::SummarySection(RecordingViewContext& context, QWidget* parent)
     column->setSpacing(3);
     column->addWidget(row_);
     column->addLayout(title);
-    column->addWidget(summary_, 1);
+    column->addWidget(summaryArea_, 1);
     column->addWidget(placeholder_, 1);
     column->addWidget(error_);
 
@@ -306,11 +312,17 @@ void SummarySection::refresh() {
     const std::string& markdown = state.liveSummary();
     pending_->setVisible(state.liveSummaryPending());
     copy_->setVisible(!markdown.empty());
-    summary_->setVisible(!markdown.empty());
+    summaryArea_->setVisible(!markdown.empty());
     placeholder_->setVisible(markdown.empty());
-    if (markdown != shownMarkdown_) {
-        summary_->setMarkdown(toQString(markdown));
-        shownMarkdown_ = markdown;
+    if (!markdown.empty()) {
+        // The web page starts with the first summary somebody looks at; later ones update it in place.
+        if (summary_ == nullptr) {
+            summary_ =
+                new MarkdownPreviewWebView(markdown, MarkdownPreviewWebView::Feature::none, summaryArea_);
+            summaryArea_->layout()->addWidget(summary_);
+            summary_->show(); // a child made after its parent was shown stays hidden until asked
+        }
+        summary_->setMarkdown(markdown);
     }
     const std::optional<std::string>& error = state.liveSummaryError();
     error_->setVisible(error && !error->empty());

@@ -9,10 +9,11 @@
 class QCheckBox;
 class QPlainTextEdit;
 class QSlider;
-class QTextBrowser;
 #include <QToolButton>
 
 namespace velnote {
+
+class MarkdownPreviewWebView;
 
 // A switch row and a pane share this: below 380 points wide the labels go.
 class NarrowAwareRow : public QWidget {
@@ -82,7 +83,9 @@ class SummarySection : public QWidget {
     QLabel* pendingText() const { return pending_; }
     QLabel* placeholder() const { return placeholder_; }
     QLabel* errorText() const { return error_; }
-    QTextBrowser* summaryView() const { return summary_; }
+    // The rendered summary; made when the first summary is shown, none before.
+    MarkdownPreviewWebView* summaryView() const { return summary_; }
+    QWidget* summaryArea() const { return summaryArea_; }
     CopyButton* copyButton() const { return copy_; }
 
   private:
@@ -97,10 +100,10 @@ class SummarySection : public QWidget {
     QLabel* intervalText_;
     QLabel* pending_;
     CopyButton* copy_;
-    QTextBrowser* summary_;
+    QWidget* summaryArea_;
+    MarkdownPreviewWebView* summary_ = nullptr;
     QLabel* placeholder_;
     QLabel* error_;
-    std::string shownMarkdown_;
     bool refreshing_ = false;
 };
 

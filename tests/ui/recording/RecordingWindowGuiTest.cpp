@@ -1,5 +1,7 @@
 #include "app/state/support/AppStateFixture.h"
+#include "ui/preview/markdown/MarkdownPreviewWebView.h"
 #include "ui/recording/RecordingFloatingWindowController.h"
+#include "ui/settings/SessionSettingsWindowController.h"
 #include "ui/shell/support/QtTestApp.h"
 
 #include <QApplication>
@@ -9,13 +11,26 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QTest>
-#include <QTextBrowser>
+#include <QWebEnginePage>
 #include <gtest/gtest.h>
+#include <optional>
 
 namespace velnote {
 namespace {
 
 using namespace std::chrono_literals;
+
+// The HTML of the rendered Markdown in a web view's page, once the page has loaded.
+QString renderedHTML(MarkdownPreviewWebView& view) {
+    if (!testing::processEventsUntil([&] { return view.isPageLoaded(); }, 30s)) {
+        return {};
+    }
+    std::optional<QString> html;
+    view.page()->runJavaScript("document.getElementById('markdown-container').innerHTML",
+                               [&](const QVariant& value) { html = value.toString(); });
+    testing::processEventsUntil([&] { return html.has_value(); }, 20s);
+    return html.value_or(QString());
+}
 
 bool drawsSomething(QWidget& widget) {
     const QImage shot = widget.grab().toImage();
@@ -43,19 +58,24 @@ class RecordingWindowGuiTest : public testing::AppStateFixture {
                     {.frame = {0, 0, 1920, 1080}, .visibleFrame = {0, 0, 1920, 1050}}};
             };
             dependencies.view.clock = &clock_;
-            dependencies.view.actions = RecordingWindowActions{
-                .restartMicCapture = [this] { calls.push_back("restartMic"); },
-                .restartSystemAudioCapture = [this] { calls.push_back("restartSys"); },
-                .captureScreenshotOCR = [this] { calls.push_back("ocr"); },
-                .showRegionPicker = [this] { calls.push_back("region"); },
-                .stopRecording = [this] { calls.push_back("stop"); },
-                .showSessionSettings = [this] { calls.push_back("settings"); },
-                .openFolder =
-                    [this](const std::filesystem::path& dir) { calls.push_back("open " + dir.string()); },
-            };
+            if (!useDefaultActions) {
+                dependencies.view.actions = recordingActions();
+            }
             controller_ = std::make_unique<RecordingFloatingWindowController>(std::move(dependencies));
         }
         return *controller_;
+    }
+    RecordingWindowActions recordingActions() {
+        return RecordingWindowActions{
+            .restartMicCapture = [this] { calls.push_back("restartMic"); },
+            .restartSystemAudioCapture = [this] { calls.push_back("restartSys"); },
+            .captureScreenshotOCR = [this] { calls.push_back("ocr"); },
+            .showRegionPicker = [this] { calls.push_back("region"); },
+            .stopRecording = [this] { calls.push_back("stop"); },
+            .showSessionSettings = [this] { calls.push_back("settings"); },
+            .openFolder =
+                [this](const std::filesystem::path& dir) { calls.push_back("open " + dir.string()); },
+        };
     }
     RecordingFloatingView& view() { return *controller().view(); }
 
@@ -75,6 +95,7 @@ class RecordingWindowGuiTest : public testing::AppStateFixture {
     }
 
     std::vector<std::string> calls;
+    bool useDefaultActions = false; // the application's own actions instead of recorders
     std::unique_ptr<RecordingFloatingWindowController> controller_;
 };
 
@@ -246,14 +267,27 @@ TEST_F(RecordingWindowGuiTest, TheSummaryPaneSwitchesIntervalsAndShowsSummaryAnd
     EXPECT_EQ(pane.intervalSlider()->value(), 30);
     EXPECT_EQ(state().liveSummaryIntervalMinutes(), 45); // showing it at the slider's end writes nothing
 
+    EXPECT_EQ(pane.summaryView(), nullptr); // no web page before there is a summary to show
+
+    // The summary is rendered Markdown, and the copy is its source.
     state().updateLiveSummary("# Topics\n- budget");
     state().updateLiveSummaryError(std::string("status=500"));
-    EXPECT_TRUE(pane.summaryView()->isVisible());
+    MarkdownPreviewWebView* rendered = pane.summaryView();
+    ASSERT_NE(rendered, nullptr);
+    EXPECT_TRUE(rendered->isVisible());
     EXPECT_FALSE(pane.placeholder()->isVisible());
-    EXPECT_TRUE(pane.summaryView()->toPlainText().contains("budget"));
+    EXPECT_TRUE(renderedHTML(*rendered).contains("<h1>Topics</h1>"));
+    click(pane.copyButton());
+    EXPECT_EQ(QApplication::clipboard()->text(), "# Topics\n- budget");
     EXPECT_EQ(pane.errorText()->text(), "Summary error: status=500");
     state().updateLiveSummaryError(std::string());
     EXPECT_FALSE(pane.errorText()->isVisible());
+
+    // The next summary goes into the same page.
+    state().updateLiveSummary("## Decisions\n- ship");
+    EXPECT_EQ(pane.summaryView(), rendered);
+    EXPECT_TRUE(
+        testing::processEventsUntil([&] { return renderedHTML(*rendered).contains("<li>ship</li>"); }, 10s));
 }
 
 TEST_F(RecordingWindowGuiTest, ActivityPaneWaitsUntilTheTrackerReports) {
@@ -300,6 +334,25 @@ TEST_F(RecordingWindowGuiTest, ActionButtonsFollowTheStateAndWidth) {
     EXPECT_FALSE(row.button(B::stop)->isEnabled());
     EXPECT_TRUE(row.button(B::folder)->isEnabled());
     EXPECT_TRUE(row.button(B::settings)->isEnabled());
+}
+
+// The settings button reaches the application's session settings window, which refuses while the
+// recording is still starting.
+TEST_F(RecordingWindowGuiTest, TheSettingsButtonOpensTheInstalledSessionSettingsWindow) {
+    int built = 0;
+    SessionSettingsWindowController::setShared(
+        std::make_shared<SessionSettingsWindowController>(state(), [&built] {
+            ++built;
+            return std::unique_ptr<SessionSettingsWindow>();
+        }));
+    const std::shared_ptr<void> uninstall(nullptr,
+                                          [](void*) { SessionSettingsWindowController::setShared(nullptr); });
+    useDefaultActions = true;
+    controller();
+    state().setRecordingState(RecordingState::starting());
+    click(view().actionRow()->button(ActionRow::settings));
+    EXPECT_EQ(state().statusMessage(), "Session settings can only be changed during recording");
+    EXPECT_EQ(built, 0);
 }
 
 TEST_F(RecordingWindowGuiTest, TheCompactLayoutShrinksThePanelBelowItsTopLeftCorner) {
