@@ -2,9 +2,10 @@
 
 #include "session/l10n/L10n.h"
 
-#include <QLabel>
+#include <QPainter>
 #include <QPalette>
 #include <QPushButton>
+#include <QStyle>
 #include <QWidget>
 
 namespace velnote {
@@ -67,6 +68,29 @@ QPushButton* miniButton(const QString& text, QWidget* parent, QColor color) {
     else
         button->setStyleSheet(QStringLiteral("QPushButton { padding: 1px 8px; }"));
     return button;
+}
+
+ElidedLabel::ElidedLabel(Qt::TextElideMode mode, QWidget* parent) : ElidedLabel({}, mode, parent) {}
+
+ElidedLabel::ElidedLabel(const QString& text, Qt::TextElideMode mode, QWidget* parent)
+    : QLabel(text, parent), mode_(mode) {
+    setTextFormat(Qt::PlainText);
+}
+
+QString ElidedLabel::shownText() const {
+    QString line = text();
+    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return fontMetrics().elidedText(line, mode_, contentsRect().width());
+}
+
+QSize ElidedLabel::minimumSizeHint() const {
+    return {0, QLabel::minimumSizeHint().height()};
+}
+
+void ElidedLabel::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    style()->drawItemText(&painter, contentsRect(), Qt::AlignLeft | Qt::AlignVCenter, palette(), isEnabled(),
+                          shownText(), foregroundRole());
 }
 
 } // namespace velnote

@@ -6,12 +6,12 @@
 #include "ui/monitor/core/SessionRowFormatting.h"
 
 #include <QColor>
+#include <QLabel>
 #include <QString>
 #include <initializer_list>
 #include <string>
 #include <vector>
 
-class QLabel;
 class QPushButton;
 class QWidget;
 
@@ -30,5 +30,22 @@ QString cssColor(const QColor& color);
 void styleCapsule(QLabel& label, const QColor& text, const QColor& background, int pointSize, int weight);
 // A small bordered button; `color` tints its text when valid.
 QPushButton* miniButton(const QString& text, QWidget* parent, QColor color = {});
+
+// A one-line plain-text label that never asks for more width than the layout grants: when its
+// text does not fit, the part `mode` names gives way to an ellipsis. text() stays whole.
+class ElidedLabel final : public QLabel {
+  public:
+    ElidedLabel(Qt::TextElideMode mode, QWidget* parent = nullptr);
+    ElidedLabel(const QString& text, Qt::TextElideMode mode, QWidget* parent = nullptr);
+    // What is drawn at the current width: line breaks as blanks, elided.
+    QString shownText() const;
+    QSize minimumSizeHint() const override;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    Qt::TextElideMode mode_;
+};
 
 } // namespace velnote

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QShortcut>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -65,6 +66,10 @@ RetryProviderSelectionWindowController::RetryProviderSelectionWindowController(c
     layout->addLayout(buttons);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(retry, &QPushButton::clicked, this, [this] { confirm(); });
+    // Ctrl+W while this dialog is the active window ends it as Cancel does.
+    auto* closeKey = new QShortcut(QKeySequence::Close, this);
+    closeKey->setContext(Qt::WindowShortcut);
+    connect(closeKey, &QShortcut::activated, this, &QDialog::reject);
 
     setMinimumSize(480, 500);
     resize(480, 640);

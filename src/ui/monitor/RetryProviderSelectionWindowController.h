@@ -13,7 +13,7 @@ class RetryProviderSelectionForm;
 
 // One retry dialog in a window of its own. open() makes a new one each time, so several can be
 // open at once (also for one session); a static list keeps each until its window has closed.
-// Cancel, Escape and the close button end it without calling the handler; Retry (or Return where
+// Cancel, Escape, Ctrl+W and the close button end it without calling the handler; Retry (or Return where
 // no editor takes it) closes the window and then calls the handler once with the values as they
 // stand. Writes nothing itself. Main thread.
 class RetryProviderSelectionWindowController final : public QDialog {

@@ -20,6 +20,7 @@
 #include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace velnote {
 
@@ -124,12 +125,23 @@ void SessionMonitorView::buildFilterBar(QVBoxLayout* layout) {
     auto* bar = new QHBoxLayout(row);
     bar->setContentsMargins(14, 8, 14, 8);
     bar->setSpacing(12);
-    const auto picker = [&](QComboBox*& box, const char* name, QString tooltip) {
+    const auto picker = [&](QComboBox*& box, const char* name, QString label) {
+        auto* pair = new QHBoxLayout;
+        pair->setSpacing(4);
+        // In a narrow window the captions give way first, then the pickers; the pop-ups show every
+        // option whole, however long a model or provider name is.
+        auto* caption = new ElidedLabel(label, Qt::ElideRight, row);
+        caption->setMinimumWidth(std::min(caption->sizeHint().width(), 48));
         box = new QComboBox(row);
         box->setObjectName(QString::fromLatin1(name));
-        box->setToolTip(tooltip);
-        box->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-        bar->addWidget(box);
+        box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        box->setMinimumContentsLength(4);
+        box->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+        box->setMaximumWidth(200);
+        caption->setBuddy(box);
+        pair->addWidget(caption);
+        pair->addWidget(box);
+        bar->addLayout(pair);
     };
     picker(statusFilter_, "statusFilter", l10n("L10n.SessionMonitor.statusFilter", "Status"));
     picker(modelFilter_, "modelFilter",

@@ -64,9 +64,10 @@ std::vector<Step> stepsOf(const SessionStatusSnapshot& s) {
 
 void clearLayout(QLayout* layout) {
     while (QLayoutItem* item = layout->takeAt(0)) {
-        if (QWidget* widget = item->widget())
+        if (QWidget* widget = item->widget()) {
+            widget->hide(); // out of sight at once, not only once the event loop deletes it
             widget->deleteLater();
-        else if (QLayout* child = item->layout())
+        } else if (QLayout* child = item->layout())
             clearLayout(child);
         delete item;
     }
@@ -132,7 +133,12 @@ void SessionRowWidget::buildHeader() {
     nameLine->addWidget(savedTag_);
     nameLine->addStretch();
     nameBlock->addLayout(nameLine);
-    subtitle_ = coloured(smallLabel({}, this, 0.85), toneColor(StatusTone::secondary, *this));
+    // Too long for the row: the beginning gives way, not the end.
+    subtitle_ = coloured(new ElidedLabel(Qt::ElideLeft, this), toneColor(StatusTone::secondary, *this));
+    subtitle_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    QFont subtitleFont = subtitle_->font();
+    subtitleFont.setPointSizeF(subtitleFont.pointSizeF() * 0.85);
+    subtitle_->setFont(subtitleFont);
     subtitle_->setObjectName(QStringLiteral("subtitle"));
     // Names and headlines are data: never read as markup.
     subtitle_->setTextFormat(Qt::PlainText);
@@ -292,9 +298,7 @@ void SessionRowWidget::render() {
     savedTag_->setVisible(s.isClosed);
     const auto subtitle = Formatting::subtitleText(s);
     subtitle_->setVisible(subtitle.has_value());
-    // Too long for the line: the beginning gives way, not the end.
-    subtitle_->setText(subtitle ? subtitle_->fontMetrics().elidedText(qs(*subtitle), Qt::ElideLeft, 360)
-                                : QString());
+    subtitle_->setText(subtitle ? qs(*subtitle) : QString());
     subtitle_->setToolTip(subtitle ? qs(*subtitle) : QString());
 
     clearLayout(stepBadges_->layout());
@@ -411,6 +415,8 @@ void SessionRowWidget::renderDetails() {
         text->setFont(monospaced(font(), 0.85));
         text->setTextFormat(Qt::PlainText);
         text->setWordWrap(true);
+        text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        text->setMaximumHeight(text->fontMetrics().lineSpacing() * 2 + 2); // at most two lines
         line->addWidget(text, 1);
         block->addLayout(line);
     }

@@ -4,6 +4,7 @@
 #include "ui/shell/support/QtTestApp.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -110,6 +111,13 @@ TEST_F(RetryDialogGuiTest, RetryHandsBackTheValuesOnceAfterClosingAndCancelHands
     EXPECT_EQ(confirmed_[0].providerAPIKey, "sk-typed"); // a hidden field is handed back too
     EXPECT_EQ(confirmed_[0].startStep, RetryStartStep::summary);
     EXPECT_TRUE(second.isVisible()); // the other dialog stays
+
+    // Ctrl+W while a dialog is the active window ends it as Escape does.
+    Dialog& third = open(inputWith(StepStatus::done, StepStatus::done));
+    third.activateWindow();
+    ASSERT_TRUE(testing::processEventsUntil([&] { return QApplication::activeWindow() == &third; }));
+    QTest::keySequence(&third, QKeySequence::Close);
+    EXPECT_FALSE(third.isVisible());
 
     QTest::keyClick(&second, Qt::Key_Escape);
     EXPECT_EQ(confirmed_.size(), 1u);

@@ -2,6 +2,7 @@
 #include "session/folder/SessionMetadataStore.h"
 #include "session/l10n/L10n.h"
 #include "ui/monitor/CloseSessionConfirmView.h"
+#include "ui/monitor/MonitorWidgets.h"
 #include "ui/monitor/SessionMonitorView.h"
 #include "ui/monitor/SessionMonitorWindowController.h"
 #include "ui/monitor/SessionRowWidget.h"
@@ -13,6 +14,7 @@
 #include <QComboBox>
 #include <QImage>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -87,7 +89,8 @@ TEST_F(SessionMonitorWindowGuiTest, ShowsLoadingThenTheSectionedListAndKeepsItsS
     for (QLabel* label : view().findChildren<QLabel*>())
         if (label->isVisibleTo(&view()))
             texts.push_back(label->text().toStdString());
-    for (const char* expected : {"Working / Unsaved", "Saved Sessions", "1 items", "⟳ 1 processing"})
+    for (const char* expected : {"Working / Unsaved", "Saved Sessions", "1 items", "⟳ 1 processing", "Status",
+                                 "Transcription Model", "Summary AI Provider"})
         EXPECT_NE(std::find(texts.begin(), texts.end(), expected), texts.end()) << expected;
 
     QTest::keyClicks(view().search(), "zzz");
@@ -180,6 +183,28 @@ TEST_F(SessionMonitorWindowGuiTest, ExpandedRowShowsDetailsAndTheVersionMenu) {
     EXPECT_EQ(subtitle->text().toStdString(), "<b>Plan</b>");
     row->toggleExpanded();
     EXPECT_FALSE(row->findChild<QWidget*>("details")->isVisibleTo(row));
+}
+
+TEST_F(SessionMonitorWindowGuiTest, LongTextsNeitherWidenTheWindowNorCutTheHeadlinesEnd) {
+    auto snapshot = snapshotAt(dir_ / "long");
+    snapshot.config.transcription.whisperModel =
+        "large-v3-v20240930_626MB-converted-locally-with-a-long-name";
+    std::string headline;
+    for (int i = 0; i < 40; ++i)
+        headline += "word" + std::to_string(i) + " ";
+    snapshot.summaryHeadline = headline + "END";
+    state().setSessionSnapshots({snapshot});
+    controller_->show();
+    EXPECT_LE(view().layout()->minimumSize().width(), 560);
+
+    view().resize(1400, 480);
+    QApplication::processEvents();
+    auto* subtitle = dynamic_cast<ElidedLabel*>(view().row(dir_ / "long")->findChild<QLabel*>("subtitle"));
+    ASSERT_NE(subtitle, nullptr);
+    const QString shown = subtitle->shownText();
+    EXPECT_TRUE(shown.startsWith(QChar(0x2026))) << shown.toStdString(); // the beginning gives way
+    EXPECT_TRUE(shown.endsWith(QStringLiteral("END"))) << shown.toStdString();
+    EXPECT_GT(subtitle->fontMetrics().horizontalAdvance(shown), 400); // it uses the room the row has
 }
 
 TEST_F(SessionMonitorWindowGuiTest, CloseSheetAndDeleteAlertAnswerThroughTheModel) {

@@ -137,14 +137,19 @@ std::optional<std::string> SessionRowFormatting::formattedDuration(std::optional
 std::optional<std::string> SessionRowFormatting::elapsedText(const StepState& state, TimePoint now) {
     if (!state.startedAt)
         return std::nullopt;
-    TimePoint end;
-    if (state.completedAt)
-        end = *state.completedAt;
-    else if (state.status == StepStatus::running)
-        end = now;
-    else
+    // Counted in whole seconds: a stored date far from now (years 0000-9999 are accepted) does not
+    // fit the clock's nanoseconds.
+    std::int64_t d = 0;
+    if (state.completedAt) {
+        d = (*state.completedAt - *state.startedAt).count();
+    } else if (state.status == StepStatus::running) {
+        const auto nowSeconds = floor<seconds>(now);
+        d = (nowSeconds.time_since_epoch() - state.startedAt->time_since_epoch()).count();
+        if (d < 0 && now != nowSeconds)
+            ++d; // cut toward zero, as for a positive span
+    } else {
         return std::nullopt;
-    const std::int64_t d = duration_cast<seconds>(end - TimePoint(*state.startedAt)).count();
+    }
     if (d < 0)
         return std::nullopt;
     if (d <= 59)

@@ -55,6 +55,8 @@ TEST(SessionRowFormattingTest, SubtitleJoinsDurationAndTrimmedHeadline) {
 TEST(SessionRowFormattingTest, ElapsedTimeRunsToNowOnlyWhileRunning) {
     const sys_seconds start{seconds{1'700'000'000}};
     const auto now = system_clock::time_point(start) + milliseconds{59'900};
+    const sys_seconds yearOne{sys_days{year{1} / January / 1}};
+    const sys_seconds farFuture{sys_days{year{9999} / December / 31}};
     struct Case {
         StepStatus status;
         std::optional<sys_seconds> startedAt;
@@ -69,6 +71,11 @@ TEST(SessionRowFormattingTest, ElapsedTimeRunsToNowOnlyWhileRunning) {
         {StepStatus::pending, start, std::nullopt, std::nullopt},
         {StepStatus::running, std::nullopt, std::nullopt, std::nullopt},
         {StepStatus::done, start, start - seconds{1}, std::nullopt},
+        // Dates "session.json" may hold that lie beyond the clock's nanosecond range.
+        {StepStatus::done, yearOne, yearOne + seconds{65}, "1m5s"},
+        {StepStatus::running, farFuture, std::nullopt, std::nullopt},
+        {StepStatus::running, start + seconds{60}, std::nullopt, "0s"}, // -0.1 s cut toward zero
+        {StepStatus::running, start + seconds{61}, std::nullopt, std::nullopt},
     };
     for (const Case& c : cases) {
         const StepState state{.status = c.status, .startedAt = c.startedAt, .completedAt = c.completedAt};
