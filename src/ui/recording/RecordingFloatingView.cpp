@@ -17,6 +17,7 @@ namespace {
 constexpr const char* kOpenSectionsKey = "recordingFloatingOpenSections";
 constexpr const char* kCompactKey = "recordingFloatingCompactModeEnabled";
 constexpr const char* kDisplayTranslationKey = "liveTranscriptDisplayInOutputLanguage";
+constexpr const char* kVoiceProcessingKey = "enableVoiceProcessing";
 
 QFrame* divider(QWidget* parent) {
     auto* line = new QFrame(parent);
@@ -236,6 +237,7 @@ RecordingFloatingView::RecordingFloatingView(Dependencies dependencies, QWidget*
     settingsObservation_ = context_.settings->observe([this](const std::string& key) {
         QMetaObject::invokeMethod(this, [this, key] { settingChanged(key); });
     });
+    voiceProcessing_ = context_.voiceProcessing();
     restoreOpenSectionState();
     refresh();
 }
@@ -323,6 +325,13 @@ void RecordingFloatingView::settingChanged(const std::string& key) {
         translation_->setDisplayInOutputLanguage(context_.displayInOutputLanguage());
     } else if (key == kOpenSectionsKey) {
         return; // written by this view; read back at the next appearance
+    } else if (key == kVoiceProcessingKey) {
+        // A changed filter takes effect only in a new microphone capture, whoever changed it;
+        // showing the panel or writing the same value restarts nothing.
+        if (const bool on = context_.voiceProcessing(); on != voiceProcessing_) {
+            voiceProcessing_ = on;
+            context_.actions.restartMicCapture();
+        }
     }
     refresh();
 }

@@ -97,6 +97,7 @@ class RecordingFloatingView : public QWidget {
     double compactHeaderHeight_ = 0;
     double compactActionHeight_ = 0;
     bool appeared_ = false;
+    bool voiceProcessing_ = true; // the setting as the microphone capture last saw it
 
     RecordingHeader* header_ = nullptr;
     AudioControlsSection* audio_ = nullptr;

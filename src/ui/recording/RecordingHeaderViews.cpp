@@ -238,19 +238,14 @@ AudioControlsSection::AudioControlsSection(RecordingViewContext& context, QWidge
     column->addLayout(sysRow);
     column->addWidget(sysGain_);
 
-    // Only the user's toggle restarts the microphone; showing the panel does not.
-    connect(voiceProcessing_, &QCheckBox::clicked, this, [this](bool on) {
-        context_.settings->set("enableVoiceProcessing", on);
-        context_.actions.restartMicCapture();
-    });
+    // The view restarts the microphone when the setting changes, from here or from elsewhere.
+    connect(voiceProcessing_, &QCheckBox::clicked, this,
+            [this](bool on) { context_.settings->set("enableVoiceProcessing", on); });
     connect(restart_, &QToolButton::clicked, this, [this] { context_.actions.restartSystemAudioCapture(); });
 }
 
 void AudioControlsSection::refresh() {
-    // Missing means on, as the launch registers it.
-    const bool voiceProcessing = !context_.settings->object("enableVoiceProcessing") ||
-                                 context_.settings->boolean("enableVoiceProcessing");
-    voiceProcessing_->setChecked(voiceProcessing);
+    voiceProcessing_->setChecked(context_.voiceProcessing());
     micLevel_->refresh();
     micGain_->refresh();
     sysLevel_->refresh();

@@ -19,6 +19,10 @@ struct RecordingViewContext {
 
     bool recording() const { return state->recordingState().phase() == RecordingState::Phase::recording; }
     bool compact() const { return settings->boolean("recordingFloatingCompactModeEnabled"); }
+    // "enableVoiceProcessing"; missing means on, as the launch registers it.
+    bool voiceProcessing() const {
+        return !settings->object("enableVoiceProcessing") || settings->boolean("enableVoiceProcessing");
+    }
     bool displayInOutputLanguage() const {
         return settings->boolean("liveTranscriptDisplayInOutputLanguage");
     }
