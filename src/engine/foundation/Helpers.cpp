@@ -64,7 +64,12 @@ std::optional<std::string> prefixThroughLast(const std::string& text,
 
 float rounded(float value, int places) {
     const float factor = std::pow(10.0f, static_cast<float>(places));
-    return std::round(value * factor) / factor;
+    if (factor == 0.0f)
+        return 0.0f; // a step beyond the float range: every value rounds to 0
+    const float scaled = value * factor;
+    if (!std::isfinite(scaled))
+        return value; // more places than a float holds: the value is already that precise
+    return std::round(scaled) / factor;
 }
 
 std::string resolveAbsolutePath(const std::string& path) {

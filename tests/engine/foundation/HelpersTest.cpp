@@ -15,6 +15,13 @@ TEST(HelpersTest, RoundsHalvesAwayFromZero) {
     EXPECT_FLOAT_EQ(rounded(1234.0f, -2), 1200.0f);
 }
 
+TEST(HelpersTest, RoundingBeyondTheFloatRangeKeepsANumber) {
+    EXPECT_FLOAT_EQ(rounded(2.25f, 40), 2.25f);    // 10^40 is no float
+    EXPECT_FLOAT_EQ(rounded(3.0e38f, 1), 3.0e38f); // the scaled value overflows
+    EXPECT_FLOAT_EQ(rounded(1234.0f, -50), 0.0f);  // 10^-50 is 0 as a float
+    EXPECT_FLOAT_EQ(rounded(-2.25f, 1000), -2.25f);
+}
+
 TEST(HelpersTest, ResolvesAbsolutePaths) {
     velnote::testing::ScopedEnv home("HOME", "/home/tester");
     velnote::testing::TempDir cwd;
