@@ -36,7 +36,8 @@ class LlamaOnDeviceModel : public OnDeviceLanguageModel {
     OnDeviceModelAvailability availability() override;
     bool supportsLocale(const std::string& identifier) override;
     std::vector<std::string> supportedLanguages() override;
-    // Greedy decoding of the model's chat template (ChatML when the file has none).
+    // Greedy decoding of the model's chat template (ChatML when the file has none); always UTF-8
+    // text (a character cut by the token limit is dropped, stray bytes become U+FFFD).
     std::string respond(const std::string& instructions, const std::string& prompt,
                         std::stop_token stop) override;
 

@@ -1,5 +1,6 @@
 #include "platform/concurrency/CancellationError.h"
 #include "platform/logging/Logger.h"
+#include "platform/text/Characters.h"
 #include "providers/ondevice/AppleFoundationModelError.h"
 #include "providers/ondevice/AppleFoundationModelService.h"
 #include "providers/ondevice/LlamaOnDeviceModel.h"
@@ -54,6 +55,28 @@ TEST_F(LlamaOnDeviceAdapterTest, ATinyModelAnswersThroughTheService) {
     EXPECT_EQ(model->respond("Be brief.", "the meeting", {}), "!!!!!!!!");
     EXPECT_EQ(AppleFoundationModelService(model, scheduler).summarize("Be brief.", "the meeting"),
               "!!!!!!!!");
+}
+
+TEST_F(LlamaOnDeviceAdapterTest, AnAnswerOfBrokenBytesComesBackAsText) {
+    // "ã" is the byte token of 0xE3, the first byte of a three-byte character: every answer of this
+    // model is lead bytes only.
+    testing::TinyLlamaShape shape;
+    shape.favouredToken = "ã";
+    testing::writeTinyLlamaGguf(dir / "bytes.gguf", shape);
+    const struct {
+        int tokens;
+        std::string answer;
+    } cases[] = {
+        {1, ""}, // the one character the limit cut in half is dropped
+        {4, "\uFFFD\uFFFD\uFFFD"},
+    };
+    for (const auto& c : cases) {
+        LlamaOnDeviceModel model(
+            {.modelPath = dir / "bytes.gguf", .maxResponseTokens = c.tokens, .threads = 2});
+        const std::string answer = model.respond("sys", "user", {});
+        EXPECT_EQ(answer, c.answer) << c.tokens;
+        EXPECT_TRUE(platform::isValidUtf8(answer)) << c.tokens;
+    }
 }
 
 TEST_F(LlamaOnDeviceAdapterTest, APromptBeyondTheTrainedContextIsTooLarge) {
