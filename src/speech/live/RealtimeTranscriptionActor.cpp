@@ -31,6 +31,10 @@ const char* channelName(RealtimeTranscriptionActor::Channel channel) {
     return channel == RealtimeTranscriptionActor::Channel::mic ? "mic" : "sys";
 }
 
+std::string describe(const platform::AudioFormat& format) {
+    return std::to_string(format.sampleRate) + " Hz, " + std::to_string(format.channels) + " ch";
+}
+
 std::string environmentLocale() {
     const auto locale = L10nCatalog::Locale::fromEnvironment();
     if (!locale.languageCode) {
@@ -257,8 +261,8 @@ void RealtimeTranscriptionActor::appendBuffer(Channel channel, RawBuffer buffer)
         }
     } else {
         if (channel == Channel::mic) {
-            VelnoteLogger::processing().debug("realtime: mic channel setup starting with format={} Hz, {} ch",
-                                              buffer.format.sampleRate, buffer.format.channels);
+            VelnoteLogger::processing().debug("realtime: mic channel setup starting with format={}",
+                                              describe(buffer.format));
         }
         channelState.isSettingUp = true;
         executor_.post([this, channel, format = buffer.format] { setupChannel(channel, format); });
@@ -294,7 +298,7 @@ void RealtimeTranscriptionActor::setupChannel(Channel channel, platform::AudioFo
     }
     const auto effective = normalizedRealtimeInputLanguage(language_);
     const std::string locale = effective && !effective->empty() ? *effective : currentLocale();
-    const auto analyzerFormat = resolveAnalyzerFormat(locale);
+    const auto analyzerFormat = resolveAnalyzerFormat(channel, inputFormat, locale);
     if (!analyzerFormat) {
         channelState.isSettingUp = false;
         return;
@@ -348,12 +352,15 @@ void RealtimeTranscriptionActor::setupChannel(Channel channel, platform::AudioFo
 }
 
 std::optional<platform::AudioFormat>
-RealtimeTranscriptionActor::resolveAnalyzerFormat(const std::string& locale) {
+RealtimeTranscriptionActor::resolveAnalyzerFormat(Channel channel, platform::AudioFormat inputFormat,
+                                                  const std::string& locale) {
     const auto format = recognizer_->bestAvailableAudioFormat(locale);
     if (!isActive_) {
         return std::nullopt;
     }
     if (format) {
+        VelnoteLogger::processing().debug("realtime: channel={} inputFormat={} analyzerFormat={}",
+                                          channelName(channel), describe(inputFormat), describe(*format));
         return format;
     }
     const std::string name = platform::languageDisplayName(locale);

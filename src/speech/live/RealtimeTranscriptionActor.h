@@ -105,7 +105,8 @@ class RealtimeTranscriptionActor final : public LiveTranscriptionService {
     void appendBuffer(Channel channel, RawBuffer buffer);
     void feedBuffer(Channel channel, RawBuffer buffer);
     void setupChannel(Channel channel, platform::AudioFormat inputFormat);
-    std::optional<platform::AudioFormat> resolveAnalyzerFormat(const std::string& locale);
+    std::optional<platform::AudioFormat>
+    resolveAnalyzerFormat(Channel channel, platform::AudioFormat inputFormat, const std::string& locale);
     void handleResult(Channel channel, std::uint64_t generation, platform::SpeechRecognitionResult result);
     void handleFailure(Channel channel, std::uint64_t generation, platform::SpeechAnalysisFailure failure,
                        const std::string& description);

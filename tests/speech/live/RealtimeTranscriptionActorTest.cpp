@@ -6,6 +6,7 @@
 #include "platform/concurrency/ManualClock.h"
 #include "platform/fs/Files.h"
 #include "platform/logging/Logger.h"
+#include "session/l10n/L10nCatalog.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -260,6 +261,21 @@ TEST_F(RealtimeTranscriptionActorTest, ALanguageChangeDropsInterimTextsAndTheOld
     EXPECT_FALSE(std::filesystem::exists(dir_ / "transcript.live.txt")); // "abc" was dropped, not committed
 }
 
+TEST_F(RealtimeTranscriptionActorTest, EachSetUpLogsTheFormatsItConvertsBetween) {
+    platform::LogCapture log;
+    start("en");
+    const std::vector<float> samples(960, 0.1f);
+    actor_.yieldSysBuffer(samples, {48000, 2});
+    settle();
+    EXPECT_TRUE(
+        log.contains("realtime: channel=mic inputFormat=16000 Hz, 1 ch analyzerFormat=16000 Hz, 1 ch"));
+    EXPECT_TRUE(
+        log.contains("realtime: channel=sys inputFormat=48000 Hz, 2 ch analyzerFormat=16000 Hz, 1 ch"));
+    EXPECT_TRUE(
+        log.contains("realtime: channel sys setup complete locale=en-US requested=en effective=en-US"));
+    actor_.stopSession().get();
+}
+
 TEST_F(RealtimeTranscriptionActorTest, ALanguageWithoutModelShowsTheUnavailableTexts) {
     platform::LogCapture log;
     start("ja");
@@ -272,6 +288,16 @@ TEST_F(RealtimeTranscriptionActorTest, ALanguageWithoutModelShowsTheUnavailableT
     sysBuffer(); // every later buffer tries again
     EXPECT_EQ(recognizer_->count(), 0u);
     actor_.stopSession().get();
+}
+
+// A Japanese interface shows both texts from the catalogue, not the English defaults.
+TEST(RealtimeModelUnavailableTexts, TheCatalogueHasThemInJapanese) {
+    const auto catalog = L10nCatalog::load(L10nCatalog::locate(), L10nCatalog::Locale::parse("ja_JP.UTF-8"));
+    EXPECT_EQ(catalog.localized("L10n.Recording.modelUnavailableDetail", "-", {std::string("日本語")}),
+              "「日本語」の音声認識モデルが利用できません。");
+    EXPECT_EQ(catalog.localized("L10n.Recording.modelUnavailableStatus", "-", {std::string("日本語")}),
+              "「日本語」の音声認識モデルがダウンロードされていません — システム設定 > 一般 > 言語と地域 "
+              "で追加してください");
 }
 
 TEST_F(RealtimeTranscriptionActorTest, AFailedAnalysisKeepsItsInterimTextAndIsRebuiltByTheNextBuffer) {
