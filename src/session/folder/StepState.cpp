@@ -2,6 +2,8 @@
 
 #include "platform/json/RawValue.h"
 
+#include <limits>
+
 namespace velnote {
 using platform::Json;
 
@@ -34,7 +36,9 @@ void StepState::markFailed(std::string message, std::optional<std::chrono::sys_s
     error = std::move(message);
     if (endedAt)
         completedAt = endedAt;
-    retryCount += 1;
+    // A count read from a damaged file may already sit at the top of the range.
+    if (retryCount < std::numeric_limits<std::int64_t>::max())
+        retryCount += 1;
 }
 
 void to_json(Json& j, const StepState& s) {

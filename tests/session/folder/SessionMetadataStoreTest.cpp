@@ -205,6 +205,16 @@ TEST_F(SessionMetadataStoreTest, ConcurrentUpdatesOfDifferentFieldsLoseNothing) 
     EXPECT_EQ(m.steps.summary.retryCount, kUpdates);
 }
 
+TEST(StepStateTest, FailedRunCountStopsAtTheTopOfItsRange) {
+    // A damaged file may carry the largest count; one more failure must not overflow it.
+    StepState step = StepState::fresh(StepStatus::failed);
+    step.retryCount = std::numeric_limits<std::int64_t>::max();
+    step.markFailed("again", at(11, 0, 0));
+    EXPECT_EQ(step.retryCount, std::numeric_limits<std::int64_t>::max());
+    EXPECT_EQ(step.error, "again");
+    EXPECT_EQ(step.completedAt, at(11, 0, 0));
+}
+
 TEST(SessionMetadataInitialTest, StepsFollowTheConfiguration) {
     struct Case {
         bool diarization;
