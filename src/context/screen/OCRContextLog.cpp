@@ -110,7 +110,7 @@ bool OCRContextLog::writeBatch(const std::vector<std::string>& entries, const st
     const std::uintmax_t sizeBefore = existed ? std::filesystem::file_size(file, error) : 0;
     try {
         // One append of the whole batch: a reader sees whole lines but for the one being written.
-        platform::appendToFile(file, bytes);
+        platform::appendLines(file, bytes);
         return true;
     } catch (const std::exception& e) {
         VelnoteLogger::app().error("OCR context: failed to append batch: {}", e.what());

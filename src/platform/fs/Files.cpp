@@ -148,6 +148,24 @@ void appendToFile(const fs::path& path, std::string_view bytes) {
         throwErrno("close", path);
 }
 
+void appendLines(const fs::path& path, std::string_view lines) {
+    FileDescriptor fd(::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
+    if (fd.get() < 0)
+        throwErrno("open for append", path);
+    struct stat status {};
+    if (::fstat(fd.get(), &status) != 0)
+        throwErrno("stat", path);
+    char last = '\n';
+    if (status.st_size > 0 && ::pread(fd.get(), &last, 1, status.st_size - 1) != 1)
+        throwErrno("read the end of", path);
+    if (last != '\n')
+        writeAll(fd.get(), "\n" + std::string(lines), path);
+    else
+        writeAll(fd.get(), lines, path);
+    if (fd.close() != 0)
+        throwErrno("close", path);
+}
+
 std::string readFile(const fs::path& path) {
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0)

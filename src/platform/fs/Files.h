@@ -59,6 +59,10 @@ class AtomicFileWriter {
 // Appends `bytes` (for example one JSON line with its "\n") in a single write.
 // Creates the file when missing (mode 0600). Throws std::system_error.
 void appendToFile(const std::filesystem::path& path, std::string_view bytes);
+// Appends whole lines (`lines` ends with its "\n") as appendToFile does; when the file ends in a
+// line without its line feed, a write that died part way, one is written first, so the new lines
+// never run into the broken one and stay readable. Throws std::system_error.
+void appendLines(const std::filesystem::path& path, std::string_view lines);
 
 // Whole file as bytes. Throws std::system_error (ENOENT when missing).
 std::string readFile(const std::filesystem::path& path);

@@ -4,6 +4,8 @@
 #include "ui/theme/AppTheme.h"
 
 #include <QHBoxLayout>
+#include <QTextDocument>
+#include <QTextDocumentFragment>
 #include <QVBoxLayout>
 
 namespace velnote {
@@ -17,10 +19,22 @@ QString cssColor(const QColor& color) {
     return color.name(QColor::HexArgb);
 }
 
+// Texts read from the session's files are shown as typed: a label or tip left to guess would
+// render one that looks like markup ("<img src=...>") as rich text.
+QLabel* plainLabel(const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+QString plainToolTip(const QString& text) {
+    return Qt::convertFromPlainText(text);
+}
+
 } // namespace
 
 QLabel* makeChip(const QString& text, QWidget* parent) {
-    auto* chip = new QLabel(text, parent);
+    auto* chip = plainLabel(text, parent);
     chip->setObjectName(QStringLiteral("chip"));
     chip->setStyleSheet(QStringLiteral("QLabel#chip { font-size: 10px; padding: 2px 6px; border-radius: 8px;"
                                        " background: rgba(128, 128, 128, 26); color: palette(mid); }"));
@@ -58,7 +72,7 @@ void RunConfigBar::show(const SummaryRunConfig& config) {
     auto* icon = new QLabel(QStringLiteral("ⓘ"), this);
     icon->setObjectName(QStringLiteral("icon"));
     row->addWidget(icon);
-    auto* provider = new QLabel(qs(bar.provider), this);
+    auto* provider = plainLabel(qs(bar.provider), this);
     provider->setObjectName(QStringLiteral("provider"));
     QFont font = provider->font();
     font.setPointSizeF(11 * 0.75);
@@ -70,7 +84,7 @@ void RunConfigBar::show(const SummaryRunConfig& config) {
     if (bar.noteTip) {
         auto* note = new QLabel(QStringLiteral("💬"), this);
         note->setObjectName(QStringLiteral("note"));
-        note->setToolTip(qs(*bar.noteTip));
+        note->setToolTip(plainToolTip(qs(*bar.noteTip)));
         row->addWidget(note);
     }
     row->addStretch(1);
@@ -88,7 +102,7 @@ QStringList RunConfigBar::texts() const {
 QString RunConfigBar::noteTip() const {
     for (QLabel* label : findChildren<QLabel*>())
         if (label->objectName() == QLatin1String("note"))
-            return label->toolTip();
+            return QTextDocumentFragment::fromHtml(label->toolTip()).toPlainText();
     return {};
 }
 
@@ -136,13 +150,13 @@ QWidget* SummaryMetadataSidebar::card(const QString& heading,
     for (const auto& [first, second] : rows) {
         auto* label = new QLabel(first, card);
         label->setStyleSheet(QStringLiteral("font-size: 10px; color: palette(mid);"));
-        auto* value = new QLabel(second, card);
+        auto* value = plainLabel(second, card);
         value->setWordWrap(maxLines > 1);
         // A long folder or model name is cut at the column's edge (the tooltip holds it whole)
         // instead of widening the 230-point column into a sideways scroll.
         value->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
         value->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        value->setToolTip(second);
+        value->setToolTip(plainToolTip(second));
         if (maxLines > 1)
             value->setMaximumHeight(value->fontMetrics().lineSpacing() * maxLines + 2);
         column->addWidget(label);

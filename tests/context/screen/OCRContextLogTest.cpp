@@ -1,6 +1,8 @@
 #include "context/screen/OCRContextLog.h"
 
 #include "platform/fs/Files.h"
+#include "platform/json/Json.h"
+#include "platform/text/Split.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -88,6 +90,31 @@ TEST(OCRContextLogTest, WriteBatchCreatesThenAppends) {
     OCRContextLog::writeBatch({"3\n"}, file);
     EXPECT_EQ(platform::readFile(file), "1\n2\n3\n");
     OCRContextLog::writeBatch({"4\n"}, dir / "missing" / "ocr_context.jsonl"); // logged, nothing thrown
+}
+
+// Recogniser text with NUL bytes, broken UTF-8 or of great length, written after a line that a
+// write which died cut short: every new line reads back whole, the broken one stays apart.
+TEST(OCRContextLogTest, BadTextAndATornLastLineLeaveEveryNewLineReadable) {
+    testing::TempDir dir;
+    const auto file = dir / "ocr_context.jsonl";
+    platform::appendToFile(file, R"({"timestamp":"00:01","te)");
+    const std::vector<std::string> texts = {std::string("a\0b", 3), "caf\xC3 \xFF",
+                                            std::string(1 << 20, 'x')};
+    std::vector<std::string> lines;
+    for (const std::string& text : texts)
+        lines.push_back(
+            OCRContextLog::line(OCRRecord{kStart + 5s, "/s/a.jpg", {result(text, 0.9)}}, kStart, false));
+    ASSERT_TRUE(OCRContextLog::writeBatch(lines, file));
+
+    const std::string kept = OCRContextLog::linesSince(platform::readFile(file), 1);
+    std::vector<std::string> read;
+    for (const std::string& line : platform::splitOn(kept, "\n"))
+        read.push_back(line);
+    ASSERT_EQ(read.size(), 4U);
+    EXPECT_EQ(read[0], R"({"timestamp":"00:01","te)");
+    EXPECT_EQ(platform::parseJson(read[1])["text"], std::string("a\0b", 3));
+    EXPECT_EQ(platform::parseJson(read[2])["text"], "caf\uFFFD \uFFFD");
+    EXPECT_EQ(platform::parseJson(read[3])["text"].get<std::string>().size(), std::size_t{1} << 20);
 }
 
 TEST(OCRContextLogTest, AFailedBatchIsHeldAndWrittenBeforeTheNextOne) {

@@ -149,6 +149,17 @@ TEST(FilesTest, AppendAddsLines) {
     EXPECT_EQ(readFile(file), "{\"a\":1}\n{\"a\":2}\n");
 }
 
+// A line cut short by a write that died must not swallow the next one.
+TEST(FilesTest, AppendedLinesStartOnTheirOwnLineAfterATornOne) {
+    TempDir dir;
+    const auto file = dir / "log.jsonl";
+    appendLines(file, "{\"a\":1}\n");
+    appendToFile(file, "{\"a\":");
+    appendLines(file, "{\"a\":3}\n");
+    appendLines(file, "{\"a\":4}\n");
+    EXPECT_EQ(readFile(file), "{\"a\":1}\n{\"a\":\n{\"a\":3}\n{\"a\":4}\n");
+}
+
 TEST(FilesTest, ListingWithAndWithoutHiddenEntries) {
     TempDir dir;
     writeFileAtomically(dir / "a.wav", "");

@@ -255,5 +255,25 @@ TEST_F(SummaryPreviewWindowGuiTest, LongNamesAreCutAtTheSidebarColumn) {
     EXPECT_LE(sidebar.minimumSizeHint().width(), 230);
 }
 
+// Provider, model and note come from the session's files: what looks like markup shows as typed.
+TEST_F(SummaryPreviewWindowGuiTest, TextsFromTheFilesThatLookLikeMarkupShowAsTyped) {
+    const std::string markup = "<img src=\"/etc/passwd\"><b>x</b>";
+    RunConfigBar bar;
+    bar.show(
+        SummaryRunConfig{.provider = markup, .model = markup, .outputLanguage = "ja", .userNote = markup});
+    snapshot_.config.summary.provider = markup;
+    SummaryMetadataSidebar sidebar(snapshot_);
+    EXPECT_TRUE(bar.texts().contains(QString::fromStdString(markup)));
+    EXPECT_EQ(bar.noteTip(), QString::fromStdString(markup));
+    for (const QWidget* parent : {static_cast<QWidget*>(&bar), static_cast<QWidget*>(&sidebar)}) {
+        for (const QLabel* label : parent->findChildren<QLabel*>()) {
+            if (label->text().contains('<')) {
+                EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->text().toStdString();
+            }
+            EXPECT_FALSE(label->toolTip().contains("<img")) << label->toolTip().toStdString();
+        }
+    }
+}
+
 } // namespace
 } // namespace velnote

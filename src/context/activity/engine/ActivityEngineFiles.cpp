@@ -14,7 +14,7 @@ void ActivityEngine::appendFinalizedActivity(const std::string& id) {
     }
     try {
         platform::Json json = makeFinalizedEntry(found->second);
-        platform::appendToFile(historyURL_, encodeActivityJson(json) + "\n");
+        platform::appendLines(historyURL_, encodeActivityJson(json) + "\n");
     } catch (const std::exception& e) {
         VelnoteLogger::app().error("ActivityEngine: Failed to write activity log: {}", e.what());
     }

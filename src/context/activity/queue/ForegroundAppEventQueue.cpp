@@ -158,7 +158,7 @@ void ForegroundAppEventQueue::append(const Json& event) {
             throw platform::DomainError("ForegroundAppSessionMonitor", 1,
                                         "Unable to create log file at " + logURL_.string() + ".");
         }
-        platform::appendToFile(logURL_, encodeActivityJson(event) + "\n");
+        platform::appendLines(logURL_, encodeActivityJson(event) + "\n");
     } catch (const std::exception& e) {
         VelnoteLogger::app().error("ForegroundAppEventQueue: Failed to write foreground app log: {}",
                                    e.what());

@@ -10,6 +10,7 @@
 #include "session/l10n/L10n.h"
 
 #include <algorithm>
+#include <system_error>
 
 namespace velnote {
 namespace {
@@ -48,7 +49,7 @@ SummaryPreviewState::~SummaryPreviewState() {
 }
 
 bool SummaryPreviewState::isReadOnly() const {
-    return (currentVersion_ && !currentVersion_->isLatest) || snapshot_.isClosed;
+    return (currentVersion_ && !currentVersion_->isLatest) || snapshot_.isClosed || shownFileUnreadable_;
 }
 
 fs::path SummaryPreviewState::latestSummaryFile() const {
@@ -94,8 +95,9 @@ void SummaryPreviewState::setSelections(ResummarizeSelections selections) {
     changed();
 }
 
-// A missing, unreadable or non-UTF-8 file shows as an empty text; only the log tells. The jobs
-// off the main thread touch nothing of this model: it may be gone when they run.
+// A missing, unreadable or non-UTF-8 file shows as an empty text; only the log tells. One that is
+// there but cannot be read is read-only, so that an edit of the empty text cannot replace it. The
+// jobs off the main thread touch nothing of this model: it may be gone when they run.
 void SummaryPreviewState::loadVersion(std::optional<SummaryVersion> version) {
     isLoadingFile_ = true;
     changed();
@@ -108,6 +110,7 @@ void SummaryPreviewState::loadVersion(std::optional<SummaryVersion> version) {
     startedLoading_ = true;
     files_.post([this, main = &main_, file, version, presetPanel, alive = std::weak_ptr<bool>(alive_)] {
         std::string text;
+        bool unreadable = false;
         try {
             text = platform::readFile(file);
             if (!platform::isValidUtf8(text))
@@ -115,12 +118,15 @@ void SummaryPreviewState::loadVersion(std::optional<SummaryVersion> version) {
         } catch (const std::exception& e) {
             VelnoteLogger::app().error("loadVersion: {} 読み込み失敗: {}", file.filename().string(),
                                        e.what());
+            const auto* missing = dynamic_cast<const std::system_error*>(&e);
+            unreadable = missing == nullptr || missing->code() != std::errc::no_such_file_or_directory;
             text.clear();
         }
-        main->post([this, alive, text = std::move(text), version, presetPanel]() mutable {
+        main->post([this, alive, text = std::move(text), unreadable, version, presetPanel]() mutable {
             if (alive.expired())
                 return;
             markdownSource_ = std::move(text);
+            shownFileUnreadable_ = unreadable;
             currentVersion_ =
                 version ? version : (versions_.empty() ? std::nullopt : std::optional(versions_.front()));
             isLoadingFile_ = false;
@@ -132,7 +138,7 @@ void SummaryPreviewState::loadVersion(std::optional<SummaryVersion> version) {
 }
 
 void SummaryPreviewState::editSource(std::string text) {
-    if (text == markdownSource_)
+    if (isReadOnly() || text == markdownSource_)
         return;
     markdownSource_ = text;
     scheduleSave(std::move(text));

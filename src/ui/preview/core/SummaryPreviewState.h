@@ -81,7 +81,8 @@ class SummaryPreviewState {
     const ResummarizeSelections& selections() const { return selections_; }
     bool isResummarizing() const { return isResummarizing_; }
 
-    // An archived version, or any version of a closed session (as the window was opened).
+    // An archived version, any version of a closed session (as the window was opened), or a file
+    // that is there but could not be read as text.
     bool isReadOnly() const;
     // The panel shows only while asked for and editable.
     bool isResummarizePanelShown() const { return showResummarizePanel_ && !isReadOnly(); }
@@ -135,6 +136,7 @@ class SummaryPreviewState {
     std::vector<SummaryVersion> versions_;
     std::optional<SummaryVersion> currentVersion_;
     std::string markdownSource_;
+    bool shownFileUnreadable_ = false;
     Tab selectedTab_ = Tab::preview;
     bool isLoadingFile_ = true;
     bool isSaving_ = false;

@@ -253,6 +253,17 @@ TEST_F(SessionMonitorModelTest, UnreadableFileOpensFromTheSettingsAndConfirmRepo
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "{ not json");
 }
 
+TEST_F(SessionMonitorModelTest, ASessionDeletedWhileTheDialogIsOpenIsNotMadeAgain) {
+    const fs::path dir = makeSession("gone", SessionMetadata{});
+    model_->openRetryProviderSelection(snapshotAt(dir));
+    ASSERT_EQ(dialogs_.size(), 1u);
+    fs::remove_all(dir);
+    confirms_[0](RetryProviderSelectionState::assemble(dialogs_[0].values));
+    EXPECT_FALSE(fs::exists(dir));
+    EXPECT_TRUE(services_->calls.empty());
+    EXPECT_EQ(alerts_->messages.size(), 1u);
+}
+
 TEST_F(SessionMonitorModelTest, RetryOfASessionAnotherRunHoldsChangesNothing) {
     SessionMetadata meta;
     meta.steps.transcription.status = StepStatus::failed;

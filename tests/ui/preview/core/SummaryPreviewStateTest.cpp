@@ -146,6 +146,33 @@ TEST_F(SummaryPreviewStateTest, WithoutVersionsReadsSummaryFileAndShowsLatestWor
     EXPECT_FALSE(model->isReadOnly());
 }
 
+// An empty editor over a file that could not be read must not let an edit replace that file.
+TEST_F(SummaryPreviewStateTest, ASummaryThatCannotBeReadIsShownEmptyAndReadOnly) {
+    const std::vector<std::pair<std::string, std::function<void()>>> cases = {
+        {"not UTF-8",
+         [&] { platform::writeFileAtomically(session_ / "summary.md", "# Notes \xFF\xFE kept"); }},
+        {"a folder in its place",
+         [&] {
+             fs::remove(session_ / "summary.md");
+             fs::create_directory(session_ / "summary.md");
+         }},
+    };
+    for (const auto& [name, spoil] : cases) {
+        SCOPED_TRACE(name);
+        spoil();
+        const std::string before = platform::readFileIfPresent(session_ / "summary.md").value_or("");
+        auto model = makeModel();
+        startAndLoad(*model);
+        EXPECT_EQ(model->markdownSource(), "");
+        EXPECT_TRUE(model->isReadOnly());
+        model->editSource("# Typed over it");
+        model->disappear();
+        model.reset();
+        files_.submit([] {}).wait();
+        EXPECT_EQ(platform::readFileIfPresent(session_ / "summary.md").value_or(""), before);
+    }
+}
+
 TEST_F(SummaryPreviewStateTest, ABurstOfEditsIsWrittenOnceAfterTheLastOne) {
     auto model = makeModel();
     startAndLoad(*model);
