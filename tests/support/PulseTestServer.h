@@ -38,8 +38,12 @@ class PulseTestServer {
     static void pactl(const std::string& arguments) { run("pactl " + arguments + " >/dev/null"); }
 
   private:
+    // From the absolute data folder: a compiler cache may turn __FILE__ into a path relative to
+    // the build folder, which ctest's working folder does not resolve.
     static std::string script() {
-        return (std::filesystem::path(__FILE__).parent_path() / "../../scripts/pulse-test-server").string();
+        return (std::filesystem::path(VELNOTE_TEST_DATA_DIR).parent_path().parent_path() / "scripts" /
+                "pulse-test-server")
+            .string();
     }
     std::string folder() const { return (dir_.path() / "pulse").string(); }
 
