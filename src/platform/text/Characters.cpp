@@ -135,4 +135,18 @@ std::string replacingInvalidUtf8(std::string_view text) {
     return out;
 }
 
+std::string_view withoutUnfinishedCharacter(std::string_view text) {
+    std::size_t start = text.size();
+    std::size_t continuation = 0;
+    while (start > 0 && continuation < 3 && (static_cast<unsigned char>(text[start - 1]) & 0xC0) == 0x80) {
+        --start;
+        ++continuation;
+    }
+    if (start == 0)
+        return text;
+    const auto lead = static_cast<unsigned char>(text[start - 1]);
+    const std::size_t needed = lead >= 0xF0 && lead < 0xF8 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    return needed > continuation + 1 && needed > 1 ? text.substr(0, start - 1) : text;
+}
+
 } // namespace velnote::platform

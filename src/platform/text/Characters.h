@@ -38,4 +38,8 @@ bool isValidUtf8(std::string_view text);
 // character at the end become one U+FFFD.
 std::string replacingInvalidUtf8(std::string_view text);
 
+// `text` without a character cut off at its end (a lead byte followed by fewer continuation bytes
+// than it announces), as when a byte stream stops mid-character; any other text comes back whole.
+std::string_view withoutUnfinishedCharacter(std::string_view text);
+
 } // namespace velnote::platform

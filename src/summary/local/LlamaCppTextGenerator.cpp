@@ -103,21 +103,6 @@ void appendToken(llama_token token, std::string& bytes, const llama_vocab* vocab
         bytes.append(large.data(), static_cast<std::size_t>(length));
 }
 
-// The length of `bytes` without an unfinished UTF-8 sequence at its end.
-std::size_t withoutUnfinishedTail(std::string_view bytes) {
-    std::size_t start = bytes.size();
-    std::size_t continuation = 0;
-    while (start > 0 && continuation < 3 && (static_cast<unsigned char>(bytes[start - 1]) & 0xC0) == 0x80) {
-        --start;
-        ++continuation;
-    }
-    if (start == 0)
-        return bytes.size();
-    const auto lead = static_cast<unsigned char>(bytes[start - 1]);
-    const std::size_t needed = lead >= 0xF0 && lead < 0xF8 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-    return needed > continuation + 1 && needed > 1 ? start - 1 : bytes.size();
-}
-
 std::string paramsText(const llama_model_params& params) {
     return "n_gpu_layers=" + std::to_string(params.n_gpu_layers) +
            " main_gpu=" + std::to_string(params.main_gpu) +
@@ -363,7 +348,7 @@ std::int32_t LlamaCppTextGenerator::threadCount(unsigned processorCount) {
 
 std::string LlamaCppTextGenerator::answerText(std::string_view bytes) {
     return platform::trimWhitespace(
-        platform::replacingInvalidUtf8(bytes.substr(0, withoutUnfinishedTail(bytes))));
+        platform::replacingInvalidUtf8(platform::withoutUnfinishedCharacter(bytes)));
 }
 
 } // namespace velnote

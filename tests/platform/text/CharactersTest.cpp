@@ -71,6 +71,22 @@ TEST(CharactersTest, ReplacesEachInvalidSequenceByOneReplacementCharacter) {
     EXPECT_EQ(replacingInvalidUtf8(std::string("a\0b", 3)), std::string("a\0b", 3));
 }
 
+TEST(CharactersTest, DropsOnlyACharacterCutOffAtTheEnd) {
+    const struct {
+        std::string text;
+        std::string kept;
+    } cases[] = {
+        {"決定\xE4\xBA", "決定"},                 // two of three bytes
+        {"ok\xF0\x9F\x98", "ok"},                 // three of four
+        {"\xE3", ""},                             // a lead byte alone
+        {"決定", "決定"},                         // whole characters stay
+        {"a\x80", "a\x80"},                       // a stray byte is not a cut character
+        {"\xE3\x81\x82\x80", "\xE3\x81\x82\x80"}, // one continuation too many: left to the caller
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(withoutUnfinishedCharacter(c.text), c.kept) << c.text;
+}
+
 TEST(CharactersTest, SplitGivesWholeClustersInOrder) {
     const std::vector<std::string_view> expected = {"a", family, "か\u3099", "\r\n", "\xFF"};
     const std::string text = "a" + family + "か\u3099\r\n\xFF";
