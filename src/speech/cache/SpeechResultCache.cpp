@@ -182,6 +182,10 @@ void SpeechResultCache::enforceCacheSizeLimit(std::int64_t maxSizeBytes) const {
     }
 }
 
+void SpeechResultCache::logEncodeFailure(const std::string& chunkName, const std::string& reason) {
+    log().error("WhisperTranscriptionService: failed to encode cache for {}: {}", chunkName, reason);
+}
+
 void SpeechResultCache::logDecodeFailure(const std::string& fileName, const std::string& reason) {
     log().error("WhisperTranscriptionService: failed to decode cache for {}: {}", fileName, reason);
 }

@@ -4,6 +4,7 @@
 #include "session/VelnoteLogger.h"
 
 #include <cstdint>
+#include <exception>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -72,8 +73,14 @@ class SpeechResultCache {
     void saveCachedResults(const std::vector<Result>& results, const std::filesystem::path& chunk,
                            std::string_view model, const std::optional<std::string>& language) const {
         platform::Json array = platform::Json::array();
-        for (const auto& result : results)
-            array.push_back(result);
+        try {
+            for (const auto& result : results)
+                array.push_back(result);
+        } catch (const std::exception& error) {
+            // A result the coding refuses (a value that is not a number) costs the entry, not the track.
+            logEncodeFailure(chunk.filename().string(), error.what());
+            return;
+        }
         saveCachedJson(array, chunk, model, language);
     }
 
@@ -88,6 +95,7 @@ class SpeechResultCache {
 
   private:
     static void logDecodeFailure(const std::string& fileName, const std::string& reason);
+    static void logEncodeFailure(const std::string& chunkName, const std::string& reason);
 
     std::filesystem::path folder_;
 };

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <future>
 #include <gtest/gtest.h>
+#include <limits>
 #include <mutex>
 #include <thread>
 
@@ -213,6 +214,24 @@ TEST_F(WhisperServiceTest, ChunksAreTranscribedCachedAndMovedToTheirPlace) {
     EXPECT_TRUE(again.results[1]->segments().empty());
     EXPECT_TRUE(log_.contains("chunk cache hit: mic_0002.wav"));
     EXPECT_EQ(configs().size(), 1u) << "the engine is kept for the same model";
+}
+
+// A result the cache cannot store (a score that is not a number) still reaches the transcript.
+TEST_F(WhisperServiceTest, AResultTheCacheCannotEncodeKeepsTheTrack) {
+    engine_->answer = [] {
+        auto segment = testing::engineSegment({1, 2, "hello"});
+        segment.avgLogprob = std::numeric_limits<float>::quiet_NaN();
+        return std::vector{std::make_shared<vocalith::TranscriptionResult>(
+            "hello", std::vector{segment}, "en", vocalith::TranscriptionTimings{}, 0.0f)};
+    };
+    auto service = makeService();
+    const auto output = run(*service, chunks({"mic_0000.wav"}));
+    ASSERT_EQ(output.results.size(), 1u);
+    EXPECT_EQ(output.results[0]->segments()[0].text, "<hello>");
+    EXPECT_TRUE(log_.contains("WhisperTranscriptionService: failed to encode cache for mic_0000.wav: "));
+    EXPECT_FALSE(SpeechResultCache(dir_.path() / "cache")
+                     .loadCachedJson(audio_ / "mic_0000.wav", "tiny", std::nullopt));
+    EXPECT_TRUE(slotIsFree());
 }
 
 TEST_F(WhisperServiceTest, TransientEngineFailuresAreRetriedOthersAreNot) {
