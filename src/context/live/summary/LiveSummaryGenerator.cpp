@@ -313,8 +313,8 @@ std::string LiveSummaryGenerator::liveSummaryUserMessage(const std::exception_pt
     } catch (const RemoteAISummarizationError& error) {
         switch (error.kind()) {
         case Kind::missingSetting:
-            return localizedMessage("L10n.LiveSummary.error.missingSetting",
-                                    "設定が不足しています: " + error.detail());
+            return L10n::localized("L10n.LiveSummary.error.missingSetting", "設定が不足しています: %@",
+                                   {error.detail()});
         case Kind::httpError:
             return httpErrorMessage(error.detail());
         case Kind::emptyResponse:

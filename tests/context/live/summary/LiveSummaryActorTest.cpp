@@ -328,7 +328,8 @@ TEST_F(LiveSummaryActorTest, AFailedPassShowsItsMessageKeepsTheSummaryAndRetries
     advanceToPass(5min, 2);
     EXPECT_TRUE(logs.contains("live summary failed: decode failed"));
     EXPECT_EQ(shown().liveSummary(), "- the summary");
-    EXPECT_EQ(appState.liveSummaryError(), "ライブ要約に失敗しました。しばらくすると自動的に再試行します。");
+    EXPECT_EQ(appState.liveSummaryError(),
+              "The live summary failed. It will retry automatically in a while.");
     EXPECT_FALSE(appState.liveSummaryPending());
 
     roads.model.answer = [](const std::string&) { return std::string("  - retried  \n"); };
@@ -345,7 +346,8 @@ TEST_F(LiveSummaryActorTest, AFailedWriteIsReportedButTheNewSummaryIsKept) {
     fs::remove_all(sessionDir);
     advanceToPass(5min, 1);
     EXPECT_EQ(shown().liveSummary(), "");
-    EXPECT_EQ(appState.liveSummaryError(), "ライブ要約に失敗しました。しばらくすると自動的に再試行します。");
+    EXPECT_EQ(appState.liveSummaryError(),
+              "The live summary failed. It will retry automatically in a while.");
 
     fs::create_directories(sessionDir);
     advanceToPass(5min, 2); // unchanged transcript: the kept summary counts

@@ -220,7 +220,7 @@ TEST_F(LiveSummaryGeneratorTest, OtherRemoteFailuresPassUpWithoutARetry) {
     } catch (const RemoteAISummarizationError& e) {
         EXPECT_EQ(e.kind(), RemoteAISummarizationError::Kind::httpError);
         EXPECT_EQ(LiveSummaryGenerator::liveSummaryUserMessage(std::current_exception()),
-                  "要約APIの呼び出しに失敗しました。しばらくすると自動的に再試行します。");
+                  "Calling the summary API failed. It will retry automatically in a while.");
     }
     EXPECT_EQ(server.requestCount(), 1u);
 }
@@ -291,28 +291,28 @@ TEST_F(LiveSummaryGeneratorTest, AnOnDeviceLanguageRefusalIsNotRetriedWithLessIn
 TEST(LiveSummaryUserMessageTest, EachFailureGetsItsMessage) {
     using Remote = RemoteAISummarizationError;
     using Http = platform::HttpError;
-    const std::string unknown = "ライブ要約に失敗しました。しばらくすると自動的に再試行します。";
-    const std::string server = "要約APIサーバーでエラーが発生しました。しばらくすると自動的に再試行します。";
+    const std::string unknown = "The live summary failed. It will retry automatically in a while.";
+    const std::string server =
+        "The summary API server returned an error. It will retry automatically in a while.";
     const std::pair<std::exception_ptr, std::string> cases[] = {
-        {std::make_exception_ptr(Remote::missingSetting("openAIAPIKey")),
-         "設定が不足しています: openAIAPIKey"},
+        {std::make_exception_ptr(Remote::missingSetting("openAIAPIKey")), "Missing setting: openAIAPIKey"},
         {std::make_exception_ptr(Remote::httpError("status=429 body=slow down")),
-         "レートリミットに達しました。しばらくすると自動的に再試行します。"},
+         "The rate limit was reached. It will retry automatically in a while."},
         {std::make_exception_ptr(Remote::httpError("status=401 body=")),
-         "APIキーが無効です。設定を確認してください。"},
+         "The API key is invalid. Check the settings."},
         {std::make_exception_ptr(Remote::httpError("status=403 body=")),
-         "APIキーが無効です。設定を確認してください。"},
+         "The API key is invalid. Check the settings."},
         {std::make_exception_ptr(Remote::httpError("status=503 body=")), server},
         {std::make_exception_ptr(Remote::httpError("status=500 body=")), server},
         {std::make_exception_ptr(Remote::httpError("status=404 body=")),
-         "要約APIの呼び出しに失敗しました。しばらくすると自動的に再試行します。"},
+         "Calling the summary API failed. It will retry automatically in a while."},
         {std::make_exception_ptr(Remote::emptyResponse()),
-         "要約結果が空でした。しばらくすると自動的に再試行します。"},
+         "The summary came back empty. It will retry automatically in a while."},
         {std::make_exception_ptr(Remote::invalidProvider("local")), unknown},
         {std::make_exception_ptr(Http(Http::Code::networkConnectionLost, "")),
-         "ネットワーク接続を確認してください。"},
+         "Check the network connection."},
         {std::make_exception_ptr(Http(Http::Code::timedOut, "")),
-         "要約APIがタイムアウトしました。しばらくすると自動的に再試行します。"},
+         "The summary API timed out. It will retry automatically in a while."},
         {std::make_exception_ptr(Http(Http::Code::cannotFindHost, "")), unknown},
         {std::make_exception_ptr(NativeSummarizationError::emptySummary()), unknown},
         {std::make_exception_ptr(AppleFoundationModelError::contextTooLarge()), unknown},
