@@ -108,6 +108,25 @@ TEST_F(ListEditorsTest, AddResetAndDeleteEveryEntry) {
         << "an empty list stays empty at the next launch, not the built-in list";
 }
 
+// A NUL byte, broken UTF-8 and a list of thousands survive the file: a new store reads them back.
+TEST_F(ListEditorsTest, OddPhrasesAndALongListAreReadBackFromTheFile) {
+    HallucinationFilterEditor editor(&settings_, dependencies_);
+    std::vector<std::string> expected = phrasesOf(editor.entries());
+    const std::size_t first = expected.size();
+    std::vector<std::string> phrases = {std::string("a\0b", 3), "caf\xC3\xA9 \xFF"};
+    for (int i = 0; i < 5000; ++i)
+        phrases.push_back("phrase " + std::to_string(i));
+    for (const std::string& phrase : phrases) {
+        editor.addEntry();
+        editor.setPhrase(editor.entries().back().id, phrase);
+    }
+    wait(500ms);
+    expected.insert(expected.end(), phrases.begin(), phrases.end());
+    expected[first + 1] = "caf\xC3\xA9 \xEF\xBF\xBD"; // written as U+FFFD
+    platform::SettingsStore reread(dir_ / "settings.json");
+    EXPECT_EQ(phrasesOf(HallucinationFilterStore::loadEntries(reread)), expected);
+}
+
 TEST_F(ListEditorsTest, TheListIsReadOnceWhenTheEditorIsMade) {
     UserDictionaryEditor editor(&settings_, dependencies_);
     EXPECT_THAT(editor.entries(), ::testing::IsEmpty());
