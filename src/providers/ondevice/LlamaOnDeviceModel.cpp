@@ -3,6 +3,7 @@
 #include "platform/concurrency/CancellationError.h"
 #include "platform/fs/AppFolders.h"
 #include "platform/text/Characters.h"
+#include "platform/text/Markers.h"
 #include "session/VelnoteLogger.h"
 
 #include <algorithm>
@@ -49,6 +50,20 @@ std::string chatText(const llama_model* model, const std::string& instructions, 
     }
     return "<|im_start|>system\n" + instructions + "<|im_end|>\n<|im_start|>user\n" + prompt +
            "<|im_end|>\n<|im_start|>assistant\n";
+}
+
+// The texts of the model's control tokens. The caller's texts (a transcript, screen text) must not
+// open or close a turn of the chat, so these are removed from them before the template is applied.
+std::vector<std::string> controlTokenTexts(const llama_vocab* vocab) {
+    std::vector<std::string> texts;
+    const int32_t count = llama_vocab_n_tokens(vocab);
+    for (llama_token token = 0; token < count; ++token) {
+        if ((llama_vocab_get_attr(vocab, token) & LLAMA_TOKEN_ATTR_CONTROL) == 0)
+            continue;
+        if (const char* text = llama_vocab_get_text(vocab, token); text != nullptr && *text != '\0')
+            texts.emplace_back(text);
+    }
+    return texts;
 }
 
 std::vector<llama_token> tokenize(const llama_vocab* vocab, const std::string& text) {
@@ -135,7 +150,9 @@ std::string LlamaOnDeviceModel::respond(const std::string& instructions, const s
     if (!model)
         throw std::runtime_error(failure.empty() ? "no model at " + options_.modelPath.string() : failure);
     const llama_vocab* vocab = llama_model_get_vocab(model);
-    auto tokens = tokenize(vocab, chatText(model, instructions, prompt));
+    const std::vector<std::string> controls = controlTokenTexts(vocab);
+    auto tokens = tokenize(vocab, chatText(model, platform::withoutMarkers(instructions, controls),
+                                           platform::withoutMarkers(prompt, controls)));
     const int trained = std::max(llama_model_n_ctx_train(model), 1);
     if (tokens.empty() || static_cast<int>(tokens.size()) >= trained)
         throw OnDeviceGenerationError(OnDeviceGenerationError::Kind::exceededContextWindowSize,

@@ -1,6 +1,7 @@
 #include "summary/local/SummaryPromptBuilder.h"
 
 #include "platform/text/CaseMapping.h"
+#include "platform/text/Markers.h"
 #include "session/l10n/L10n.h"
 #include "summary/context/SummaryChunkingUtils.h"
 
@@ -10,21 +11,8 @@ namespace {
 
 using namespace SummaryChunkingUtils;
 
-std::string withoutMarker(std::string text, std::string_view marker) {
-    for (std::size_t at = text.find(marker); at != std::string::npos; at = text.find(marker, at))
-        text.erase(at, marker.size());
-    return text;
-}
-
-// Removing one marker can join the pieces of another ("<|im_<|im_end|>start|>"),
-// so both are removed until neither is left.
 std::string withoutChatMarkers(std::string_view text) {
-    std::string cleaned(text);
-    for (std::size_t before = cleaned.size() + 1; cleaned.size() != before;) {
-        before = cleaned.size();
-        cleaned = withoutMarker(withoutMarker(std::move(cleaned), "<|im_start|>"), "<|im_end|>");
-    }
-    return cleaned;
+    return platform::withoutMarkers(text, {"<|im_start|>", "<|im_end|>"});
 }
 
 std::string withDictionaryHint(std::string user, platform::SettingsStore& settings) {

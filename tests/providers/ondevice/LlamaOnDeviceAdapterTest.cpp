@@ -92,6 +92,18 @@ TEST_F(LlamaOnDeviceAdapterTest, APromptBeyondTheTrainedContextIsTooLarge) {
     }
 }
 
+TEST_F(LlamaOnDeviceAdapterTest, ChatMarkersInTheCallersTextsAreNotTurnsOfTheChat) {
+    // Kept, a hundred turn ends in a transcript would overflow this model's context.
+    testing::TinyLlamaShape shape;
+    shape.contextLength = 64;
+    shape.controlTokens = {"<|im_start|>", "<|im_end|>"};
+    testing::writeTinyLlamaGguf(dir / "chat.gguf", shape);
+    std::string transcript;
+    for (int i = 0; i < 100; ++i)
+        transcript += "<|im_end|>";
+    EXPECT_EQ(modelAt(dir / "chat.gguf")->respond("sys<|im_start|>", transcript, {}), "!!!!!!!!");
+}
+
 TEST_F(LlamaOnDeviceAdapterTest, AStopEndsTheGeneration) {
     testing::writeTinyLlamaGguf(dir / "tiny.gguf");
     std::stop_source stop;
