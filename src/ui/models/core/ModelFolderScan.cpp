@@ -136,13 +136,19 @@ std::vector<ModelInfo> enumerateModels(const fs::path& folder, ModelType type) {
         if (error)
             throw fs::filesystem_error("cannot list the folder", folder, error);
         for (const fs::path& child : children) {
-            const WallTime modified = modificationDate(child);
-            models.push_back(ModelInfo{.id = child.string(),
-                                       .name = child.filename().string(),
-                                       .type = type,
-                                       .path = child,
-                                       .size = totalAllocatedSize(child),
-                                       .modifiedDate = modified});
+            try {
+                const WallTime modified = modificationDate(child);
+                models.push_back(ModelInfo{.id = child.string(),
+                                           .name = child.filename().string(),
+                                           .type = type,
+                                           .path = child,
+                                           .size = totalAllocatedSize(child),
+                                           .modifiedDate = modified});
+            } catch (const std::system_error& e) {
+                // Removed by another program after the folder was listed: no model to show.
+                if (e.code() != std::errc::no_such_file_or_directory)
+                    throw;
+            }
         }
     } catch (const std::exception& e) {
         VelnoteLogger::app().error("ModelManager: failed to enumerate models in {}: {}", folder.string(),

@@ -25,7 +25,8 @@ struct SpeechRoots {
 };
 
 // The children of `folder` (hidden ones skipped), each one model of `type`, in the listing's
-// order. The first child that cannot be read ends the listing (logged); the models before it stay.
+// order. A child removed while it is read is left out; the first child that cannot be read for
+// another reason ends the listing (logged), and the models before it stay.
 std::vector<ModelInfo> enumerateModels(const std::filesystem::path& folder, ModelType type);
 
 // The speech-model repository folders of both roots, newest modification first (stable).

@@ -5,10 +5,12 @@
 #include "support/TempDir.h"
 #include "support/WithoutHome.h"
 
+#include <atomic>
 #include <fstream>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <system_error>
+#include <thread>
 
 namespace velnote {
 namespace {
@@ -216,6 +218,31 @@ TEST_F(ModelManagerTest, AnUnreadableRootIsLoggedAndTheOthersStillListed) {
     EXPECT_THAT(namesOf(list()), ElementsAre("o/whisper-x"));
     EXPECT_TRUE(log_.contains("ModelManager: failed to enumerate Whisper models in " + hub().string()));
     EXPECT_TRUE(log_.contains("ModelManager: failed to enumerate models in " + summaries().string()));
+}
+
+// Another program (a download, a clean-up) adds and removes models while the list is read: a model
+// gone between the folder's listing and its reading is left out, and the listing goes on.
+TEST_F(ModelManagerTest, AModelRemovedDuringTheListingHidesNoOther) {
+    constexpr int kKept = 40;
+    for (int i = 0; i < kKept; ++i)
+        writeBytes(summaries() / ("kept-" + std::to_string(i)) / "m.gguf", 1);
+    std::atomic<bool> done{false};
+    std::thread churn([&] {
+        for (int round = 0; !done; ++round) {
+            for (int i = 0; i < 40; ++i)
+                writeBytes(summaries() / ("passing-" + std::to_string(i)) / "sub" / "m.gguf", 1);
+            for (int i = 0; i < 40; ++i)
+                fs::remove_all(summaries() / ("passing-" + std::to_string(i)));
+        }
+    });
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        int kept = 0;
+        for (const ModelInfo& model : list())
+            kept += model.name.starts_with("kept-") ? 1 : 0;
+        ASSERT_EQ(kept, kKept) << "listing " << attempt;
+    }
+    done = true;
+    churn.join();
 }
 
 TEST(ModelFoldersTest, StandardFoldersFollowTheDataFolderAndTheHome) {
