@@ -7,6 +7,15 @@ void EarlyStopActor::set(bool shouldStop, const Uuid& id) {
     shouldStop_[id] = shouldStop;
 }
 
+bool EarlyStopActor::requestStop(const Uuid& id) {
+    std::lock_guard lock(mutex_);
+    auto found = shouldStop_.find(id);
+    if (found == shouldStop_.end())
+        return false;
+    found->second = true;
+    return true;
+}
+
 bool EarlyStopActor::get(const Uuid& id) const {
     std::lock_guard lock(mutex_);
     auto found = shouldStop_.find(id);

@@ -14,6 +14,9 @@ class EarlyStopActor {
   public:
     // Stores the flag for `id`, replacing an earlier one.
     void set(bool shouldStop, const Uuid& id);
+    // Sets the flag of a run still registered; a request that arrives after the run removed its
+    // entry is dropped rather than leaving an entry nobody removes. True when it was recorded.
+    bool requestStop(const Uuid& id);
     // The stored flag; false when `id` has no entry.
     bool get(const Uuid& id) const;
     // Removes the entry and returns its flag; nothing when there was none.

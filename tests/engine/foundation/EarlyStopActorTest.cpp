@@ -23,6 +23,20 @@ TEST(EarlyStopActorTest, FlagLivesFromSetToRemove) {
     EXPECT_FALSE(actor.get(run));
 }
 
+TEST(EarlyStopActorTest, StopRequestReachesOnlyARegisteredRun) {
+    EarlyStopActor actor;
+    const Uuid run = Uuid::random();
+    EXPECT_FALSE(actor.requestStop(run));
+    EXPECT_EQ(actor.remove(run), std::nullopt);
+    actor.set(false, run);
+    EXPECT_TRUE(actor.requestStop(run));
+    EXPECT_TRUE(actor.get(run));
+    EXPECT_EQ(actor.remove(run), true);
+    // A progress report answered after the run ended must not bring its entry back.
+    EXPECT_FALSE(actor.requestStop(run));
+    EXPECT_EQ(actor.remove(run), std::nullopt);
+}
+
 TEST(UuidTest, RandomIdsDifferAndPrintAsVersion4) {
     std::unordered_set<Uuid> ids;
     for (int i = 0; i < 100; ++i)

@@ -325,7 +325,7 @@ void TextDecoder::Run::reportProgress(std::int64_t index, const Totals& current)
             if (answer == false && mayStop) {
                 if (const auto stopFlags = actor.lock()) {
                     Logging::debug("Early stopping");
-                    stopFlags->set(true, id);
+                    stopFlags->requestStop(id);
                 }
             }
         },
