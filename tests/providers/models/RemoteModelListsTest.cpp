@@ -5,6 +5,7 @@
 #include "providers/models/RemoteModelFetchService.h"
 #include "providers/support/FakeTools.h"
 #include "providers/support/ProviderTestEnvironment.h"
+#include "support/BadJson.h"
 
 #include <gtest/gtest.h>
 #include <set>
@@ -136,6 +137,29 @@ TEST_F(RemoteModelListsTest, FailedRepliesAreReportedAndNotKept) {
     EXPECT_EQ(models.fetchModels(SummaryProvider::openAI, "k", "").size(), 3u);
     EXPECT_EQ(server.requestCount(), 3u);
     EXPECT_THROW(models.fetchModels(SummaryProvider::openAI, "k", "http://bad host"), platform::HttpError);
+}
+
+// A server that lies about its list answers with the decoder's own error, for every provider's
+// reader, and nothing of it is kept: the next good reply is fetched and read.
+TEST_F(RemoteModelListsTest, ListsThatLieAreRefusedWithTheDecodersError) {
+    const Json valid = {{"data", {{{"id", "a"}}}}, {"models", {{{"name", "a"}}}}};
+    std::vector<testing::BadJson> replies = testing::badJsonVariants(valid);
+    for (const char* wrongType :
+         {R"([])", R"({"data":{"id":"a"},"models":{"name":"a"}})", R"({"data":[1],"models":[1]})",
+          R"({"data":[{"id":5}],"models":[{"name":[]}]})"})
+        replies.push_back({wrongType, wrongType});
+    const std::pair<SummaryProvider, const char*> readers[] = {
+        {SummaryProvider::openAI, "k"}, {SummaryProvider::claudeAPI, "k"}, {SummaryProvider::ollama, ""}};
+    for (const auto& [provider, key] : readers) {
+        auto models = service();
+        for (const auto& reply : replies) {
+            SCOPED_TRACE(std::string(rawValue(provider)) + ": " + reply.name);
+            server.reply(CannedReply::ok(reply.text));
+            EXPECT_THROW(models.fetchModels(provider, key, ""), platform::JsonDecodeError);
+        }
+        server.reply(CannedReply::ok(valid.dump()));
+        EXPECT_EQ(models.fetchModels(provider, key, "").size(), 1U);
+    }
 }
 
 TEST_F(RemoteModelListsTest, GeminiKeepsContentModelsAndFallsBackToTwoKnownOnes) {
