@@ -160,15 +160,24 @@ void SummaryPreviewState::scheduleSave(std::string text) {
 }
 
 void SummaryPreviewState::writeSummary(std::string text, std::uint64_t generation) {
-    files_.post([this, main = &main_, file = latestSummaryFile(), text = std::move(text), generation,
-                 alive = std::weak_ptr<bool>(alive_)] {
+    files_.post([this, main = &main_, appState = &appState_, file = latestSummaryFile(),
+                 text = std::move(text), generation, alive = std::weak_ptr<bool>(alive_)] {
+        bool saved = true;
         try {
             platform::writeFileAtomically(file, text);
         } catch (const std::exception& e) {
             VelnoteLogger::app().error("scheduleSave: 書き込み失敗 {}: {}", file.filename().string(),
                                        e.what());
+            saved = false;
         }
-        main->post([this, alive, generation] {
+        main->post([this, appState, alive, generation, saved] {
+            // The user must not take a failed save for a saved edit, even after the window closed.
+            if (!saved)
+                appState->presentError(
+                    L10n::localized("L10n.Summary.saveFailed",
+                                    "要約を保存できませんでした。編集内容はウィンドウに残っています。"
+                                    "閉じる前にコピーしてください。"),
+                    false);
             if (alive.expired() || generation != saveGeneration_)
                 return;
             isSaving_ = false;

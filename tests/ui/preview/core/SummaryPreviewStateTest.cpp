@@ -223,6 +223,17 @@ TEST_F(SummaryPreviewStateTest, ClosingWithinTheSaveDelayKeepsTheEdit) {
     EXPECT_EQ(summaryText(), "# Typed just before closing");
 }
 
+TEST_F(SummaryPreviewStateTest, AnEditThatCannotBeSavedIsReportedAndStaysInTheWindow) {
+    auto model = makeModel();
+    startAndLoad(*model);
+    fs::remove_all(session_); // the session was deleted meanwhile
+    model->editSource("# Typed");
+    passSaveDelay(*model);
+    EXPECT_EQ(model->markdownSource(), "# Typed");
+    EXPECT_EQ(alerts_->messages.size(), 1U);
+    EXPECT_FALSE(fs::exists(session_));
+}
+
 TEST_F(SummaryPreviewStateTest, ResummarizeRewritesTheSessionAndHandsItToTheQueue) {
     fs::create_directories(session_ / "intermediate" / "notes");
     ASSERT_TRUE(SessionLock::acquire(session_, "summary"));
