@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <ctime>
 
 namespace vocalith {
 
@@ -18,6 +19,15 @@ std::string cFormat(const char* format, ...) {
         std::vsnprintf(text.data(), text.size() + 1, format, args);
     }
     va_end(args);
+    return text;
+}
+
+std::string dateText(std::chrono::system_clock::time_point time) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S +0000", &utc);
     return text;
 }
 

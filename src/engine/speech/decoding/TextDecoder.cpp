@@ -256,7 +256,7 @@ bool TextDecoder::Run::step(std::int64_t index) {
     thisStep.nonPrediction = seconds(clock_.now() - nonPredictionStart);
     thisStep.loop = seconds(clock_.now() - stepStart);
     if (index == prefilledIndex_) {
-        Logging::debug("Found first token at:", std::chrono::system_clock::to_time_t(clock_.wallNow()));
+        Logging::debug("Found first token at:", dateText(clock_.wallNow()));
         firstTokenTime_ = std::chrono::duration<double>(clock_.wallNow().time_since_epoch()).count();
     }
     const bool stopRequested = decoder_.earlyStopActor_->get(windowId_);

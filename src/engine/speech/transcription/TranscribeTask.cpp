@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <ctime>
 #include <limits>
 #include <sstream>
 
@@ -72,15 +71,6 @@ std::string clipsText(const std::vector<std::pair<std::int64_t, std::int64_t>>& 
         text << (i == 0 ? "" : ", ") << "(" << clips[i].first << ", " << clips[i].second << ")";
     text << "]";
     return text.str();
-}
-
-std::string dateText(std::chrono::system_clock::time_point time) {
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S +0000", &utc);
-    return text;
 }
 
 // The clips as sample ranges inside the audio: an end before its start, or a range outside the

@@ -1,12 +1,14 @@
 // The whole decoder loop over the model runtime, on a crafted model whose greedy choice at every
 // cache position is scripted, whatever it hears.
 
+#include "engine/foundation/support/LogLines.h"
 #include "engine/speech/WhisperError.h"
 #include "engine/speech/decoding/TextDecoder.h"
 #include "support/CraftedVariant.h"
 #include "support/TempDir.h"
 #include "support/TestTokenizer.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 namespace vocalith {
@@ -73,6 +75,18 @@ TEST_F(CraftedDecoderTest, DecodesItsScriptedSequence) {
     EXPECT_LT(result.noSpeechProb, 0.01f);
     ASSERT_TRUE(result.cache && result.cache->alignmentWeights);
     EXPECT_EQ(result.timings->totalDecodingLoops, 8);
+}
+
+TEST_F(CraftedDecoderTest, DebugLinesTellTheLoopBoundTheFirstTokenTimeAndTheWindowText) {
+    basalith::testing::LogLines log;
+    const DecodingResult result = decode();
+    const auto lines = log.lines();
+    EXPECT_THAT(
+        lines, ::testing::Contains("Running main loop for a maximum of 223 iterations, starting at index 0"));
+    EXPECT_THAT(lines,
+                ::testing::Contains(::testing::MatchesRegex(
+                    "Found first token at: [0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} \\+0000")));
+    EXPECT_THAT(lines, ::testing::Contains("Completed window: " + result.text));
 }
 
 TEST_F(CraftedDecoderTest, ThePrefilledCacheGivesTheSameWindow) {
