@@ -2,6 +2,7 @@
 
 #include "engine/foundation/BasalithError.h"
 #include "engine/foundation/Logging.h"
+#include "platform/error/ErrorText.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -11,16 +12,6 @@
 
 namespace basalith {
 namespace {
-
-std::string errorText(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "unknown error";
-    }
-}
 
 // "ns::Outer::Name<int>" -> "Name".
 std::string unqualifiedName(const std::type_info& type) {
@@ -145,7 +136,8 @@ void ModelManager::downloadModels(const ProgressCallback& progress, const std::s
         path = loader_->resolveModels(*downloader_, progress, stop);
     } catch (...) {
         setModelState(ModelState::unloaded);
-        Logging::error(tag() + "Failed to download models: " + errorText(std::current_exception()));
+        Logging::error(tag() + "Failed to download models: " +
+                       velnote::platform::describeError(std::current_exception()));
         throw;
     }
     {
@@ -172,7 +164,8 @@ void ModelManager::prewarmModels(const std::stop_token& stop) {
         loader_->load(path, true);
     } catch (...) {
         setModelState(ModelState::unloaded);
-        Logging::error(tag() + "Failed to prewarm models: " + errorText(std::current_exception()));
+        Logging::error(tag() + "Failed to prewarm models: " +
+                       velnote::platform::describeError(std::current_exception()));
         throw;
     }
     setModelState(ModelState::prewarmed);
@@ -195,7 +188,8 @@ void ModelManager::loadModels(const std::stop_token& stop) {
         loader_->load(path, false);
     } catch (...) {
         setModelState(ModelState::unloaded);
-        Logging::error(tag() + "Failed to load models: " + errorText(std::current_exception()));
+        Logging::error(
+            tag() + "Failed to load models: " + velnote::platform::describeError(std::current_exception()));
         throw;
     }
     setModelState(ModelState::loaded);

@@ -3,6 +3,7 @@
 #include "platform/concurrency/CancellationError.h"
 #include "platform/concurrency/WorkerGroup.h"
 #include "platform/text/Characters.h"
+#include "platform/text/Split.h"
 #include "platform/text/Whitespace.h"
 #include "providers/core/RemoteAISummarizationError.h"
 #include "providers/pipeline/RemoteAISummarizationPipeline.h"
@@ -27,16 +28,6 @@ namespace Utils = SummaryChunkingUtils;
 
 const platform::Logger& log() {
     return VelnoteLogger::summarize();
-}
-
-std::string joined(const std::vector<std::string>& parts, std::string_view separator) {
-    std::string text;
-    for (std::size_t i = 0; i < parts.size(); ++i) {
-        if (i > 0)
-            text += separator;
-        text += parts[i];
-    }
-    return text;
 }
 
 std::string providerValue(SummaryProvider provider) {
@@ -71,16 +62,17 @@ Utils::NoteRequest notePrompts(const SummarySourceChunk& chunk, const Summarizat
 
 std::string finalInstruction(InterfaceLanguage language) {
     if (language == InterfaceLanguage::japanese)
-        return joined({"以下の圧縮メモだけを情報源として、システムプロンプトの形式通りに最終概要を Markdown "
-                       "で作成してください。",
-                       "【厳守事項】",
-                       "- 出力は必ずシステムプロンプト指定のテーブル形式（`| 項目 | 内容 |`）で開始すること",
-                       "- 圧縮メモ内の `![alt](PLACEHOLDER:filename)` "
-                       "は一字一句変えずに最終概要に含めること（削除・変更・省略禁止）",
-                       "- テーブルは必ず `| 項目 | 内容 |` と `|------|------|` のヘッダ行を含めること",
-                       "- 内容が少なくてもフォーマットは崩さないこと", "- 圧縮メモにない情報は追加しない"},
-                      "\n");
-    return joined(
+        return platform::joined(
+            {"以下の圧縮メモだけを情報源として、システムプロンプトの形式通りに最終概要を Markdown "
+             "で作成してください。",
+             "【厳守事項】",
+             "- 出力は必ずシステムプロンプト指定のテーブル形式（`| 項目 | 内容 |`）で開始すること",
+             "- 圧縮メモ内の `![alt](PLACEHOLDER:filename)` "
+             "は一字一句変えずに最終概要に含めること（削除・変更・省略禁止）",
+             "- テーブルは必ず `| 項目 | 内容 |` と `|------|------|` のヘッダ行を含めること",
+             "- 内容が少なくてもフォーマットは崩さないこと", "- 圧縮メモにない情報は追加しない"},
+            "\n");
+    return platform::joined(
         {"Using only the compressed notes below as your source,",
          "create the final summary in Markdown following the format in the system prompt.", "[REQUIRED]",
          "- Always start output with the table format specified in the system prompt (`| Item | Details |`)",
@@ -105,12 +97,13 @@ std::string mergeRules(InterfaceLanguage language) {
                "項・"
                "アクションアイテムをすべて保持する。\n1行＝1項目。情報を追加・推測しない。![alt](PLACEHOLDER:"
                "filename) 形式の画像参照はそのまま保持すること。";
-    return "\n\n" + joined({"Merge multiple intermediate notes.",
-                            "Remove only exact duplicates; retain all unique facts, numbers, proper nouns,",
-                            "decisions, and action items.", "1 line = 1 item.",
-                            "Do not add information or inferences.",
-                            "Preserve image references in the form ![alt](PLACEHOLDER:filename) as-is."},
-                           "\n");
+    return "\n\n" +
+           platform::joined({"Merge multiple intermediate notes.",
+                             "Remove only exact duplicates; retain all unique facts, numbers, proper nouns,",
+                             "decisions, and action items.", "1 line = 1 item.",
+                             "Do not add information or inferences.",
+                             "Preserve image references in the form ![alt](PLACEHOLDER:filename) as-is."},
+                            "\n");
 }
 
 SummarizeChunkRequest chunkRequestOf(const MergeRequest& m) {
@@ -278,7 +271,7 @@ std::optional<std::string> summarizeChunkWithSplitRetry(const SummarySourceChunk
     }
     if (kept.empty())
         return std::nullopt;
-    return joined(kept, "\n");
+    return platform::joined(kept, "\n");
 }
 
 std::optional<std::pair<SummarySourceChunk, SummarySourceChunk>>
@@ -341,17 +334,17 @@ std::string mergeIntermediateNotesForAPI(const MergeRequest& request,
             return m.notes.front();
         if (m.level > kMaxMergeLevel) {
             log().error("merge depth exceeded, concatenating {} notes", m.notes.size());
-            return joined(m.notes, "\n");
+            return platform::joined(m.notes, "\n");
         }
         const auto batches = SummaryContextBuilder::buildNoteChunks(m.notes, m.mergeByteLimit);
         if (batches.size() >= m.notes.size()) {
             log().error("merge not converging at level {}: {} notes → {} batches, concatenating", m.level,
                         m.notes.size(), batches.size());
-            return joined(m.notes, "\n");
+            return platform::joined(m.notes, "\n");
         }
         auto merged = mergeNoteChunks(batches, m, environment, stop);
         if (merged.empty())
-            return joined(m.notes, "\n");
+            return platform::joined(m.notes, "\n");
         m.notes = std::move(merged);
         ++m.level;
     }

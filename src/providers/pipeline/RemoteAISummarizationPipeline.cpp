@@ -1,6 +1,7 @@
 #include "providers/pipeline/RemoteAISummarizationPipeline.h"
 
 #include "platform/text/CaseMapping.h"
+#include "platform/text/Split.h"
 #include "platform/text/Whitespace.h"
 #include "providers/core/RemoteAISummarizationError.h"
 #include "providers/ondevice/AppleFoundationModelError.h"
@@ -20,16 +21,6 @@ const platform::Logger& log() {
     return VelnoteLogger::summarize();
 }
 
-std::string joined(const std::vector<std::string>& parts, std::string_view separator) {
-    std::string text;
-    for (std::size_t i = 0; i < parts.size(); ++i) {
-        if (i > 0)
-            text += separator;
-        text += parts[i];
-    }
-    return text;
-}
-
 std::string dictionaryPart(const std::vector<UserDictionaryEntry>& entries) {
     std::vector<std::string> lines = {
         L10n::localized("L10n.Summarization.userDictionaryHeader",
@@ -41,7 +32,7 @@ std::string dictionaryPart(const std::vector<UserDictionaryEntry>& entries) {
         lines.push_back(
             L10n::localized("L10n.UserDictionary.entryFormat", "- %@ -> %@", {entry.wrong, entry.correct}));
     }
-    return joined(lines, "\n");
+    return platform::joined(lines, "\n");
 }
 
 bool present(const std::optional<std::string>& text) {
@@ -113,7 +104,7 @@ std::string buildUserPrompt(std::string_view transcript, std::string_view liveTr
             "score})."));
         parts.emplace_back(ocrContext);
     }
-    return joined(parts, "\n\n");
+    return platform::joined(parts, "\n\n");
 }
 
 std::string runProviderSummarization(const SummarizationRequest& request, const std::string& prompt,

@@ -19,18 +19,6 @@ namespace {
 
 constexpr std::size_t kAccumulatedLimit = 10000;
 
-TranslationWorkerState appStateSnapshot() {
-    const AppState& state = AppState::shared();
-    TranslationWorkerState snapshot{.sourceLines = state.transcriptLinesBuffer().latest,
-                                    .outputLanguage = L10n::defaultLanguageCode(),
-                                    .inputLanguage = std::nullopt};
-    if (const auto& config = state.activeSessionConfig()) {
-        snapshot.outputLanguage = config->outputLanguage;
-        snapshot.inputLanguage = config->transcription.language;
-    }
-    return snapshot;
-}
-
 // The last `count` characters of `text`, whole.
 std::string lastCharacters(std::string_view text, std::size_t count) {
     const auto characters = platform::splitCharacters(text);
@@ -48,12 +36,24 @@ std::string joinedLines(const std::vector<std::string>& lines, std::size_t from)
 
 } // namespace
 
+TranslationWorkerState translationWorkerState(const AppState& state) {
+    TranslationWorkerState snapshot{.sourceLines = state.transcriptLinesBuffer().latest,
+                                    .outputLanguage = L10n::defaultLanguageCode(),
+                                    .inputLanguage = std::nullopt};
+    if (const auto& config = state.activeSessionConfig()) {
+        snapshot.outputLanguage = config->outputLanguage;
+        snapshot.inputLanguage = config->transcription.language;
+    }
+    return snapshot;
+}
+
 LiveTranslationWorker::LiveTranslationWorker(LiveTranslationWorkerDependencies dependencies)
     : translator_(dependencies.translator ? *dependencies.translator : AppleTranslationService::shared()),
       clock_(dependencies.clock ? *dependencies.clock : platform::SystemClock::shared()),
       timers_(dependencies.timers ? *dependencies.timers : platform::TimerScheduler::shared()),
       main_(dependencies.main ? *dependencies.main : platform::MainDispatcher::shared()),
-      snapshot_(dependencies.snapshot ? std::move(dependencies.snapshot) : appStateSnapshot),
+      snapshot_(dependencies.snapshot ? std::move(dependencies.snapshot)
+                                      : [] { return translationWorkerState(AppState::shared()); }),
       pendingText_(dependencies.pendingText
                        ? std::move(dependencies.pendingText)
                        : [] { return AppState::shared().transcriptPendingTextBuffer().latest; }),

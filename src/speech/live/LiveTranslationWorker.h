@@ -19,6 +19,8 @@
 
 namespace velnote {
 
+class AppState;
+
 // What the worker looks at: the final live transcript lines and the languages of the recording.
 struct TranslationWorkerState {
     std::vector<std::string> sourceLines;
@@ -26,13 +28,16 @@ struct TranslationWorkerState {
     std::optional<std::string> inputLanguage;
 };
 
+// `state`'s transcript lines and the active session configuration's languages
+// (L10n::defaultLanguageCode() as output language when no recording runs).
+TranslationWorkerState translationWorkerState(const AppState& state);
+
 struct LiveTranslationWorkerDependencies {
     AppleTranslationService* translator = nullptr; // null: AppleTranslationService::shared()
     platform::Clock* clock = nullptr;              // null: the system clock
     platform::TimerScheduler* timers = nullptr;    // null: TimerScheduler::shared(); must use `clock`
     platform::Executor* main = nullptr;            // null: MainDispatcher::shared()
-    // null: AppState's transcript lines and the active session configuration's languages
-    // (L10n::defaultLanguageCode() as output language when no recording runs).
+    // null: translationWorkerState(AppState::shared())
     std::function<TranslationWorkerState()> snapshot;
     std::function<std::string()> pendingText;                               // null: AppState's interim text
     std::function<std::optional<std::filesystem::path>()> activeSessionDir; // null: AppState's

@@ -5,6 +5,7 @@
 #include "platform/concurrency/CancellationError.h"
 #include "platform/concurrency/StoppableSleep.h"
 #include "platform/concurrency/SystemClock.h"
+#include "platform/error/ErrorText.h"
 #include "platform/http/HttpError.h"
 #include "platform/text/CaseMapping.h"
 #include "session/VelnoteLogger.h"
@@ -20,16 +21,6 @@ namespace {
 
 const platform::Logger& log() {
     return VelnoteLogger::transcribe();
-}
-
-std::string describe(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "unknown error";
-    }
 }
 
 // Failures whose description points at something passing: a time-out, the network, a model
@@ -170,7 +161,7 @@ WhisperTranscriptionService::retryWhisperOperation(int attempts, std::chrono::se
             throw platform::CancellationError();
         if (attempt >= attempts || !shouldRetryWhisperError(error))
             std::rethrow_exception(error);
-        log().notice("whisper retry attempt={} error={}", attempt, describe(error));
+        log().notice("whisper retry attempt={} error={}", attempt, platform::describeError(error));
         if (!platform::sleepUntil(dependencies_.clock, dependencies_.clock.now() + delay, stop))
             throw platform::CancellationError();
         delay *= 2;

@@ -1,17 +1,9 @@
 #include "summary/core/NativeSummarizationError.h"
 
+#include "platform/text/Split.h"
+
 namespace velnote {
 namespace {
-
-std::string joined(const std::vector<std::string>& items, const char* separator) {
-    std::string out;
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        if (i > 0)
-            out += separator;
-        out += items[i];
-    }
-    return out;
-}
 
 std::string describe(NativeSummarizationError::Kind kind, const std::string& subject,
                      const std::vector<std::string>& searchedPaths, const std::string& reason) {
@@ -20,7 +12,7 @@ std::string describe(NativeSummarizationError::Kind kind, const std::string& sub
     case Kind::cliUnavailableInAppStore:
         return subject + " は AppStore 版では利用できません";
     case Kind::modelNotFound:
-        return "モデルが見つかりません: " + subject + " / searched=" + joined(searchedPaths, ",");
+        return "モデルが見つかりません: " + subject + " / searched=" + platform::joined(searchedPaths, ",");
     case Kind::noModelSpec:
         return "自動ダウンロード対象外のモデルです: " + subject;
     case Kind::modelDownloadFailed:

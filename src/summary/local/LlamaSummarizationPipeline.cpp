@@ -1,6 +1,7 @@
 #include "summary/local/LlamaSummarizationPipeline.h"
 
 #include "platform/concurrency/CancellationError.h"
+#include "platform/text/Split.h"
 #include "platform/text/Whitespace.h"
 #include "session/VelnoteLogger.h"
 #include "session/l10n/L10n.h"
@@ -60,16 +61,6 @@ class SlotHold {
     ModelExecutionScheduler& scheduler_;
     ModelExecutionSlotToken token_;
 };
-
-std::string joined(const std::vector<std::string>& parts, std::string_view separator) {
-    std::string text;
-    for (std::size_t i = 0; i < parts.size(); ++i) {
-        if (i > 0)
-            text += separator;
-        text += parts[i];
-    }
-    return text;
-}
 
 std::int64_t byteCount(std::string_view text) {
     return static_cast<std::int64_t>(text.size());
@@ -178,7 +169,7 @@ std::string generateLlamaOverview(const GenerativeSummaryContext& context,
             return generateSinglePass(
                 SinglePassOverviewRequest{
                     .chunk = {.label = L10n::localized("L10n.Summarization.fullText", "Full Text"),
-                              .text = joined(texts, "\n\n")},
+                              .text = platform::joined(texts, "\n\n")},
                     .summaryPrompt = context.summaryPrompt,
                     .outputLanguage = context.outputLanguage,
                     .modelPath = modelPath,
@@ -306,7 +297,7 @@ std::string mergeIntermediateNotes(const std::vector<std::string>& notes,
         logger().error("merge depth exceeded limit ({}), concatenating remaining {}/{} notes without further "
                        "summarization",
                        kDeepestMergeLevel, kept.size(), notes.size());
-        return joined(kept, "\n");
+        return platform::joined(kept, "\n");
     }
     const bool japanese = environment.language == InterfaceLanguage::japanese;
     const std::string system =
@@ -389,7 +380,7 @@ std::string buildLiveSummaryCombinedText(const std::string& transcript, const st
     sections.push_back("【" + L10n::localized("L10n.Summarization.liveTranscript", "Live Transcript") +
                        "】\n" + live);
     if (!platform::isBlank(ocrContext)) {
-        const std::int64_t room = inputByteLimit - byteCount(joined(sections, "\n\n"));
+        const std::int64_t room = inputByteLimit - byteCount(platform::joined(sections, "\n\n"));
         if (room >= kLiveSectionMinimumBytes) {
             sections.push_back(
                 "【" +
@@ -403,7 +394,7 @@ std::string buildLiveSummaryCombinedText(const std::string& transcript, const st
                 "\n" + truncateFromHead(ocrContext, room));
         }
     }
-    return joined(sections, "\n\n");
+    return platform::joined(sections, "\n\n");
 }
 
 } // namespace velnote::LlamaSummarizationPipeline

@@ -30,16 +30,7 @@ QFrame* divider(QWidget* parent) {
 LiveTranslationWorkerDependencies translationDependencies(LiveTranslationWorkerDependencies dependencies,
                                                           AppState& state) {
     if (!dependencies.snapshot) {
-        dependencies.snapshot = [&state] {
-            TranslationWorkerState snapshot{.sourceLines = state.transcriptLinesBuffer().latest,
-                                            .outputLanguage = L10n::defaultLanguageCode(),
-                                            .inputLanguage = std::nullopt};
-            if (const auto& config = state.activeSessionConfig()) {
-                snapshot.outputLanguage = config->outputLanguage;
-                snapshot.inputLanguage = config->transcription.language;
-            }
-            return snapshot;
-        };
+        dependencies.snapshot = [&state] { return translationWorkerState(state); };
     }
     if (!dependencies.pendingText) {
         dependencies.pendingText = [&state] { return state.transcriptPendingTextBuffer().latest; };

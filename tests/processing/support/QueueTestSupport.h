@@ -2,9 +2,11 @@
 
 #include "platform/concurrency/CancellationError.h"
 #include "platform/concurrency/Clock.h"
+#include "platform/concurrency/ThreadPool.h"
 #include "platform/fs/Files.h"
 #include "platform/logging/Logger.h"
 #include "platform/power/PowerStatus.h"
+#include "processing/queue/ProcessingQueue.h"
 #include "processing/queue/SessionProcessor.h"
 #include "processing/queue/SessionSummaryService.h"
 #include "session/folder/SessionLock.h"
@@ -313,5 +315,28 @@ class RecordingLock {
     std::optional<std::string> heldFolder_;
     std::size_t heldAttempts_ = 0;
 };
+
+// A queue on the fakes above, as the shell assembles one: both executors from `pool`, an hour
+// of uptime, a folder watcher that waits an hour and no chunk caches to clear.
+inline ProcessingQueue::Dependencies fakeQueueDependencies(platform::TimerScheduler& timers,
+                                                           FakePowerStatus& power, platform::ThreadPool& pool,
+                                                           platform::MainDispatcher& main, AppState& appState,
+                                                           FakeSessionServices& services,
+                                                           RecordingLock& lock) {
+    ProcessingQueue::Dependencies d;
+    d.timers = &timers;
+    d.power = &power;
+    d.uptime = [] { return std::chrono::hours{1}; };
+    d.utilityExecutor = &pool.executor(platform::Priority::utility);
+    d.backgroundExecutor = &pool.executor(platform::Priority::background);
+    d.mainDispatcher = &main;
+    d.appState = &appState;
+    d.transcribe = services.transcribeFunction();
+    d.summary = services.summaryService();
+    d.acquireLock = lock.function();
+    d.clearChunkCaches = [](const std::vector<std::filesystem::path>&) {};
+    d.timing.watcherDebounce = std::chrono::hours{1};
+    return d;
+}
 
 } // namespace velnote::testing

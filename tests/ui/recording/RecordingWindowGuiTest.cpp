@@ -32,18 +32,6 @@ QString renderedHTML(MarkdownPreviewWebView& view) {
     return html.value_or(QString());
 }
 
-bool drawsSomething(QWidget& widget) {
-    const QImage shot = widget.grab().toImage();
-    for (int y = 0; y < shot.height(); y += 3) {
-        for (int x = 0; x < shot.width(); x += 3) {
-            if (shot.pixel(x, y) != shot.pixel(0, 0)) {
-                return true;
-            }
-        }
-    }
-    return false;
-}
-
 class RecordingWindowGuiTest : public testing::AppStateFixture {
   protected:
     void SetUp() override { testing::qtTestApp(); }
@@ -132,7 +120,7 @@ TEST_F(RecordingWindowGuiTest, FirstShowingCentresTheFallbackFrameAndDrawsTheReg
     EXPECT_FALSE(view().compactArea()->isVisible());
     EXPECT_TRUE(view().header()->dot()->isVisible());
     EXPECT_TRUE(view().header()->statusLine()->isVisible());
-    EXPECT_TRUE(drawsSomething(panel));
+    EXPECT_TRUE(testing::drawsSomething(panel));
 }
 
 TEST_F(RecordingWindowGuiTest, OpenSectionsAreRememberedAndDecideWhatAppStatePublishes) {

@@ -48,18 +48,6 @@ std::size_t keyFields(QWidget& root) {
     return count;
 }
 
-bool drawsSomething(QWidget& widget) {
-    const QImage shot = widget.grab().toImage();
-    for (int y = 0; y < shot.height(); y += 3) {
-        for (int x = 0; x < shot.width(); x += 3) {
-            if (shot.pixel(x, y) != shot.pixel(0, 0)) {
-                return true;
-            }
-        }
-    }
-    return false;
-}
-
 class SettingsWindowsGuiTest : public testing::AppStateFixture {
   protected:
     void SetUp() override { testing::qtTestApp(); }
@@ -96,7 +84,7 @@ TEST_F(SettingsWindowsGuiTest, ThePreferencesWindowOpensAtItsSizeAndSaveClosesIt
     EXPECT_EQ(shown.windowTitle(), "Hushtape Settings");
     EXPECT_EQ(shown.size(), QSize(540, 560));
     EXPECT_EQ(shown.minimumSize(), QSize(520, 500));
-    EXPECT_TRUE(drawsSomething(shown));
+    EXPECT_TRUE(testing::drawsSomething(shown));
 
     shown.state().providerSettings().setText(S::openAIBaseURL, "api.openai.com");
     QTest::mouseClick(shown.saveButton(), Qt::LeftButton);
@@ -267,7 +255,7 @@ TEST_F(SettingsWindowsGuiTest, TheSessionWindowOpensOnlyWhileRecordingAndClosesW
     EXPECT_EQ(window->summaryProviderBlock()->provider(), SummaryProvider::openAI);
     EXPECT_FALSE(showsText(*window, "Capture Display")); // a single display
     EXPECT_FALSE(showsText(*window, "Max embedded image width"));
-    EXPECT_TRUE(drawsSomething(*window));
+    EXPECT_TRUE(testing::drawsSomething(*window));
 
     // A provider change rebuilds the block over a new model.
     ProviderModelSelectionView* before = window->summaryProviderBlock();

@@ -2,6 +2,7 @@
 
 #include "platform/json/Json.h"
 #include "platform/text/Regex.h"
+#include "platform/text/Split.h"
 #include "platform/text/Whitespace.h"
 #include "providers/ondevice/AppleFoundationModelService.h"
 #include "session/VelnoteLogger.h"
@@ -12,17 +13,6 @@
 namespace velnote {
 
 namespace {
-
-std::string joined(const std::vector<std::string>& parts, std::string_view separator) {
-    std::string out;
-    for (std::size_t i = 0; i < parts.size(); ++i) {
-        if (i > 0) {
-            out += separator;
-        }
-        out += parts[i];
-    }
-    return out;
-}
 
 struct Keywords {
     std::string text; // application, services, screen types and descriptions, joined by spaces
@@ -39,7 +29,7 @@ Keywords keywordsOf(const ActivityIntentInferenceService::IntentContext& context
     parts.insert(parts.end(), context.services.begin(), context.services.end());
     parts.insert(parts.end(), context.screenTypes.begin(), context.screenTypes.end());
     parts.insert(parts.end(), context.descriptions.begin(), context.descriptions.end());
-    return {.text = joined(parts, " "), .screenTypes = context.screenTypes};
+    return {.text = platform::joined(parts, " "), .screenTypes = context.screenTypes};
 }
 
 std::string text(std::string_view key, std::string_view english) {
@@ -91,25 +81,25 @@ std::string ActivityIntentInferenceService::instructions() {
     } else {
         lines.assign(std::begin(kEnglishInstructions), std::end(kEnglishInstructions));
     }
-    return joined(lines, "\n");
+    return platform::joined(lines, "\n");
 }
 
 std::string ActivityIntentInferenceService::prompt(const IntentContext& context) {
     std::string out = "アプリ: " + context.appName + " (" + context.bundleID + ")\n";
     std::vector<std::string> lines;
     if (!context.services.empty()) {
-        lines.push_back("サービス: " + joined(context.services, ", "));
+        lines.push_back("サービス: " + platform::joined(context.services, ", "));
     }
     if (!context.screenTypes.empty()) {
-        lines.push_back("画面種別: " + joined(context.screenTypes, ", "));
+        lines.push_back("画面種別: " + platform::joined(context.screenTypes, ", "));
     }
     if (!lines.empty()) {
-        out += joined(lines, "\n") + "\n";
+        out += platform::joined(lines, "\n") + "\n";
     }
     const auto& all = context.descriptions;
     const std::vector<std::string> firstSix(
         all.begin(), all.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(6, all.size())));
-    return out + "画面操作の説明:\n- " + joined(firstSix, "\n- ");
+    return out + "画面操作の説明:\n- " + platform::joined(firstSix, "\n- ");
 }
 
 std::optional<ActivityIntentInferenceService::IntentResult>

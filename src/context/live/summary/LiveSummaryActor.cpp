@@ -3,6 +3,7 @@
 #include "platform/concurrency/CancellationError.h"
 #include "platform/concurrency/StoppableSleep.h"
 #include "platform/concurrency/SystemClock.h"
+#include "platform/error/ErrorText.h"
 #include "platform/flavor/BuildFlavor.h"
 #include "platform/fs/Files.h"
 #include "platform/json/RawValue.h"
@@ -73,16 +74,6 @@ std::chrono::seconds waitFor(ThermalState thermal, std::int64_t intervalMinutes)
 bool isStoreOnlyLocal(SummaryProvider provider) {
     return provider == SummaryProvider::claudeCLI || provider == SummaryProvider::copilotCLI ||
            provider == SummaryProvider::antigravityCLI;
-}
-
-std::string describe(const std::exception_ptr& failure) {
-    try {
-        std::rethrow_exception(failure);
-    } catch (const std::exception& error) {
-        return error.what();
-    } catch (...) {
-        return "unknown error";
-    }
 }
 
 bool isCancellation(const std::exception_ptr& failure) {
@@ -376,7 +367,7 @@ void LiveSummaryActor::finishPass(const PassStart& start, const std::string& sum
         // A restart cancelled the pass; the next one comes after the new wait.
         log().info("live summary cancelled");
     } else if (failure) {
-        log().error("live summary failed: {}", describe(failure));
+        log().error("live summary failed: {}", platform::describeError(failure));
         publish([message = LiveSummaryGenerator::liveSummaryUserMessage(failure)](AppState& state) {
             state.updateLiveSummaryError(message);
         });

@@ -2,6 +2,7 @@
 
 #include "platform/http/HttpError.h"
 #include "platform/text/Characters.h"
+#include "platform/text/Split.h"
 #include "platform/text/Whitespace.h"
 #include "processing/modelslot/ModelExecutionScheduler.h"
 #include "providers/core/RemoteAISummarizationError.h"
@@ -25,17 +26,6 @@ namespace {
 
 const platform::Logger& log() {
     return VelnoteLogger::summarize();
-}
-
-std::string joined(const std::vector<std::string>& parts, std::string_view separator) {
-    std::string text;
-    for (std::size_t i = 0; i < parts.size(); ++i) {
-        if (i > 0) {
-            text += separator;
-        }
-        text += parts[i];
-    }
-    return text;
 }
 
 // The previous summary under its heading; none before the first summary.
@@ -205,7 +195,7 @@ std::string LiveSummaryGenerator::makeCLIProviderSummary(SummaryProvider provide
         parts.push_back("【画面情報】\n" + request.ocrContext);
     }
     parts.push_back("【トランスクリプト】\n" + request.recentTranscript);
-    const std::string text = joined(parts, "\n\n");
+    const std::string text = platform::joined(parts, "\n\n");
 
     if (provider == SummaryProvider::copilotCLI) {
         return cli().runCopilotCLIForChat(text, std::nullopt, request.providerModel, false, {}, stop).text;

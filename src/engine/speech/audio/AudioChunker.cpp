@@ -4,6 +4,7 @@
 #include "engine/speech/TextFormat.h"
 #include "engine/speech/WhisperError.h"
 #include "engine/speech/transcription/TranscriptionUtilities.h"
+#include "platform/error/ErrorText.h"
 
 #include <algorithm>
 #include <exception>
@@ -13,27 +14,14 @@ namespace vocalith {
 
 using basalith::Logging;
 
-namespace {
-
-std::string describe(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& caught) {
-        return caught.what();
-    } catch (...) {
-        return "unknown error";
-    }
-}
-
-} // namespace
-
 std::vector<TranscriptionResultPtr>
 AudioChunking::updateSeekOffsetsForResults(const std::vector<TranscriptionOutcome>& chunkedResults,
                                            const std::vector<AudioChunk>& audioChunks) {
     std::vector<TranscriptionResultPtr> answer;
     for (std::size_t i = 0; i < chunkedResults.size(); ++i) {
         if (const auto* error = std::get_if<std::exception_ptr>(&chunkedResults[i])) {
-            Logging::error(Logging::Separator{""}, "Error transcribing chunk ", i, ": ", describe(*error));
+            Logging::error(Logging::Separator{""}, "Error transcribing chunk ", i, ": ",
+                           velnote::platform::describeError(*error));
             continue;
         }
         if (i >= audioChunks.size())

@@ -1,6 +1,7 @@
 #include "ui/models/core/ModelManagementState.h"
 
 #include "platform/concurrency/ThreadPool.h"
+#include "platform/error/ErrorText.h"
 #include "session/l10n/L10n.h"
 #include "ui/models/core/ByteCountText.h"
 
@@ -9,19 +10,6 @@
 #include <numeric>
 
 namespace velnote {
-namespace {
-
-std::string describe(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "unknown error";
-    }
-}
-
-} // namespace
 
 ModelManagementState::ModelManagementState(Dependencies dependencies)
     : dependencies_(std::move(dependencies)), self_(std::make_shared<ModelManagementState*>(this)) {
@@ -128,7 +116,7 @@ void ModelManagementState::deleteSelectedModels() {
                   } catch (...) {
                       self.errorMessage_ =
                           L10n::localized("L10n.ModelManagement.deleteFailed", "Failed to delete models: %@",
-                                          {describe(std::current_exception())});
+                                          {platform::describeError(std::current_exception())});
                       self.changed();
                       return;
                   }

@@ -20,20 +20,8 @@ class QueueSessionMonitorServicesTest : public ::testing::Test {
     QueueSessionMonitorServicesTest() {
         fs::create_directories(base_);
         fs::create_directories(saved_);
-        ProcessingQueue::Dependencies d;
-        d.timers = &timers_;
-        d.power = &power_;
-        d.uptime = [] { return std::chrono::hours{1}; };
-        d.utilityExecutor = &pool_.executor(platform::Priority::utility);
-        d.backgroundExecutor = &pool_.executor(platform::Priority::background);
-        d.mainDispatcher = &main();
-        d.appState = &appState_;
-        d.transcribe = services_.transcribeFunction();
-        d.summary = services_.summaryService();
-        d.acquireLock = lock_.function();
-        d.clearChunkCaches = [](const std::vector<fs::path>&) {};
-        d.timing.watcherDebounce = std::chrono::hours{1};
-        queue_ = std::make_unique<ProcessingQueue>(std::move(d));
+        queue_ = std::make_unique<ProcessingQueue>(
+            testing::fakeQueueDependencies(timers_, power_, pool_, main(), appState_, services_, lock_));
         SessionListController::Dependencies p;
         p.clock = &clock_;
         p.mainDispatcher = &main();

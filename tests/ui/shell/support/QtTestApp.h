@@ -2,7 +2,9 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QImage>
 #include <QThread>
+#include <QWidget>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
@@ -28,6 +30,19 @@ inline QApplication& qtTestApp() {
 
 inline bool hasDisplay() {
     return QGuiApplication::platformName() == QLatin1String("xcb");
+}
+
+// Whether `widget` paints anything but one flat colour (sampled every third pixel).
+inline bool drawsSomething(QWidget& widget) {
+    const QImage shot = widget.grab().toImage();
+    for (int y = 0; y < shot.height(); y += 3) {
+        for (int x = 0; x < shot.width(); x += 3) {
+            if (shot.pixel(x, y) != shot.pixel(0, 0)) {
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 // Runs the event loop until `done()` or `timeout`; returns done().
