@@ -2,9 +2,9 @@
 
 #include "platform/concurrency/CancellationError.h"
 #include "platform/fs/AppFolders.h"
+#include "platform/llama/LlamaRuntime.h"
 #include "platform/text/Characters.h"
 #include "platform/text/Markers.h"
-#include "session/VelnoteLogger.h"
 
 #include <algorithm>
 #include <llama.h>
@@ -19,20 +19,6 @@ struct ContextDeleter {
 struct SamplerDeleter {
     void operator()(llama_sampler* sampler) const { llama_sampler_free(sampler); }
 };
-
-void initialiseLlamaOnce() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        llama_backend_init();
-        // llama.cpp reports every step of a load on stderr; only its errors matter to us.
-        llama_log_set(
-            [](ggml_log_level level, const char* text, void*) {
-                if (level == GGML_LOG_LEVEL_ERROR)
-                    VelnoteLogger::summarize().error("llama.cpp: {}", text);
-            },
-            nullptr);
-    });
-}
 
 // The conversation in the model's chat template, or in ChatML when the file has none.
 std::string chatText(const llama_model* model, const std::string& instructions, const std::string& prompt) {
@@ -115,7 +101,7 @@ llama_model* LlamaOnDeviceModel::loadedModel(std::string& failure) {
         failure.clear();
         return nullptr;
     }
-    initialiseLlamaOnce();
+    platform::startLlamaRuntime();
     auto params = llama_model_default_params();
     params.n_gpu_layers = 0;
     model_.reset(llama_model_load_from_file(options_.modelPath.c_str(), params));
@@ -165,11 +151,13 @@ std::string LlamaOnDeviceModel::respond(const std::string& instructions, const s
     params.n_batch = params.n_ctx;
     params.n_threads = params.n_threads_batch = std::max(options_.threads, 1);
     params.no_perf = true;
+    const platform::LlamaThreadpool pool = platform::newLlamaThreadpool(params.n_threads);
     std::unique_ptr<llama_context, ContextDeleter> context(llama_init_from_model(model, params));
     std::unique_ptr<llama_sampler, SamplerDeleter> sampler(
         llama_sampler_chain_init(llama_sampler_chain_default_params()));
-    if (!context || !sampler)
+    if (!pool || !context || !sampler)
         throw std::runtime_error("llama.cpp could not set up a context");
+    llama_attach_threadpool(context.get(), pool.get(), pool.get());
     llama_sampler_chain_add(sampler.get(), llama_sampler_init_greedy());
 
     std::string answer;

@@ -2,6 +2,7 @@
 
 #include "platform/concurrency/CancellationError.h"
 #include "platform/concurrency/ThreadPool.h"
+#include "platform/llama/LlamaRuntime.h"
 #include "platform/text/CaseMapping.h"
 #include "platform/text/Characters.h"
 #include "platform/text/Whitespace.h"
@@ -10,8 +11,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdio>
-#include <ggml-cpu.h>
 #include <llama.h>
 #include <memory>
 #include <thread>
@@ -28,9 +27,6 @@ constexpr double kGiB = 1024.0 * 1024.0 * 1024.0;
 
 struct ContextDeleter {
     void operator()(llama_context* context) const { llama_free(context); }
-};
-struct ThreadpoolDeleter {
-    void operator()(ggml_threadpool* pool) const { ggml_threadpool_free(pool); }
 };
 struct SamplerDeleter {
     void operator()(llama_sampler* sampler) const { llama_sampler_free(sampler); }
@@ -56,18 +52,6 @@ class Batch {
   private:
     llama_batch batch_;
 };
-
-// The back-end is the process's, shared with the other llama.cpp user: initialised once, never
-// freed while the process runs.
-void initialiseBackendOnce() {
-    static std::once_flag once;
-    std::call_once(once, [] { llama_backend_init(); });
-}
-
-void logToStandardError(ggml_log_level, const char* text, void*) {
-    if (text != nullptr && text[0] != '\0')
-        std::fprintf(stderr, "[llama.cpp] %s", text);
-}
 
 } // namespace
 
@@ -200,8 +184,7 @@ std::string LlamaCppTextGenerator::generate(std::string_view prompt, const std::
                                             const std::function<bool()>& isCancelled) {
     // One attempt at a time, so that no attempt frees the model another one uses.
     std::lock_guard attempt(attemptMutex_);
-    initialiseBackendOnce();
-    llama_log_set(&logToStandardError, nullptr);
+    platform::startLlamaRuntime();
     llama_model* model = loadModel(modelPath, calculateOptimalGpuLayers(modelPath));
     if (!llama_model_has_decoder(model))
         throw LlamaCppGenerationError(LlamaCppGenerationError::Kind::decoderUnsupported);
@@ -218,10 +201,7 @@ std::string LlamaCppTextGenerator::generate(std::string_view prompt, const std::
     auto params = llama_context_default_params();
     params.n_ctx = params.n_batch = static_cast<std::uint32_t>(size);
     params.n_threads = params.n_threads_batch = threadCount(options_.machine.processorCount);
-    // Workers kept for the whole attempt: without a pool of its own, every token's decode would
-    // start and join its threads afresh. Declared before the context, which uses it to the end.
-    auto poolParams = ggml_threadpool_params_default(params.n_threads);
-    std::unique_ptr<ggml_threadpool, ThreadpoolDeleter> pool(ggml_threadpool_new(&poolParams));
+    const platform::LlamaThreadpool pool = platform::newLlamaThreadpool(params.n_threads);
     std::unique_ptr<llama_context, ContextDeleter> context(llama_init_from_model(model, params));
     if (!context || !pool)
         throw LlamaCppGenerationError(LlamaCppGenerationError::Kind::cannotCreateContext);

@@ -180,6 +180,7 @@ TEST(LlamaCppTextGeneratorTest, AFileThatDoesNotLoadLeavesNoModelLoaded) {
 
     LlamaCppTextGenerator generator(machine(8 * kGiB));
     EXPECT_EQ(generator.generateAsync(kPrompt, good, 1), "a");
+    platform::LogCapture log;
     try {
         generator.generateAsync(kPrompt, bad, 8);
         FAIL() << "loaded random bytes";
@@ -188,6 +189,15 @@ TEST(LlamaCppTextGeneratorTest, AFileThatDoesNotLoadLeavesNoModelLoaded) {
         EXPECT_EQ(std::string(error.what()), "llama.cpp model load failed: " + bad.string());
     }
     EXPECT_EQ(generator.loadedModelPath(), std::nullopt);
+    // llama.cpp's own errors reach the log, even after a generation; its progress lines do not.
+    std::size_t errors = 0;
+    for (const auto& record : log.records()) {
+        if (record.message.starts_with("llama.cpp: ")) {
+            EXPECT_EQ(record.level, platform::LogLevel::error) << record.message;
+            ++errors;
+        }
+    }
+    EXPECT_GT(errors, 0u);
 }
 
 } // namespace
