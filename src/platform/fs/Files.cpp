@@ -166,13 +166,16 @@ void appendLines(const fs::path& path, std::string_view lines) {
         throwErrno("close", path);
 }
 
-std::string readFile(const fs::path& path) {
+namespace {
+
+// The file's bytes up to its end, or until more than `limit` are in.
+std::string readUpTo(const fs::path& path, std::size_t limit) {
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0)
         throwErrno("open", path);
     std::string out;
     char buffer[65536];
-    for (;;) {
+    while (out.size() <= limit) {
         const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
         if (n < 0) {
             if (errno == EINTR)
@@ -184,6 +187,21 @@ std::string readFile(const fs::path& path) {
         out.append(buffer, static_cast<size_t>(n));
     }
     return out;
+}
+
+} // namespace
+
+std::string readFile(const fs::path& path) {
+    return readUpTo(path, std::string::npos);
+}
+
+LeadingLines readLeadingLines(const fs::path& path, std::size_t limit) {
+    std::string bytes = readUpTo(path, limit);
+    if (bytes.size() <= limit)
+        return {.text = std::move(bytes), .cut = false};
+    const std::size_t lastBreak = limit == 0 ? std::string::npos : bytes.rfind('\n', limit - 1);
+    bytes.resize(lastBreak == std::string::npos ? 0 : lastBreak + 1);
+    return {.text = std::move(bytes), .cut = true};
 }
 
 std::optional<std::string> readFileIfPresent(const fs::path& path) {

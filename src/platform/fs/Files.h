@@ -69,6 +69,15 @@ std::string readFile(const std::filesystem::path& path);
 // std::nullopt when the file is missing or unreadable.
 std::optional<std::string> readFileIfPresent(const std::filesystem::path& path);
 
+// The whole lines, with their line breaks, at the start of a file that may be too large to hold:
+// all of it when it is at most `limit` bytes, else the lines that end within the first `limit`
+// bytes and `cut` set. Reads no more than a block past the limit. Throws like readFile.
+struct LeadingLines {
+    std::string text;
+    bool cut = false;
+};
+LeadingLines readLeadingLines(const std::filesystem::path& path, std::size_t limit);
+
 enum class HiddenEntries { include, skip };
 
 // The entries of a folder in the file system's own order (not sorted), without

@@ -3,17 +3,24 @@
 namespace velnote::platform {
 
 std::vector<std::string> splitOn(std::string_view text, std::string_view separator) {
-    if (separator.empty())
-        return {std::string(text)};
     std::vector<std::string> pieces;
+    forEachPiece(text, separator, [&](std::string_view piece) { pieces.emplace_back(piece); });
+    return pieces;
+}
+
+void forEachPiece(std::string_view text, std::string_view separator,
+                  const std::function<void(std::string_view)>& piece) {
+    if (separator.empty()) {
+        piece(text);
+        return;
+    }
     std::size_t start = 0;
     for (std::size_t at = text.find(separator); at != std::string_view::npos;
          at = text.find(separator, start)) {
-        pieces.emplace_back(text.substr(start, at - start));
+        piece(text.substr(start, at - start));
         start = at + separator.size();
     }
-    pieces.emplace_back(text.substr(start));
-    return pieces;
+    piece(text.substr(start));
 }
 
 std::string joined(const std::vector<std::string>& pieces, std::string_view separator) {

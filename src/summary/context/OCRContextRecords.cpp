@@ -8,10 +8,10 @@ namespace velnote {
 
 std::vector<OCRContextRecord> parseOCRContextRecords(std::string_view ocrContext) {
     std::vector<OCRContextRecord> records;
-    for (const std::string& rawLine : platform::splitOn(ocrContext, "\n")) {
+    platform::forEachPiece(ocrContext, "\n", [&records](std::string_view rawLine) {
         const std::string line = platform::trimWhitespace(rawLine);
         if (line.empty() || line.front() != '{')
-            continue;
+            return;
         try {
             const platform::Json json = platform::parseJson(line);
             records.push_back({.filename = platform::required<std::string>(json, "filename"),
@@ -20,7 +20,7 @@ std::vector<OCRContextRecord> parseOCRContextRecords(std::string_view ocrContext
         } catch (const platform::JsonDecodeError&) {
             // A torn last line of a recording that stopped mid-write, or a block line.
         }
-    }
+    });
     return records;
 }
 

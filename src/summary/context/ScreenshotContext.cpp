@@ -147,21 +147,21 @@ std::optional<std::int64_t> screenshotRelativeSeconds(std::string_view filename,
 
 FileOcrTexts parseOCRContextByFile(std::string_view ocrContext) {
     FileOcrTexts texts;
-    for (const std::string& rawBlock : splitOn(ocrContext, "\n\n")) {
+    platform::forEachPiece(ocrContext, "\n\n", [&texts](std::string_view rawBlock) {
         const std::string block = platform::trimWhitespace(rawBlock);
         if (block.empty() || block.front() != '[')
-            continue;
+            return;
         std::vector<std::string> lines = splitOn(block, "\n");
         const std::size_t close = lines.front().find(']');
         if (close == std::string::npos)
-            continue;
+            return;
         const std::string key =
             platform::trimSpacesAndTabs(std::string_view(lines.front()).substr(close + 1));
         if (key.empty())
-            continue;
+            return;
         lines.erase(lines.begin());
         texts.insert_or_assign(key, platform::trimWhitespace(joined(lines, "\n")));
-    }
+    });
     // The context handed in is "ocr_context.jsonl": its records name the files.
     for (const OCRContextRecord& record : parseOCRContextRecords(ocrContext))
         texts.insert_or_assign(record.filename, platform::trimWhitespace(record.text));

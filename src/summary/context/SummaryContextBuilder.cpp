@@ -18,6 +18,7 @@ namespace velnote::SummaryContextBuilder {
 
 namespace {
 
+using platform::forEachPiece;
 using platform::splitOn;
 using platform::trimWhitespace;
 
@@ -94,24 +95,24 @@ std::vector<std::string> linePieces(std::string_view text, std::int64_t maxBytes
 
 std::vector<TimestampedEntry> parseOCRBlocks(std::string_view ocrContext) {
     std::vector<TimestampedEntry> entries;
-    for (const std::string& rawBlock : splitOn(ocrContext, "\n\n")) {
+    forEachPiece(ocrContext, "\n\n", [&entries](std::string_view rawBlock) {
         const std::string block = trimWhitespace(rawBlock);
         if (block.empty())
-            continue;
+            return;
         std::vector<std::string> lines = splitOn(block, "\n");
         const auto header = bracketed(lines.front());
         if (!header)
-            continue;
+            return;
         lines.erase(lines.begin());
         const std::string body = trimWhitespace(platform::joined(lines, "\n"));
         const std::optional<float> time = parseTimestamp(header->first);
         if (body.empty() || !time)
-            continue;
+            return;
         const std::string& remainder = header->second;
         entries.push_back({.source = std::string(kScreenOCRSource),
                            .startTime = *time,
                            .text = remainder.empty() ? body : "[" + remainder + "] " + body});
-    }
+    });
     return entries;
 }
 
@@ -175,12 +176,12 @@ buildSourceChunks(std::string_view transcript, std::string_view liveTranscript, 
 
 std::vector<TimestampedEntry> parseTimestampedLines(std::string_view text, std::string_view source) {
     std::vector<TimestampedEntry> entries;
-    for (const std::string& rawLine : splitOn(text, "\n")) {
+    forEachPiece(text, "\n", [&entries, source](std::string_view rawLine) {
         if (rawLine.empty())
-            continue;
+            return;
         const auto parts = bracketed(trimWhitespace(rawLine));
         if (!parts)
-            continue;
+            return;
         std::vector<std::string> words;
         for (std::string& word : splitOn(parts->first, " ")) {
             if (!word.empty())
@@ -194,7 +195,7 @@ std::vector<TimestampedEntry> parseTimestampedLines(std::string_view text, std::
         }
         if (time && !parts->second.empty())
             entries.push_back({.source = std::string(source), .startTime = *time, .text = parts->second});
-    }
+    });
     return entries;
 }
 
@@ -233,10 +234,10 @@ std::optional<float> parseTimestamp(std::string_view clock) {
 
 std::vector<Segment> extractSegments(std::string_view transcript) {
     std::vector<Segment> segments;
-    for (const std::string& line : splitOn(transcript, "\n")) {
+    platform::forEachPiece(transcript, "\n", [&segments](std::string_view line) {
         if (const auto parts = bracketed(line); parts && !parts->second.empty())
             segments.push_back({.timestamp = parts->first, .text = parts->second});
-    }
+    });
     return segments;
 }
 

@@ -47,13 +47,21 @@ std::string promptKeyOf(const SessionConfig& config) {
     return config.summary.promptKey.value_or("custom");
 }
 
-// The whole file as UTF-8 text; a file that is not UTF-8 fails like an unreadable one.
+// The most of one input file a summary reads: far beyond a long meeting's transcript or screen
+// text, and short of what a runaway file would make the step hold (and copy) in memory.
+constexpr std::size_t kMaxInputFileBytes = std::size_t{64} << 20;
+
+// The file as UTF-8 text, its whole lines up to kMaxInputFileBytes; a file that is not UTF-8
+// fails like an unreadable one.
 std::string readUtf8(const fs::path& path) {
-    std::string text = platform::readFile(path);
-    if (!platform::isValidUtf8(text))
+    platform::LeadingLines lines = platform::readLeadingLines(path, kMaxInputFileBytes);
+    if (lines.cut)
+        log().error("{} is larger than {} bytes: the summary reads its first {} bytes of whole lines",
+                    path.filename().string(), kMaxInputFileBytes, lines.text.size());
+    if (!platform::isValidUtf8(lines.text))
         throw std::system_error(std::make_error_code(std::errc::illegal_byte_sequence),
                                 path.filename().string() + " is not UTF-8 text");
-    return text;
+    return std::move(lines.text);
 }
 
 // A file the summary can do without: "" when missing or unreadable.

@@ -160,6 +160,35 @@ TEST(FilesTest, AppendedLinesStartOnTheirOwnLineAfterATornOne) {
     EXPECT_EQ(readFile(file), "{\"a\":1}\n{\"a\":\n{\"a\":3}\n{\"a\":4}\n");
 }
 
+TEST(FilesTest, LeadingLinesStopAtTheLastWholeLineWithinTheLimit) {
+    TempDir dir;
+    const auto file = dir / "ocr_context.jsonl";
+    const std::string big(200000, 'x'); // more than one read block
+    struct Case {
+        std::string content;
+        std::size_t limit;
+        std::string text;
+        bool cut;
+    };
+    const Case cases[] = {
+        {"", 10, "", false},
+        {"a\nb", 10, "a\nb", false},               // within the limit: the file as it stands
+        {"a\nb\n", 4, "a\nb\n", false},            // exactly the limit
+        {"a\nb\nc\n", 5, "a\nb\n", true},          // a line crossing the limit is left out
+        {"a\nbcdef", 4, "a\n", true},              // so is an unfinished one
+        {"abcdef\n", 3, "", true},                 // the first line alone is too long
+        {"a\n" + big + "\nb\n", 100, "a\n", true}, // several read blocks
+        {"a\n" + big, 0, "", true},
+    };
+    for (const Case& c : cases) {
+        writeFileAtomically(file, c.content);
+        const LeadingLines lines = readLeadingLines(file, c.limit);
+        EXPECT_EQ(lines.text, c.text) << c.content.substr(0, 20) << " limit " << c.limit;
+        EXPECT_EQ(lines.cut, c.cut) << c.content.substr(0, 20) << " limit " << c.limit;
+    }
+    EXPECT_THROW(readLeadingLines(dir / "missing.jsonl", 10), std::system_error);
+}
+
 TEST(FilesTest, ListingWithAndWithoutHiddenEntries) {
     TempDir dir;
     writeFileAtomically(dir / "a.wav", "");
