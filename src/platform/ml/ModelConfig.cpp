@@ -216,9 +216,11 @@ FeatureSpecs specsOf(const TextDecoderContextPrefillConfig& c) {
                     {"value_cache_prefill", MultiArrayDataType::float16, {1, e, 1, c.prefillLength()}}}};
 }
 
+// `productWeight`: the speech transformers' matrices, the bulk of a transcription's arithmetic; the
+// small speaker networks keep theirs as stored.
 void addLinear(std::vector<TensorSpec>& out, const std::string& name, std::int64_t outputs,
-               std::int64_t inputs, bool bias = true) {
-    out.push_back({name + ".weight", {outputs, inputs}, StoredType::float16});
+               std::int64_t inputs, bool bias = true, bool productWeight = false) {
+    out.push_back({name + ".weight", {outputs, inputs}, StoredType::float16, productWeight});
     if (bias)
         out.push_back({name + ".bias", {outputs}, StoredType::float32});
 }
@@ -230,15 +232,15 @@ void addNorm(std::vector<TensorSpec>& out, const std::string& name, std::int64_t
 
 // q, k (no bias), v and out projections, as the published checkpoints have them.
 void addAttention(std::vector<TensorSpec>& out, const std::string& prefix, std::int64_t width) {
-    addLinear(out, prefix + ".q_proj", width, width);
-    addLinear(out, prefix + ".k_proj", width, width, false);
-    addLinear(out, prefix + ".v_proj", width, width);
-    addLinear(out, prefix + ".out_proj", width, width);
+    addLinear(out, prefix + ".q_proj", width, width, true, true);
+    addLinear(out, prefix + ".k_proj", width, width, false, true);
+    addLinear(out, prefix + ".v_proj", width, width, true, true);
+    addLinear(out, prefix + ".out_proj", width, width, true, true);
 }
 
 void addFeedForward(std::vector<TensorSpec>& out, const std::string& prefix, std::int64_t width) {
-    addLinear(out, prefix + ".fc1", 4 * width, width);
-    addLinear(out, prefix + ".fc2", width, 4 * width);
+    addLinear(out, prefix + ".fc1", 4 * width, width, true, true);
+    addLinear(out, prefix + ".fc2", width, 4 * width, true, true);
     addNorm(out, prefix + ".final_layer_norm", width);
 }
 
@@ -269,7 +271,7 @@ std::vector<TensorSpec> tensorsOf(const AudioEncoderConfig& c) {
 std::vector<TensorSpec> decoderTensors(const TextDecoderConfig& c, bool crossAttention) {
     const std::int64_t d = c.width;
     std::vector<TensorSpec> out;
-    out.push_back({"model.decoder.embed_tokens.weight", {c.vocabularySize, d}, StoredType::float16});
+    out.push_back({"model.decoder.embed_tokens.weight", {c.vocabularySize, d}, StoredType::float16, true});
     out.push_back({"model.decoder.embed_positions.weight", {c.contextLength, d}, StoredType::float32});
     for (int layer = 0; layer < c.layerCount; ++layer) {
         const std::string prefix = "model.decoder.layers." + std::to_string(layer);
@@ -278,8 +280,8 @@ std::vector<TensorSpec> decoderTensors(const TextDecoderConfig& c, bool crossAtt
         if (crossAttention) {
             addAttention(out, prefix + ".encoder_attn", d);
         } else {
-            addLinear(out, prefix + ".encoder_attn.v_proj", d, d);
-            addLinear(out, prefix + ".encoder_attn.out_proj", d, d);
+            addLinear(out, prefix + ".encoder_attn.v_proj", d, d, true, true);
+            addLinear(out, prefix + ".encoder_attn.out_proj", d, d, true, true);
         }
         addNorm(out, prefix + ".encoder_attn_layer_norm", d);
         addFeedForward(out, prefix, d);

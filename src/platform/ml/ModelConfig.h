@@ -192,11 +192,14 @@ basalith::ModelDescription toModelDescription(const FeatureSpecs& specs);
 enum class StoredType { float32, float16 };
 
 // A weight tensor the network needs: its name in the published checkpoint layout, its shape
-// outermost first (as the checkpoint lists it) and how the model file stores it.
+// outermost first (as the checkpoint lists it) and how the model file stores it. A product weight
+// is only ever the weight of a matrix product or a table of rows, so the loader may hold it in
+// another 16-bit type the processor multiplies faster.
 struct TensorSpec {
     std::string name;
     std::vector<std::int64_t> shape;
     StoredType storedType = StoredType::float16;
+    bool productWeight = false;
 };
 
 // Every tensor a model of this configuration needs, in file order.

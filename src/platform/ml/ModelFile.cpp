@@ -9,10 +9,12 @@
 #include <ggml-alloc.h>
 #include <ggml-backend.h>
 #include <ggml-cpp.h>
+#include <ggml-cpu.h>
 #include <ggml.h>
 #include <gguf.h>
 #include <map>
 #include <stdexcept>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -37,6 +39,36 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 ggml_type ggmlType(StoredType type) {
     return type == StoredType::float16 ? GGML_TYPE_F16 : GGML_TYPE_F32;
+}
+
+// The type a weight is held in. A processor with native BF16 dot products multiplies BF16 weights
+// (and activations) about 1.6 to 2 times as fast as F16 ones (base-size encoder products on 2
+// threads: 100-120 against 150-200 GFLOP/s); the 8-bit mantissa costs the transcripts nothing
+// measurable.
+ggml_type heldType(const TensorSpec& spec) {
+    if (spec.productWeight && spec.storedType == StoredType::float16 && ggml_cpu_has_avx512_bf16())
+        return GGML_TYPE_BF16;
+    return ggmlType(spec.storedType);
+}
+
+// Reads `t`'s elements as the file stores them (`stored`), converting F16 to BF16 on the way when
+// `t` is held in BF16. False when the file ends early.
+bool readTensor(std::FILE* in, ggml_tensor* t, ggml_type stored) {
+    if (t->type == stored)
+        return std::fread(t->data, 1, ggml_nbytes(t), in) == ggml_nbytes(t);
+    constexpr std::size_t kChunk = 1 << 16;
+    std::vector<ggml_fp16_t> half(kChunk);
+    std::vector<float> wide(kChunk);
+    auto* target = static_cast<ggml_bf16_t*>(t->data);
+    for (std::size_t done = 0, total = static_cast<std::size_t>(ggml_nelements(t)); done < total;) {
+        const std::size_t n = std::min(kChunk, total - done);
+        if (std::fread(half.data(), sizeof(ggml_fp16_t), n, in) != n)
+            return false;
+        ggml_fp16_to_fp32_row(half.data(), wide.data(), static_cast<std::int64_t>(n));
+        ggml_fp32_to_bf16_row_ref(wide.data(), target + done, static_cast<std::int64_t>(n));
+        done += n;
+    }
+    return true;
 }
 
 // Checks one tensor's entry in the file against what the network needs; returns the file offset
@@ -120,8 +152,8 @@ std::shared_ptr<const ModelFile> ModelFile::load(const fs::path& location) {
     for (const auto& spec : specs) {
         std::int64_t ne[GGML_MAX_DIMS] = {1, 1, 1, 1};
         std::reverse_copy(spec.shape.begin(), spec.shape.end(), ne);
-        ggml_tensor* t = ggml_new_tensor(handles->context.get(), ggmlType(spec.storedType),
-                                         static_cast<int>(spec.shape.size()), ne);
+        ggml_tensor* t =
+            ggml_new_tensor(handles->context.get(), heldType(spec), static_cast<int>(spec.shape.size()), ne);
         ggml_set_name(t, spec.name.c_str());
         handles->tensors[spec.name] = t;
     }
@@ -137,9 +169,8 @@ std::shared_ptr<const ModelFile> ModelFile::load(const fs::path& location) {
         throw ModelError(ModelError::Code::notFound, "Cannot read model file " + path.string());
     for (std::size_t i = 0; i < specs.size(); ++i) {
         ggml_tensor* t = handles->tensors[specs[i].name];
-        const std::size_t size = ggml_nbytes(t);
         if (fseeko(in.get(), static_cast<off_t>(offsets[i]), SEEK_SET) != 0 ||
-            std::fread(t->data, 1, size, in.get()) != size)
+            !readTensor(in.get(), t, ggmlType(specs[i].storedType)))
             invalid(path, "cannot read tensor " + specs[i].name + " (truncated?)");
     }
     return std::shared_ptr<const ModelFile>(

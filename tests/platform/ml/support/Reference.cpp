@@ -114,9 +114,14 @@ Vector add(Vector a, const Vector& b) {
 std::vector<double> weight(const ModelFile& file, const std::string& name) {
     const ggml_tensor* t = file.tensor(name);
     std::vector<double> out(static_cast<std::size_t>(ggml_nelements(t)));
-    for (std::size_t i = 0; i < out.size(); ++i)
-        out[i] = t->type == GGML_TYPE_F16 ? ggml_fp16_to_fp32(static_cast<const ggml_fp16_t*>(t->data)[i])
-                                          : static_cast<const float*>(t->data)[i];
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        if (t->type == GGML_TYPE_F16)
+            out[i] = ggml_fp16_to_fp32(static_cast<const ggml_fp16_t*>(t->data)[i]);
+        else if (t->type == GGML_TYPE_BF16)
+            out[i] = ggml_bf16_to_fp32(static_cast<const ggml_bf16_t*>(t->data)[i]);
+        else
+            out[i] = static_cast<const float*>(t->data)[i];
+    }
     return out;
 }
 
