@@ -33,11 +33,11 @@ class AudioEncoderNetwork final : public Network {
 
         ggml_tensor* mel = graph.input(GGML_TYPE_F32, {2 * frames, config_.melCount});
         ggml_tensor* x = ggml_conv_1d(ctx, f.tensor("model.encoder.conv1.weight"), mel, 1, 1, 1);
-        x = ggml_gelu_erf(
-            ctx, ggml_add(ctx, x, ggml_reshape_2d(ctx, f.tensor("model.encoder.conv1.bias"), 1, width)));
+        x = geluErf(ctx,
+                    ggml_add(ctx, x, ggml_reshape_2d(ctx, f.tensor("model.encoder.conv1.bias"), 1, width)));
         x = ggml_conv_1d(ctx, f.tensor("model.encoder.conv2.weight"), x, 2, 1, 1);
-        x = ggml_gelu_erf(
-            ctx, ggml_add(ctx, x, ggml_reshape_2d(ctx, f.tensor("model.encoder.conv2.bias"), 1, width)));
+        x = geluErf(ctx,
+                    ggml_add(ctx, x, ggml_reshape_2d(ctx, f.tensor("model.encoder.conv2.bias"), 1, width)));
         x = ggml_add(ctx, ggml_cont(ctx, ggml_transpose(ctx, x)),
                      f.tensor("model.encoder.embed_positions.weight"));
 

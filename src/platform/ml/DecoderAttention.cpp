@@ -39,11 +39,8 @@ const float* cacheRow(const ggml_fp16_t* cache, const StepAttention& step, std::
     return out;
 }
 
-const float* halfRow(const ggml_tensor* t, std::int64_t channel) {
-    const std::int64_t n = t->ne[0];
-    float* out = scratch(n);
-    ggml_cpu_fp16_to_fp32(static_cast<const ggml_fp16_t*>(t->data) + channel * n, out, n);
-    return out;
+const std::uint16_t* halfRow(const ggml_tensor* t, std::int64_t channel) {
+    return static_cast<const std::uint16_t*>(t->data) + channel * t->ne[0];
 }
 
 const BatchAttention::Layer& layerOf(void* data) {

@@ -1,6 +1,7 @@
 #include "platform/ml/Graph.h"
 
 #include "platform/ml/ModelError.h"
+#include "platform/ml/VectorKernels.h"
 
 #include <algorithm>
 #include <atomic>
@@ -135,6 +136,28 @@ ggml_tensor* layerNorm(ggml_context* ctx, ggml_tensor* x, ggml_tensor* weight, g
 ggml_tensor* linear(ggml_context* ctx, ggml_tensor* x, ggml_tensor* weight, ggml_tensor* bias) {
     ggml_tensor* y = ggml_mul_mat(ctx, weight, x);
     return bias ? ggml_add(ctx, y, bias) : y;
+}
+
+namespace {
+
+// Each of the `nth` threads takes its run of whole vectors.
+void geluErfPart(ggml_tensor* dst, const ggml_tensor* a, int ith, int nth, void*) {
+    const auto n = static_cast<std::size_t>(ggml_nelements(a));
+    const std::size_t share =
+        ((n + static_cast<std::size_t>(nth) - 1) / static_cast<std::size_t>(nth) + 15) & ~std::size_t{15};
+    const std::size_t begin = std::min(n, share * static_cast<std::size_t>(ith));
+    const std::size_t end = std::min(n, begin + share);
+    geluErf(static_cast<float*>(dst->data) + begin, static_cast<const float*>(a->data) + begin, end - begin);
+}
+
+} // namespace
+
+ggml_tensor* geluErf(ggml_context* ctx, ggml_tensor* x) {
+    if (x->type != GGML_TYPE_F32)
+        return ggml_gelu_erf(ctx, x);
+    if (!ggml_is_contiguous(x))
+        x = ggml_cont(ctx, x);
+    return ggml_map_custom1(ctx, x, geluErfPart, GGML_N_TASKS_MAX, nullptr);
 }
 
 } // namespace velnote::platform::ml

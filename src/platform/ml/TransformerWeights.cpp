@@ -57,7 +57,7 @@ DecoderWeights DecoderWeights::read(const ModelFile& file, int layerCount) {
 
 ggml_tensor* feedForward(ggml_context* ctx, ggml_tensor* x, const FeedForwardWeights& w, float eps) {
     ggml_tensor* h = layerNorm(ctx, x, w.normWeight, w.normBias, eps);
-    h = ggml_gelu_erf(ctx, linear(ctx, h, w.fc1Weight, w.fc1Bias));
+    h = geluErf(ctx, linear(ctx, h, w.fc1Weight, w.fc1Bias));
     return ggml_add(ctx, x, linear(ctx, h, w.fc2Weight, w.fc2Bias));
 }
 

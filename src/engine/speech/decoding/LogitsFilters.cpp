@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <stdexcept>
+#include <vector>
 
 namespace vocalith {
 
@@ -44,15 +45,15 @@ class LogitsView {
 };
 
 // log Σ exp(x) over logits [begin, end); negative infinity for an empty or fully forbidden range.
-float logSumExp(const LogitsView& logits, std::int64_t begin, std::int64_t end) {
-    float maximum = -std::numeric_limits<float>::infinity();
-    for (std::int64_t id = begin; id < end; ++id)
-        maximum = std::max(maximum, logits.at(id));
+float logSumExp(const float* begin, const float* end) {
+    if (begin == end)
+        return -std::numeric_limits<float>::infinity();
+    const float maximum = *std::max_element(begin, end);
     if (!std::isfinite(maximum))
         return maximum;
     double sum = 0;
-    for (std::int64_t id = begin; id < end; ++id)
-        sum += std::exp(static_cast<double>(logits.at(id) - maximum));
+    for (const float* x = begin; x != end; ++x)
+        sum += std::exp(static_cast<double>(*x - maximum));
     return maximum + static_cast<float>(std::log(sum));
 }
 
@@ -160,11 +161,17 @@ bool TimestampRulesFilter::sumOfProbabilityOverTimestampsIsAboveAnyOtherToken(co
     // The view only reads here.
     const LogitsView view(const_cast<MultiArray&>(logits));
     const std::int64_t split = std::clamp<std::int64_t>(timeTokenBegin, 0, view.size());
-    const float total = logSumExp(view, 0, view.size());
-    float bestText = -std::numeric_limits<float>::infinity();
-    for (std::int64_t id = 0; id < split; ++id)
-        bestText = std::max(bestText, view.at(id));
-    const auto timestampMass = static_cast<Float16>(logSumExp(view, split, view.size()) - total);
+    // Read once: every half-float read is a conversion, three passes of them cost more than the sums.
+    std::vector<float> values(static_cast<std::size_t>(view.size()));
+    for (std::int64_t id = 0; id < view.size(); ++id)
+        values[static_cast<std::size_t>(id)] = view.at(id);
+    const float* text = values.data();
+    const float* time = text + split;
+    const float* end = text + values.size();
+    const float total = logSumExp(text, end);
+    const float bestText =
+        split > 0 ? *std::max_element(text, time) : -std::numeric_limits<float>::infinity();
+    const auto timestampMass = static_cast<Float16>(logSumExp(time, end) - total);
     const auto bestTextLogProb = static_cast<Float16>(bestText - total);
     return timestampMass > bestTextLogProb;
 }
