@@ -31,7 +31,7 @@ Vocalith::Vocalith(const VocalithConfig& config)
       endpoint_(config.modelEndpoint.value_or(std::string(Constants::defaultRemoteEndpoint))),
       clock_(&velnote::platform::SystemClock::shared()) {
     if (config.logitsFilters)
-        textDecoder_->setLogitsFilters(*config.logitsFilters);
+        textDecoder_.get()->setLogitsFilters(*config.logitsFilters);
     Logging::shared().setLogLevel(config.verbose ? config.logLevel : Logging::LogLevel::none);
 }
 
@@ -85,222 +85,168 @@ void Vocalith::setupModels(const std::optional<std::string>& model,
 // --- Stored state ---
 
 ModelVariant Vocalith::modelVariant() const {
-    std::lock_guard lock(mutex_);
-    return modelVariant_;
+    return modelVariant_.get();
 }
 
 void Vocalith::setModelVariant(ModelVariant variant) {
-    std::lock_guard lock(mutex_);
-    modelVariant_ = variant;
+    modelVariant_.set(variant);
 }
 
 ModelState Vocalith::modelState() const {
-    std::lock_guard lock(mutex_);
-    return modelState_;
+    return modelState_.get();
 }
 
 void Vocalith::setModelState(ModelState state) {
     ModelState previous;
-    ModelStateCallback callback;
-    {
-        std::lock_guard lock(mutex_);
-        previous = modelState_;
-        modelState_ = state;
-        callback = modelStateCallback_;
-    }
-    if (callback)
+    modelState_.modify([&](ModelState& current) { previous = std::exchange(current, state); });
+    if (const auto callback = modelStateCallback_.get())
         callback(previous, state);
 }
 
 ModelComputeOptions Vocalith::modelCompute() const {
-    std::lock_guard lock(mutex_);
-    return modelCompute_;
+    return modelCompute_.get();
 }
 
 void Vocalith::setModelCompute(const ModelComputeOptions& compute) {
-    std::lock_guard lock(mutex_);
-    modelCompute_ = compute;
+    modelCompute_.set(compute);
 }
 
 AudioInputConfig Vocalith::audioInputConfig() const {
-    std::lock_guard lock(mutex_);
-    return audioInputConfig_;
+    return audioInputConfig_.get();
 }
 
 void Vocalith::setAudioInputConfig(const AudioInputConfig& config) {
-    std::lock_guard lock(mutex_);
-    audioInputConfig_ = config;
+    audioInputConfig_.set(config);
 }
 
 std::shared_ptr<const WhisperTokenizer> Vocalith::tokenizer() const {
-    std::lock_guard lock(mutex_);
-    return tokenizer_;
+    return tokenizer_.get();
 }
 
 void Vocalith::setTokenizer(std::shared_ptr<const WhisperTokenizer> tokenizer) {
-    std::shared_ptr<TextDecoding> decoder;
-    {
-        std::lock_guard lock(mutex_);
-        tokenizer_ = tokenizer;
-        decoder = textDecoder_;
-    }
-    if (decoder)
+    tokenizer_.set(tokenizer);
+    if (const auto decoder = textDecoder_.get())
         decoder->setTokenizer(std::move(tokenizer));
 }
 
 std::shared_ptr<AudioProcessing> Vocalith::audioProcessor() const {
-    std::lock_guard lock(mutex_);
-    return audioProcessor_;
+    return audioProcessor_.get();
 }
 
 void Vocalith::setAudioProcessor(std::shared_ptr<AudioProcessing> processor) {
-    std::lock_guard lock(mutex_);
-    audioProcessor_ = std::move(processor);
+    audioProcessor_.set(std::move(processor));
 }
 
 std::shared_ptr<FeatureExtracting> Vocalith::featureExtractor() const {
-    std::lock_guard lock(mutex_);
-    return featureExtractor_;
+    return featureExtractor_.get();
 }
 
 void Vocalith::setFeatureExtractor(std::shared_ptr<FeatureExtracting> extractor) {
-    std::lock_guard lock(mutex_);
-    featureExtractor_ = std::move(extractor);
+    featureExtractor_.set(std::move(extractor));
 }
 
 std::shared_ptr<AudioEncoding> Vocalith::audioEncoder() const {
-    std::lock_guard lock(mutex_);
-    return audioEncoder_;
+    return audioEncoder_.get();
 }
 
 void Vocalith::setAudioEncoder(std::shared_ptr<AudioEncoding> encoder) {
-    std::lock_guard lock(mutex_);
-    audioEncoder_ = std::move(encoder);
+    audioEncoder_.set(std::move(encoder));
 }
 
 std::shared_ptr<TextDecoding> Vocalith::textDecoder() const {
-    std::lock_guard lock(mutex_);
-    return textDecoder_;
+    return textDecoder_.get();
 }
 
 void Vocalith::setTextDecoder(std::shared_ptr<TextDecoding> decoder) {
-    std::lock_guard lock(mutex_);
-    textDecoder_ = std::move(decoder);
+    textDecoder_.set(std::move(decoder));
 }
 
 std::shared_ptr<SegmentSeeking> Vocalith::segmentSeeker() const {
-    std::lock_guard lock(mutex_);
-    return segmentSeeker_;
+    return segmentSeeker_.get();
 }
 
 void Vocalith::setSegmentSeeker(std::shared_ptr<SegmentSeeking> seeker) {
-    std::lock_guard lock(mutex_);
-    segmentSeeker_ = std::move(seeker);
+    segmentSeeker_.set(std::move(seeker));
 }
 
 std::shared_ptr<VoiceActivityDetector> Vocalith::voiceActivityDetector() const {
-    std::lock_guard lock(mutex_);
-    return voiceActivityDetector_;
+    return voiceActivityDetector_.get();
 }
 
 void Vocalith::setVoiceActivityDetector(std::shared_ptr<VoiceActivityDetector> detector) {
-    std::lock_guard lock(mutex_);
-    voiceActivityDetector_ = std::move(detector);
+    voiceActivityDetector_.set(std::move(detector));
 }
 
 TranscriptionTimings Vocalith::currentTimings() const {
-    std::lock_guard lock(mutex_);
-    return currentTimings_;
+    return currentTimings_.get();
 }
 
 void Vocalith::setCurrentTimings(const TranscriptionTimings& timings) {
-    std::lock_guard lock(mutex_);
-    currentTimings_ = timings;
+    currentTimings_.set(timings);
 }
 
 void Vocalith::modifyTimings(const std::function<void(TranscriptionTimings&)>& change) {
-    std::lock_guard lock(mutex_);
-    change(currentTimings_);
+    currentTimings_.modify(change);
 }
 
 std::shared_ptr<velnote::platform::Progress> Vocalith::progress() const {
-    std::lock_guard lock(mutex_);
-    return progress_;
+    return progress_.get();
 }
 
 void Vocalith::resetProgress() {
-    auto fresh = velnote::platform::Progress::make();
-    std::lock_guard lock(mutex_);
-    progress_ = std::move(fresh);
+    progress_.set(velnote::platform::Progress::make());
 }
 
 std::optional<std::filesystem::path> Vocalith::modelFolder() const {
-    std::lock_guard lock(mutex_);
-    return modelFolder_;
+    return modelFolder_.get();
 }
 
 void Vocalith::setModelFolder(std::optional<std::filesystem::path> folder) {
-    std::lock_guard lock(mutex_);
-    modelFolder_ = std::move(folder);
+    modelFolder_.set(std::move(folder));
 }
 
 std::optional<std::filesystem::path> Vocalith::tokenizerFolder() const {
-    std::lock_guard lock(mutex_);
-    return tokenizerFolder_;
+    return tokenizerFolder_.get();
 }
 
 void Vocalith::setTokenizerFolder(std::optional<std::filesystem::path> folder) {
-    std::lock_guard lock(mutex_);
-    tokenizerFolder_ = std::move(folder);
+    tokenizerFolder_.set(std::move(folder));
 }
 
 bool Vocalith::useBackgroundDownloadSession() const {
-    std::lock_guard lock(mutex_);
-    return useBackgroundDownloadSession_;
+    return useBackgroundDownloadSession_.get();
 }
 
 SegmentDiscoveryCallback Vocalith::segmentDiscoveryCallback() const {
-    std::lock_guard lock(mutex_);
-    return segmentDiscoveryCallback_;
+    return segmentDiscoveryCallback_.get();
 }
 
 void Vocalith::setSegmentDiscoveryCallback(SegmentDiscoveryCallback callback) {
-    std::lock_guard lock(mutex_);
-    segmentDiscoveryCallback_ = std::move(callback);
+    segmentDiscoveryCallback_.set(std::move(callback));
 }
 
 ModelStateCallback Vocalith::modelStateCallback() const {
-    std::lock_guard lock(mutex_);
-    return modelStateCallback_;
+    return modelStateCallback_.get();
 }
 
 void Vocalith::setModelStateCallback(ModelStateCallback callback) {
-    std::lock_guard lock(mutex_);
-    modelStateCallback_ = std::move(callback);
+    modelStateCallback_.set(std::move(callback));
 }
 
 TranscriptionStateCallback Vocalith::transcriptionStateCallback() const {
-    std::lock_guard lock(mutex_);
-    return transcriptionStateCallback_;
+    return transcriptionStateCallback_.get();
 }
 
 void Vocalith::setTranscriptionStateCallback(TranscriptionStateCallback callback) {
-    std::lock_guard lock(mutex_);
-    transcriptionStateCallback_ = std::move(callback);
+    transcriptionStateCallback_.set(std::move(callback));
 }
 
 void Vocalith::setClock(const velnote::platform::Clock& clock) {
-    std::lock_guard lock(mutex_);
-    clock_ = &clock;
+    clock_.set(&clock);
 }
 
 double Vocalith::now() const {
-    const velnote::platform::Clock* clock;
-    {
-        std::lock_guard lock(mutex_);
-        clock = clock_;
-    }
-    return std::chrono::duration<double>(clock->now().time_since_epoch()).count();
+    return std::chrono::duration<double>(clock_.get()->now().time_since_epoch()).count();
 }
 
 } // namespace vocalith

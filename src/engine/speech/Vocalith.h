@@ -3,6 +3,7 @@
 #include "engine/foundation/DownloadProgress.h"
 #include "engine/foundation/Logging.h"
 #include "engine/foundation/ModelState.h"
+#include "engine/foundation/PropertyLock.h"
 #include "engine/speech/Constants.h"
 #include "engine/speech/DecodingOptions.h"
 #include "engine/speech/VocalithConfig.h"
@@ -56,7 +57,7 @@ struct LanguageDetection {
 // Every operation blocks its caller; none starts a thread of its own except the batched
 // transcription, which runs each input of a batch on a thread and joins them before going on.
 // Those threads read the components, the tokenizer and the callbacks at the same time; every
-// property therefore sits behind the engine's lock (copies out, replacements in), and a
+// property therefore sits behind its own lock (copies out, replacements in), and a
 // transcription that finds the models unloaded loads them once for everyone waiting. Callbacks
 // are called on whatever thread does the work, never under the engine's lock.
 //
@@ -310,29 +311,30 @@ class Vocalith {
     void reportState(TranscriptionState state) const;
     std::int64_t windowSamples() const;
 
-    mutable std::mutex mutex_; // guards every field below except loadGate_
-    ModelVariant modelVariant_ = ModelVariant::tiny;
-    basalith::ModelState modelState_ = basalith::ModelState::unloaded;
-    ModelComputeOptions modelCompute_;
-    AudioInputConfig audioInputConfig_;
-    std::shared_ptr<const WhisperTokenizer> tokenizer_;
-    std::shared_ptr<AudioProcessing> audioProcessor_;
-    std::shared_ptr<FeatureExtracting> featureExtractor_;
-    std::shared_ptr<AudioEncoding> audioEncoder_;
-    std::shared_ptr<TextDecoding> textDecoder_;
-    std::shared_ptr<SegmentSeeking> segmentSeeker_;
-    std::shared_ptr<VoiceActivityDetector> voiceActivityDetector_;
-    TranscriptionTimings currentTimings_;
-    std::shared_ptr<velnote::platform::Progress> progress_ = velnote::platform::Progress::make();
-    std::optional<std::filesystem::path> modelFolder_;
-    std::optional<std::filesystem::path> tokenizerFolder_;
-    bool useBackgroundDownloadSession_ = false;
-    // The hub the models came from; the tokenizer is fetched from the same one.
-    std::string endpoint_;
-    SegmentDiscoveryCallback segmentDiscoveryCallback_;
-    ModelStateCallback modelStateCallback_;
-    TranscriptionStateCallback transcriptionStateCallback_;
-    const velnote::platform::Clock* clock_;
+    // Each property behind its own lock: copies out, replacements in.
+    basalith::PropertyLock<ModelVariant> modelVariant_{ModelVariant::tiny};
+    basalith::PropertyLock<basalith::ModelState> modelState_{basalith::ModelState::unloaded};
+    basalith::PropertyLock<ModelComputeOptions> modelCompute_;
+    basalith::PropertyLock<AudioInputConfig> audioInputConfig_;
+    basalith::PropertyLock<std::shared_ptr<const WhisperTokenizer>> tokenizer_;
+    basalith::PropertyLock<std::shared_ptr<AudioProcessing>> audioProcessor_;
+    basalith::PropertyLock<std::shared_ptr<FeatureExtracting>> featureExtractor_;
+    basalith::PropertyLock<std::shared_ptr<AudioEncoding>> audioEncoder_;
+    basalith::PropertyLock<std::shared_ptr<TextDecoding>> textDecoder_;
+    basalith::PropertyLock<std::shared_ptr<SegmentSeeking>> segmentSeeker_;
+    basalith::PropertyLock<std::shared_ptr<VoiceActivityDetector>> voiceActivityDetector_;
+    basalith::PropertyLock<TranscriptionTimings> currentTimings_;
+    basalith::PropertyLock<std::shared_ptr<velnote::platform::Progress>> progress_{
+        velnote::platform::Progress::make()};
+    basalith::PropertyLock<std::optional<std::filesystem::path>> modelFolder_;
+    basalith::PropertyLock<std::optional<std::filesystem::path>> tokenizerFolder_;
+    basalith::PropertyLock<bool> useBackgroundDownloadSession_;
+    // The hub the models came from; the tokenizer is fetched from the same one. Set once.
+    const std::string endpoint_;
+    basalith::PropertyLock<SegmentDiscoveryCallback> segmentDiscoveryCallback_;
+    basalith::PropertyLock<ModelStateCallback> modelStateCallback_;
+    basalith::PropertyLock<TranscriptionStateCallback> transcriptionStateCallback_;
+    basalith::PropertyLock<const velnote::platform::Clock*> clock_;
     // Held while a caller checks the state and loads: concurrent transcriptions of an unloaded
     // engine load it once.
     std::mutex loadGate_;

@@ -195,11 +195,7 @@ std::shared_ptr<TranscribeTask> Vocalith::setupTranscribeTask(
     std::shared_ptr<AudioProcessing> audioProcessor, std::shared_ptr<AudioEncoding> audioEncoder,
     std::shared_ptr<FeatureExtracting> featureExtractor, std::shared_ptr<SegmentSeeking> segmentSeeker,
     std::shared_ptr<TextDecoding> textDecoder, std::shared_ptr<const WhisperTokenizer> tokenizer) {
-    const velnote::platform::Clock* clock;
-    {
-        std::lock_guard lock(mutex_);
-        clock = clock_;
-    }
+    const velnote::platform::Clock* clock = clock_.get();
     return std::make_shared<TranscribeTask>(currentTimings, std::move(progress), std::move(audioProcessor),
                                             std::move(audioEncoder), std::move(featureExtractor),
                                             std::move(segmentSeeker), std::move(textDecoder),
@@ -238,9 +234,11 @@ Vocalith::runTranscribeTask(const std::vector<float>& audioArray,
         result->logTimings();
     if (parent->isFinished()) {
         // Only the object this run hung its child under: another run may have replaced it already.
-        std::lock_guard lock(mutex_);
-        if (progress_ == parent)
-            progress_ = velnote::platform::Progress::make();
+        auto fresh = velnote::platform::Progress::make();
+        progress_.modify([&](auto& current) {
+            if (current == parent)
+                current = std::move(fresh);
+        });
     }
     return {result};
 }

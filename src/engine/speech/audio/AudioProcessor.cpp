@@ -73,71 +73,61 @@ AudioProcessor::~AudioProcessor() {
 }
 
 std::vector<float> AudioProcessor::audioSamples() const {
-    std::lock_guard lock(storeMutex_);
-    return audioSamples_;
+    return audioSamples_.get();
 }
 
 void AudioProcessor::purgeAudioSamples(std::int64_t keepingLast) {
-    std::lock_guard lock(storeMutex_);
-    // A negative count is a caller's slip: nothing is dropped for it.
-    if (keepingLast < 0 || static_cast<std::uint64_t>(keepingLast) >= audioSamples_.size())
-        return;
-    audioSamples_.erase(audioSamples_.begin(),
-                        audioSamples_.end() - static_cast<std::ptrdiff_t>(keepingLast));
+    audioSamples_.modify([&](std::vector<float>& stored) {
+        // A negative count is a caller's slip: nothing is dropped for it.
+        if (keepingLast < 0 || static_cast<std::uint64_t>(keepingLast) >= stored.size())
+            return;
+        stored.erase(stored.begin(), stored.end() - static_cast<std::ptrdiff_t>(keepingLast));
+    });
 }
 
 std::vector<AudioEnergy> AudioProcessor::audioEnergy() const {
-    std::lock_guard lock(storeMutex_);
-    return audioEnergy_;
+    return audioEnergy_.get();
 }
 
 std::vector<float> AudioProcessor::relativeEnergy() const {
-    std::lock_guard lock(storeMutex_);
+    const auto records = audioEnergy_.get();
     std::vector<float> energies;
-    energies.reserve(audioEnergy_.size());
-    for (const auto& energy : audioEnergy_)
+    energies.reserve(records.size());
+    for (const auto& energy : records)
         energies.push_back(energy.rel);
     return energies;
 }
 
 int AudioProcessor::relativeEnergyWindow() const {
-    std::lock_guard lock(storeMutex_);
-    return relativeEnergyWindow_;
+    return relativeEnergyWindow_.get();
 }
 
 void AudioProcessor::setRelativeEnergyWindow(int window) {
-    std::lock_guard lock(storeMutex_);
-    relativeEnergyWindow_ = window;
+    relativeEnergyWindow_.set(window);
 }
 
 AudioBufferCallback AudioProcessor::audioBufferCallback() const {
-    std::lock_guard lock(storeMutex_);
-    return audioBufferCallback_;
+    return audioBufferCallback_.get();
 }
 
 void AudioProcessor::setAudioBufferCallback(AudioBufferCallback callback) {
-    std::lock_guard lock(storeMutex_);
-    audioBufferCallback_ = std::move(callback);
+    audioBufferCallback_.set(std::move(callback));
 }
 
 int AudioProcessor::minBufferLength() const {
-    std::lock_guard lock(storeMutex_);
-    return minBufferLength_;
+    return minBufferLength_.get();
 }
 
 void AudioProcessor::setMinBufferLength(int frames) {
-    std::lock_guard lock(storeMutex_);
-    minBufferLength_ = frames;
+    minBufferLength_.set(frames);
 }
 
 bool AudioProcessor::isInputSuppressed() const {
-    std::lock_guard lock(storeMutex_);
-    return isInputSuppressed_;
+    return isInputSuppressed_.get();
 }
 
 void AudioProcessor::setInputSuppressed(bool suppressed) {
-    std::lock_guard lock(storeMutex_);
-    isInputSuppressed_ = suppressed;
+    isInputSuppressed_.set(suppressed);
 }
 
 bool AudioProcessor::hasAudioEngine() const {
@@ -148,14 +138,12 @@ bool AudioProcessor::hasAudioEngine() const {
 void AudioProcessor::startRecordingLive(std::optional<DeviceID> inputDeviceID, AudioBufferCallback callback) {
     std::lock_guard lock(controlMutex_);
     stopLocked();
+    audioSamples_.set({});
+    audioEnergy_.set({});
+    // Set before the stream opens, so that no buffer misses it.
     AudioBufferCallback previous;
-    {
-        std::lock_guard store(storeMutex_);
-        audioSamples_.clear();
-        audioEnergy_.clear();
-        // Set before the stream opens, so that no buffer misses it.
-        previous = std::exchange(audioBufferCallback_, std::move(callback));
-    }
+    audioBufferCallback_.modify(
+        [&](AudioBufferCallback& current) { previous = std::exchange(current, std::move(callback)); });
     try {
         audioEngine_ = setupEngine(inputDeviceID);
     } catch (...) {
@@ -346,28 +334,27 @@ void AudioProcessor::processServerBlock(LiveEngine& engine, std::vector<float>&&
 }
 
 void AudioProcessor::processBuffer(const std::vector<float>& samples) {
-    AudioBufferCallback callback;
-    {
-        std::lock_guard lock(storeMutex_);
-        audioSamples_.insert(audioSamples_.end(), samples.begin(), samples.end());
+    std::size_t stored = 0;
+    audioSamples_.modify([&](std::vector<float>& all) {
+        all.insert(all.end(), samples.begin(), samples.end());
+        stored = all.size();
+    });
+    AudioEnergy energy = calculateEnergy(samples);
+    audioEnergy_.modify([&](std::vector<AudioEnergy>& records) {
         float reference = std::numeric_limits<float>::infinity();
-        const std::size_t recent = std::min<std::size_t>(audioEnergy_.size(), 20);
-        for (auto it = audioEnergy_.end() - static_cast<std::ptrdiff_t>(recent); it != audioEnergy_.end();
-             ++it)
+        const std::size_t recent = std::min<std::size_t>(records.size(), 20);
+        for (auto it = records.end() - static_cast<std::ptrdiff_t>(recent); it != records.end(); ++it)
             reference = std::min(reference, it->avg);
-        AudioEnergy energy = calculateEnergy(samples);
         energy.rel = calculateRelativeEnergy(samples, reference);
-        audioEnergy_.push_back(energy);
-        callback = audioBufferCallback_;
-        const long long cadence = static_cast<long long>(minBufferLength_) * relativeEnergyWindow_;
-        if (cadence > 0 && audioSamples_.size() % static_cast<unsigned long long>(cadence) == 0) {
-            Logging::debug(Logging::Separator{""}, "Current audio size: ", audioSamples_.size(),
-                           " samples, most recent buffer: ", samples.size(),
-                           " samples, most recent energy: (", energy.rel, ", ", energy.avg, ", ", energy.max,
-                           ", ", energy.min, ")");
-        }
+        records.push_back(energy);
+    });
+    const long long cadence = static_cast<long long>(minBufferLength_.get()) * relativeEnergyWindow_.get();
+    if (cadence > 0 && stored % static_cast<unsigned long long>(cadence) == 0) {
+        Logging::debug(Logging::Separator{""}, "Current audio size: ", stored,
+                       " samples, most recent buffer: ", samples.size(), " samples, most recent energy: (",
+                       energy.rel, ", ", energy.avg, ", ", energy.max, ", ", energy.min, ")");
     }
-    if (callback)
+    if (const auto callback = audioBufferCallback_.get())
         callback(samples);
 }
 

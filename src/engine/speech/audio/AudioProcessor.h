@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/foundation/MultiArray.h"
+#include "engine/foundation/PropertyLock.h"
 #include "engine/speech/audio/AudioConverter.h"
 #include "engine/speech/audio/AudioFile.h"
 #include "engine/speech/audio/AudioInputConfig.h"
@@ -249,14 +250,13 @@ class AudioProcessor : public AudioProcessing {
     std::shared_ptr<LiveEngine> audioEngine_;
     std::unique_ptr<velnote::platform::PulseClient> client_;
 
-    // The stores and settings the audio thread shares with readers.
-    mutable std::mutex storeMutex_;
-    std::vector<float> audioSamples_;
-    std::vector<AudioEnergy> audioEnergy_;
-    int relativeEnergyWindow_ = 20;
-    AudioBufferCallback audioBufferCallback_;
-    int minBufferLength_ = 1600;
-    bool isInputSuppressed_ = false;
+    // The stores and settings the audio thread shares with readers, each behind its own lock.
+    basalith::PropertyLock<std::vector<float>> audioSamples_;
+    basalith::PropertyLock<std::vector<AudioEnergy>> audioEnergy_;
+    basalith::PropertyLock<int> relativeEnergyWindow_{20};
+    basalith::PropertyLock<AudioBufferCallback> audioBufferCallback_;
+    basalith::PropertyLock<int> minBufferLength_{1600};
+    basalith::PropertyLock<bool> isInputSuppressed_{false};
 
     // The audio thread: converts and stores the server's blocks. Declared last: drains first.
     std::unique_ptr<velnote::platform::SerialExecutor> audioThread_;
