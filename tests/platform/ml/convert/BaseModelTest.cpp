@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <ggml-cpu.h>
 #include <gtest/gtest.h>
 #include <memory>
 #include <thread>
@@ -142,13 +143,17 @@ TEST_F(BaseModelTest, MelAndEncoderMatchTheDoublePrecisionReferenceOnRealSpeech)
         return static_cast<double>(actual[channel * 1500 + frame]);
     };
     const double scale = rms(expected);
+    // Where the runtime holds the matrices in BF16 (8 mantissa bits, the activations rounded to
+    // them too) the output strays about twice as far; the transcripts' word error rate does not
+    // change. A wrong computation strays by the output's whole magnitude.
+    const double slack = ggml_cpu_has_avx512_bf16() ? 2.0 : 1.0;
 
     double frameError = 0; // the first frames, value by value
     for (int frame = 0; frame < 10; ++frame) {
         for (int channel = 0; channel < 512; ++channel)
             frameError = std::max(frameError, std::abs(at(frame, channel) - expected[frame * 512 + channel]));
     }
-    EXPECT_LT(frameError, 0.02 * scale);
+    EXPECT_LT(frameError, 0.02 * slack * scale);
 
     // Every channel summed over all frames: the whole output at a glance. A few channels of
     // this model hold large constants, so each sum is judged against its own magnitude.
@@ -162,7 +167,7 @@ TEST_F(BaseModelTest, MelAndEncoderMatchTheDoublePrecisionReferenceOnRealSpeech)
         }
         sumError = std::max(sumError, std::abs(got - want) / magnitude);
     }
-    EXPECT_LT(sumError, 2e-3);
+    EXPECT_LT(sumError, 2e-3 * slack);
     std::printf(
         "mel max error %.2e; encoder rms %.3f, first frames max error %.2e, channel sums max relative "
         "error %.2e\n",
