@@ -1,4 +1,5 @@
 #include "platform/concurrency/ManualClock.h"
+#include "support/InlineExecutor.h"
 #include "support/TempDir.h"
 #include "ui/models/ListEditorWindowControllers.h"
 #include "ui/shell/support/QtTestApp.h"
@@ -14,11 +15,6 @@ namespace velnote {
 namespace {
 
 using namespace std::chrono_literals;
-
-class InlineExecutor final : public platform::Executor {
-  public:
-    void post(platform::Job job) override { job(); }
-};
 
 // Text committed by an input method, as Japanese typing arrives.
 void commitText(QLineEdit* field, const QString& text) {
@@ -47,7 +43,7 @@ class ListEditorWindowsGuiTest : public ::testing::Test {
     platform::ManualClock clock_;
     platform::TimerScheduler timers_{clock_};
     platform::MainDispatcher main_;
-    InlineExecutor background_;
+    testing::InlineExecutor background_;
     ListEditorDependencies dependencies_{.timers = &timers_, .main = &main_, .background = &background_};
 };
 

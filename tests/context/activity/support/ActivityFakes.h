@@ -14,12 +14,6 @@
 
 namespace velnote::testing {
 
-// Runs each job at once on the posting thread.
-class InlineExecutor final : public platform::Executor {
-  public:
-    void post(platform::Job job) override { job(); }
-};
-
 // Keeps each job until the test runs it.
 class HeldExecutor final : public platform::Executor {
   public:

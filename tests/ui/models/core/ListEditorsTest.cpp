@@ -1,4 +1,5 @@
 #include "platform/concurrency/ManualClock.h"
+#include "support/InlineExecutor.h"
 #include "support/TempDir.h"
 #include "ui/models/core/HallucinationFilterEditor.h"
 #include "ui/models/core/UserDictionaryEditor.h"
@@ -10,12 +11,6 @@ namespace velnote {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Runs each job at once, so a write planned by the editor lands when the main thread hands it on.
-class InlineExecutor final : public platform::Executor {
-  public:
-    void post(platform::Job job) override { job(); }
-};
 
 std::vector<std::string> phrasesOf(const std::vector<HallucinationFilterEntry>& entries) {
     std::vector<std::string> phrases;
@@ -42,7 +37,7 @@ class ListEditorsTest : public ::testing::Test {
     platform::ManualClock clock_;
     platform::TimerScheduler timers_{clock_};
     platform::MainDispatcher main_;
-    InlineExecutor background_;
+    testing::InlineExecutor background_;
     ListEditorDependencies dependencies_{.timers = &timers_, .main = &main_, .background = &background_};
     std::map<std::string, int> writes_;
     platform::ObserverToken observation_;
