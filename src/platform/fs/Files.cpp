@@ -168,15 +168,12 @@ void appendLines(const fs::path& path, std::string_view lines) {
 
 namespace {
 
-// The file's bytes up to its end, or until more than `limit` are in.
-std::string readUpTo(const fs::path& path, std::size_t limit) {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0)
-        throwErrno("open", path);
+// The bytes `fd` yields up to its end, or until more than `limit` are in.
+std::string readUpTo(int fd, const fs::path& path, std::size_t limit) {
     std::string out;
     char buffer[65536];
     while (out.size() <= limit) {
-        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -189,10 +186,38 @@ std::string readUpTo(const fs::path& path, std::size_t limit) {
     return out;
 }
 
+std::string readUpTo(const fs::path& path, std::size_t limit) {
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0)
+        throwErrno("open", path);
+    return readUpTo(fd.get(), path, limit);
+}
+
 } // namespace
 
 std::string readFile(const fs::path& path) {
     return readUpTo(path, std::string::npos);
+}
+
+std::string readRegularFile(const fs::path& path, std::size_t maxBytes) {
+    // Non-blocking, so that opening a FIFO returns at once instead of waiting for a writer.
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (fd.get() < 0)
+        throwErrno("open", path);
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0)
+        throwErrno("stat", path);
+    if (!S_ISREG(st.st_mode)) {
+        throw std::system_error(std::make_error_code(std::errc::invalid_argument),
+                                "read " + path.string() + ": not a regular file");
+    }
+    std::string bytes = readUpTo(fd.get(), path, maxBytes);
+    if (bytes.size() > maxBytes) {
+        throw std::system_error(std::make_error_code(std::errc::file_too_large),
+                                "read " + path.string() + ": more than " + std::to_string(maxBytes) +
+                                    " bytes");
+    }
+    return bytes;
 }
 
 LeadingLines readLeadingLines(const fs::path& path, std::size_t limit) {

@@ -68,6 +68,10 @@ void appendLines(const std::filesystem::path& path, std::string_view lines);
 std::string readFile(const std::filesystem::path& path);
 // std::nullopt when the file is missing or unreadable.
 std::optional<std::string> readFileIfPresent(const std::filesystem::path& path);
+// Whole file as bytes for the small records a damaged or planted entry must not stall or swamp:
+// anything but a regular file (a FIFO, a device, a folder) throws std::system_error with
+// EINVAL, more than `maxBytes` with EFBIG, a missing file with ENOENT.
+std::string readRegularFile(const std::filesystem::path& path, std::size_t maxBytes);
 
 // The whole lines, with their line breaks, at the start of a file that may be too large to hold:
 // all of it when it is at most `limit` bytes, else the lines that end within the first `limit`

@@ -9,7 +9,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
+#include <optional>
+#include <string>
 #include <sys/types.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace velnote {
@@ -96,9 +99,12 @@ void SessionLock::release(const fs::path& sessionDir) {
 
 bool SessionLock::isStale(const fs::path& sessionDir, const platform::Clock& clock) {
     const fs::path file = fileIn(sessionDir);
-    const auto bytes = platform::readFileIfPresent(file);
-    if (!bytes)
-        return true;
+    std::optional<std::string> bytes;
+    try {
+        bytes = platform::readRegularFile(file, kMaxFileBytes);
+    } catch (const std::system_error&) {
+        return true; // missing, unreadable, no regular file or far too large: nobody owns it
+    }
     try {
         const auto content = platform::decode<SessionLockContent>(platform::parseJson(*bytes));
         return !ownerExists(content.pid);

@@ -9,6 +9,7 @@
 #include "platform/json/IsoDate.h"
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -34,6 +35,8 @@ class SessionLock {
 
     // An unreadable lock younger than this may still be being written.
     static constexpr std::chrono::seconds kGracePeriod{10};
+    // What this program writes is one short line; anything larger is not a lock of ours.
+    static constexpr std::size_t kMaxFileBytes = 64 * 1024;
 
     // `sessionDir` / "session.lock".
     static std::filesystem::path fileIn(const std::filesystem::path& sessionDir);
@@ -48,7 +51,8 @@ class SessionLock {
     // missing file are logged.
     static void release(const std::filesystem::path& sessionDir);
 
-    // True when the lock is missing or unreadable, its owner process does not
+    // True when the lock is missing or unreadable (no regular file, or larger
+    // than kMaxFileBytes, included), its owner process does not
     // exist (or is not one this user may signal), or its content does not
     // decode and the file is at least kGracePeriod old by `clock` (birth time
     // where the file system has one, else modification time).

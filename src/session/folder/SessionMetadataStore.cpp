@@ -65,7 +65,7 @@ SessionMetadata SessionMetadataStore::decode(std::string_view bytes) {
 }
 
 SessionMetadata SessionMetadataStore::read(const fs::path& sessionDir) {
-    return decode(platform::readFile(fileIn(sessionDir)));
+    return decode(platform::readRegularFile(fileIn(sessionDir), kMaxFileBytes));
 }
 
 void SessionMetadataStore::update(const fs::path& sessionDir, const Mutation& mutation) {
@@ -91,7 +91,7 @@ std::optional<fs::path> SessionMetadataStore::updateOrRebuild(const fs::path& se
     std::string problem;
     bool present = true;
     try {
-        bytes = platform::readFile(file);
+        bytes = platform::readRegularFile(file, kMaxFileBytes);
         decoded = decode(*bytes);
     } catch (const platform::JsonDecodeError& e) {
         problem = e.what();

@@ -9,6 +9,7 @@
 #include "platform/concurrency/SystemClock.h"
 #include "session/folder/SessionMetadata.h"
 
+#include <cstddef>
 #include <filesystem>
 #include <functional>
 #include <mutex>
@@ -26,6 +27,10 @@ class SessionMetadataStore {
 
     SessionMetadataStore() = delete;
 
+    // Far above any real file (a few kilobytes, most of it the prompts); a larger one is damaged
+    // and reads as unreadable rather than filling the memory.
+    static constexpr std::size_t kMaxFileBytes = 16 * 1024 * 1024;
+
     // One lock for every session folder of the process. Not re-entrant.
     static std::mutex& updateLock();
 
@@ -39,7 +44,8 @@ class SessionMetadataStore {
     static SessionMetadata decode(std::string_view bytes);
 
     // Takes no lock. Throws std::system_error when the file cannot be read
-    // (ENOENT when missing) and platform::JsonDecodeError when it does not decode.
+    // (ENOENT when missing; also for no regular file or one beyond kMaxFileBytes)
+    // and platform::JsonDecodeError when it does not decode.
     static SessionMetadata read(const std::filesystem::path& sessionDir);
 
     // Read, decode, mutate, encode and atomic write under updateLock(). On any

@@ -16,6 +16,8 @@ namespace {
 const char* const kSummary = "summary.md";
 const char* const kRunConfig = "summary_config.json";
 const char* const kVersions = "summary_versions";
+// A run configuration is a few hundred bytes; a larger file is damaged.
+constexpr std::size_t kMaxRunConfigBytes = 1024 * 1024;
 
 bool entryExists(const fs::path& path) {
     std::error_code ec;
@@ -55,7 +57,7 @@ std::optional<SummaryRunConfig> loadRunConfig(const fs::path& file) {
         return std::nullopt;
     std::string bytes;
     try {
-        bytes = platform::readFile(file);
+        bytes = platform::readRegularFile(file, kMaxRunConfigBytes);
     } catch (const std::exception& e) {
         VelnoteLogger::app().error("SummaryVersionStore: failed to read config {}: {}",
                                    file.filename().string(), e.what());

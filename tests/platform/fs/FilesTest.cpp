@@ -141,6 +141,34 @@ TEST(FilesTest, WriteIntoMissingFolderThrows) {
     EXPECT_FALSE(readFileIfPresent(dir / "missing/file.txt"));
 }
 
+TEST(FilesTest, BoundedReadRefusesWhatCouldStallOrSwampTheReader) {
+    TempDir dir;
+    writeFileAtomically(dir / "full", "12345");
+    writeFileAtomically(dir / "over", "123456");
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0); // no writer: a blocking open would hang
+    fs::create_directory(dir / "folder");
+    struct Case {
+        const char* name;
+        std::errc error; // {}: reads
+    };
+    const Case cases[] = {
+        {"full", {}},
+        {"over", std::errc::file_too_large},
+        {"fifo", std::errc::invalid_argument},
+        {"folder", std::errc::invalid_argument},
+        {"missing", std::errc::no_such_file_or_directory},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        try {
+            EXPECT_EQ(readRegularFile(dir / c.name, 5), "12345");
+            EXPECT_EQ(c.error, std::errc{});
+        } catch (const std::system_error& e) {
+            EXPECT_EQ(e.code(), std::make_error_code(c.error));
+        }
+    }
+}
+
 TEST(FilesTest, AppendAddsLines) {
     TempDir dir;
     const auto file = dir / "log.jsonl";

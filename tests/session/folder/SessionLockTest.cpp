@@ -10,6 +10,7 @@
 
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -128,6 +129,17 @@ TEST_F(SessionLockTest, BadInputIsUndecodableNotTheOwnersLock) {
         EXPECT_TRUE(SessionLock::isStale(dir_.path(), clockAtAge(kGraceBeyond)));
         EXPECT_TRUE(capture.contains("failed to decode lock file"));
     }
+}
+
+// Not a lock this program writes: judged stale at once, without waiting on a FIFO's writer or
+// reading a huge file into memory, so clearing it lets the session go on.
+TEST_F(SessionLockTest, LockThatIsNoSmallRegularFileIsStale) {
+    const fs::path lock = SessionLock::fileIn(dir_.path());
+    ASSERT_EQ(::mkfifo(lock.c_str(), 0600), 0);
+    EXPECT_TRUE(SessionLock::isStale(dir_.path()));
+    SessionLock::release(dir_.path());
+    writeLock(lockWithPid(::getpid()) + std::string(SessionLock::kMaxFileBytes, ' '));
+    EXPECT_TRUE(SessionLock::isStale(dir_.path()));
 }
 
 TEST_F(SessionLockTest, ReleaseRemovesAnyLockAndIsSilentWhenNoneIsLeft) {

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 #include <limits>
+#include <sys/stat.h>
 #include <thread>
 
 namespace velnote {
@@ -181,6 +182,17 @@ TEST_F(SessionMetadataStoreTest, MissingOrBrokenFileIsAnErrorAndIsNotTouched) {
     platform::writeFileAtomically(file(), "{\"version\": 1");
     EXPECT_THROW(SessionMetadataStore::update(dir_.path(), [](SessionMetadata&) {}), JsonDecodeError);
     EXPECT_EQ(platform::readFile(file()), "{\"version\": 1");
+}
+
+TEST_F(SessionMetadataStoreTest, FifoOrOversizedFileIsAnErrorNotAHang) {
+    ASSERT_EQ(::mkfifo(file().c_str(), 0600), 0);
+    EXPECT_THROW(SessionMetadataStore::read(dir_.path()), std::system_error);
+    EXPECT_THROW(SessionMetadataStore::update(dir_.path(), [](SessionMetadata&) {}), std::system_error);
+    fs::remove(file());
+    std::string padded = testing::sampleMetadataJson();
+    padded.append(SessionMetadataStore::kMaxFileBytes, ' '); // still valid JSON, only far too big
+    platform::writeFileAtomically(file(), padded);
+    EXPECT_THROW(SessionMetadataStore::read(dir_.path()), std::system_error);
 }
 
 TEST_F(SessionMetadataStoreTest, ConcurrentUpdatesOfDifferentFieldsLoseNothing) {
