@@ -19,7 +19,6 @@
 
 #include <benchmark/benchmark.h>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <sched.h>
 #include <unistd.h>
@@ -37,19 +36,28 @@ bool weightsAreFetched() {
            testing::speechIsFetched();
 }
 
-const fs::path& variantFolder() {
-    static const fs::path folder = [] {
-        const fs::path root =
-            fs::temp_directory_path() / ("velnote-transcribe-bench-" + std::to_string(::getpid()));
-        velnote::platform::ml::convertModel(testing::dependencyCache() / "models/whisper-base",
-                                            root / "openai_whisper-base");
-        std::atexit([] {
-            std::error_code ignored;
-            fs::remove_all(variantFolder().parent_path(), ignored);
-        });
-        return root / "openai_whisper-base";
-    }();
-    return folder;
+// The converted base model in a temporary folder, removed when the program ends.
+class ConvertedVariant {
+  public:
+    ConvertedVariant()
+        : root_(fs::temp_directory_path() / ("velnote-transcribe-bench-" + std::to_string(::getpid()))) {
+        velnote::platform::ml::convertModel(testing::dependencyCache() / "models/whisper-base", folder());
+    }
+    ~ConvertedVariant() {
+        std::error_code ignored;
+        fs::remove_all(root_, ignored);
+    }
+    ConvertedVariant(const ConvertedVariant&) = delete;
+    ConvertedVariant& operator=(const ConvertedVariant&) = delete;
+    fs::path folder() const { return root_ / "openai_whisper-base"; }
+
+  private:
+    fs::path root_;
+};
+
+fs::path variantFolder() {
+    static const ConvertedVariant variant;
+    return variant.folder();
 }
 
 struct Speech {
@@ -102,7 +110,7 @@ void BM_TranscribeTenMinutes(benchmark::State& state) {
         return;
     }
     const Speech& speech = tenMinutes();
-    const fs::path& folder = variantFolder();
+    const fs::path folder = variantFolder();
     const ProcessorLimit limit(static_cast<int>(state.range(0)));
     // Loaded under the limit: the runtime sizes its thread pool when a model loads.
     const auto engine = Vocalith::create(VocalithConfig{.modelFolder = folder.string(), .verbose = false});
