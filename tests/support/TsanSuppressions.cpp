@@ -41,8 +41,18 @@ extern "C" const char* __tsan_default_suppressions() {
            "race:pa_mutex_lock\n"
            // Qt opens its D-Bus connections (the tray icon's, the notifications') on a thread of
            // its own and hands them over through its futex-based locks, which ThreadSanitizer does
-           // not see: libdbus then looks like it reads a connection's lock before it was made.
-           // Only that call of libdbus is silenced.
-           "race:dbus_connection_get_is_connected\n";
+           // not see: libdbus then looks like it reads a connection's lock, or the names the
+           // main thread handed over, before they were written.
+           "race:dbus_connection_get_is_connected\n"
+           "called_from_lib:libdbus-1.so\n"
+           // Qt hands events between its own threads under the same invisible locks: an event the
+           // main thread posts to the D-Bus connection's thread is freed there, and the events
+           // libxcb reads on Qt's X event thread are freed on the main thread. Only the two Qt
+           // functions that free them are named.
+           "race:^QCoreApplicationPrivate::sendPostedEvents\n"
+           "race:^QXcbConnection::processXcbEvents\n"
+           // The web preview's engine runs threads of its own, synchronised inside that engine,
+           // which is not instrumented; our code calls it from the main thread only.
+           "race:libQt6WebEngineCore.so\n";
 }
 #endif

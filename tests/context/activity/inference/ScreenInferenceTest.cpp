@@ -255,6 +255,9 @@ TEST_F(ScreenInferenceTest, AModelThatFailsTimesOutOrIsCancelledGivesTheFailureI
         platform::sleepUntil(never, never.now() + 24h, stop);
         return std::string("{}");
     };
+    // The failed call above already started the model: the clock may only move once this call's
+    // limit is running.
+    modelStarted = false;
     {
         auto mover = advanceWhenStarted(modelStarted, 45s);
         EXPECT_EQ(inference.fetchVisionLLMInference("Plan", regions({"Hello"}), 0).inference.description,
