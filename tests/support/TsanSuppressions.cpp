@@ -51,6 +51,9 @@ extern "C" const char* __tsan_default_suppressions() {
            // functions that free them are named.
            "race:^QCoreApplicationPrivate::sendPostedEvents\n"
            "race:^QXcbConnection::processXcbEvents\n"
+           // The test servers' HTTP library (tests only) passes buffers between its worker threads
+           // under synchronisation compiled into it, out of our sight.
+           "race:libcpp-httplib.so\n"
            // The web preview's engine runs threads of its own, synchronised inside that engine,
            // which is not instrumented; our code calls it from the main thread only.
            "race:libQt6WebEngineCore.so\n";
