@@ -18,6 +18,8 @@ namespace {
 
 // "12" or "3.5" as a number; none for anything else (a sign, spaces or trailing text included).
 std::optional<double> number(std::string_view text) {
+    if (text.empty() || text.front() == '-')
+        return std::nullopt; // from_chars would take a minus sign
     double value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value))
