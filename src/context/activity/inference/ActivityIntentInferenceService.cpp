@@ -46,7 +46,7 @@ const char* const kEnglishInstructions[] = {
     "",
     "Examples:",
     R"({"intent": "implementing code", "purpose": "building a new module and integrating it with existing systems"})",
-    R"({"intent": "writing documentation", "purpose": "drafting a specification document to share with stakeholders"})",
+    R"({"intent": "writing documentation", "purpose": "drafting a design document to share with stakeholders"})",
     R"({"intent": "browsing web", "purpose": "researching technical requirements to decide implementation strategy"})",
 };
 
