@@ -5,9 +5,12 @@
 // texts. Reports both, and the shares of the summed task time spent in the mel spectrogram, the
 // audio encoder and the text decoder (every pass, fallbacks included), with the tokens decoded.
 // The processor count is set by the process's CPU affinity, which the model runtime takes its
-// thread count from. On a shared machine with session-based scheduling groups, nice alone does not
-// lift the benchmark above other sessions: start it in a session of its own (setsid) whose
-// /proc/self/autogroup nice is raised as well.
+// thread count from. The OpenMP runtime under ggml counts the processors once, at start, and
+// shortens its threads' spinning only when they outnumber that count, so the /2 case run after /8
+// in one process spins as on an 8-processor machine; `taskset -c 0,1 transcribe_bench
+// --benchmark_filter=/2/` measures a 2-processor machine. On a shared machine with session-based
+// scheduling groups, nice alone does not lift the benchmark above other sessions: start it in a
+// session of its own (setsid) whose /proc/self/autogroup nice is raised as well.
 //
 // Needs scripts/fetch-models (the base weights and the recordings); without them the benchmark
 // says so and skips.

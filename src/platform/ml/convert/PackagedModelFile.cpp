@@ -100,8 +100,8 @@ PackagedModelFile::PackagedModelFile(const std::filesystem::path& path) : file_(
         throw ConversionError(ConversionError::Code::unsupported,
                               path.string() + ": weight file version " + std::to_string(version) +
                                   " is not supported (only " + std::to_string(kKnownVersion) + ")");
-    specName_ = cursor.text();
-    cursor.number<std::uint32_t>(); // the spec's revision: the tensors below say all we use
+    formatName_ = cursor.text();
+    cursor.number<std::uint32_t>(); // the format's revision: the tensors below say all we use
     const auto variableCount = cursor.number<std::uint32_t>();
     for (std::uint32_t i = 0; i < variableCount; ++i) {
         auto name = cursor.text();

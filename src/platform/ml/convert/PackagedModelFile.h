@@ -26,13 +26,13 @@ class PackagedModelFile {
     // version or an unknown element type.
     explicit PackagedModelFile(const std::filesystem::path& path);
 
-    const std::string& specName() const { return specName_; }
+    const std::string& formatName() const { return formatName_; }
     // Variables and aliases by name; the tensors point into this object's mapping.
     const std::map<std::string, SourceTensor>& variables() const { return variables_; }
 
   private:
     MappedFile file_;
-    std::string specName_;
+    std::string formatName_;
     std::map<std::string, SourceTensor> variables_;
 };
 

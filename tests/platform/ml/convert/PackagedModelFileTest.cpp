@@ -39,7 +39,7 @@ TEST(PackagedModelFileTest, ReadsVariablesScalarsAndAliases) {
     writeText(dir / "model.bin", packagedModelBytes(goodVariables(), {{"decoder/projection/weight",
                                                                        "decoder/embeddings/weight"}}));
     const PackagedModelFile file(dir / "model.bin");
-    EXPECT_EQ(file.specName(), "WhisperSpec");
+    EXPECT_EQ(file.formatName(), "WhisperSpec");
     const auto& v = file.variables();
     ASSERT_EQ(v.size(), 4u);
     EXPECT_EQ(v.at("encoder/num_heads").integerScalar(), 6);
@@ -75,7 +75,7 @@ TEST(PackagedModelFileTest, LyingOrUnknownContentsGiveTheirOwnError) {
         ConversionError::Code code = ConversionError::Code::malformedFile;
     };
     std::string noNul = packagedModelBytes(goodVariables(), {});
-    noNul[4 + 2 + 11] = 'X'; // the spec name's terminating NUL
+    noNul[4 + 2 + 11] = 'X'; // the format name's terminating NUL
     std::string countLies = packagedModelBytes(goodVariables(), {});
     countLies[4 + 2 + 12 + 4] = '\x7f'; // variable count 127
     const std::vector<Case> cases{
