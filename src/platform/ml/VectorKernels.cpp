@@ -1,6 +1,7 @@
 #include "platform/ml/VectorKernels.h"
 
 #include <cstring>
+#include <ggml-cpu.h>
 #include <ggml.h>
 #include <immintrin.h>
 
@@ -241,6 +242,10 @@ void addScaled(float* y, const std::uint16_t* x, float scale, std::size_t n) {
 void geluErf(float* y, const float* x, std::size_t n) {
     static const Gelu chosen = widest<Gelu>(geluWide, geluMiddle, geluPlain);
     chosen(y, x, n);
+}
+
+void widen(float* y, const std::uint16_t* x, std::size_t n) {
+    ggml_cpu_fp16_to_fp32(reinterpret_cast<const ggml_fp16_t*>(x), y, static_cast<std::int64_t>(n));
 }
 
 } // namespace velnote::platform::ml

@@ -17,6 +17,8 @@ void addScaled(float* y, const float* x, float scale, std::size_t n);
 // cross-attention of the decoder is held in float16.
 float dotProduct(const std::uint16_t* a, const float* b, std::size_t n);
 void addScaled(float* y, const std::uint16_t* x, float scale, std::size_t n);
+// y[i] = x[i] over n float16 elements.
+void widen(float* y, const std::uint16_t* x, std::size_t n);
 // y[i] = GELU(x[i]) = x[i]/2 · (1 + erf(x[i]/√2)) over n elements; erf to within 5e-7. y may be x.
 void geluErf(float* y, const float* x, std::size_t n);
 

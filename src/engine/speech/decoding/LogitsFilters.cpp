@@ -1,5 +1,7 @@
 #include "engine/speech/decoding/LogitsFilters.h"
 
+#include "engine/speech/decoding/TokenSampling.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -162,9 +164,7 @@ bool TimestampRulesFilter::sumOfProbabilityOverTimestampsIsAboveAnyOtherToken(co
     const LogitsView view(const_cast<MultiArray&>(logits));
     const std::int64_t split = std::clamp<std::int64_t>(timeTokenBegin, 0, view.size());
     // Read once: every half-float read is a conversion, three passes of them cost more than the sums.
-    std::vector<float> values(static_cast<std::size_t>(view.size()));
-    for (std::int64_t id = 0; id < view.size(); ++id)
-        values[static_cast<std::size_t>(id)] = view.at(id);
+    const std::vector<float> values = logitValues(logits);
     const float* text = values.data();
     const float* time = text + split;
     const float* end = text + values.size();

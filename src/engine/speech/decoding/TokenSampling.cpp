@@ -2,6 +2,7 @@
 
 #include "engine/foundation/Logging.h"
 #include "engine/speech/WhisperError.h"
+#include "platform/ml/VectorKernels.h"
 
 #include <algorithm>
 #include <cmath>
@@ -23,13 +24,10 @@ float uniformRandom() {
 
 // The logits of the last dimension as floats, scaled by 1 / temperature when that is above 0.
 std::vector<float> scaledLogits(const MultiArray& logits, float temperature) {
-    const auto* data = logits.dataAs<Float16>();
-    const std::int64_t size = logits.shape().back();
-    const std::int64_t stride = logits.strides().back();
-    std::vector<float> values(static_cast<std::size_t>(size));
-    const float scale = temperature > 0 ? 1.0f / temperature : 1.0f;
-    for (std::int64_t i = 0; i < size; ++i)
-        values[static_cast<std::size_t>(i)] = static_cast<float>(data[i * stride]) * scale;
+    std::vector<float> values = logitValues(logits);
+    if (temperature > 0)
+        for (float& value : values)
+            value *= 1.0f / temperature;
     return values;
 }
 
@@ -44,6 +42,22 @@ float logSumExp(const std::vector<float>& values) {
 }
 
 } // namespace
+
+std::vector<float> logitValues(const MultiArray& logits) {
+    const auto* data = logits.dataAs<Float16>();
+    const std::int64_t size = logits.shape().back();
+    const std::int64_t stride = logits.strides().back();
+    std::vector<float> values(static_cast<std::size_t>(size));
+    // A contiguous row goes through the processor's conversion instructions: the samplers and
+    // filters read every logit of every step.
+    if (stride == 1)
+        velnote::platform::ml::widen(values.data(), reinterpret_cast<const std::uint16_t*>(data),
+                                     values.size());
+    else
+        for (std::int64_t i = 0; i < size; ++i)
+            values[static_cast<std::size_t>(i)] = static_cast<float>(data[i * stride]);
+    return values;
+}
 
 GreedyTokenSampler::GreedyTokenSampler(Float16 temperature, std::int64_t eotToken,
                                        DecodingOptions decodingOptions)

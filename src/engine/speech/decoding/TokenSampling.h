@@ -8,6 +8,9 @@
 
 namespace vocalith {
 
+// The last dimension of a float16 logits array as floats.
+std::vector<float> logitValues(const basalith::MultiArray& logits);
+
 // The tokens of a run with the new one appended, their log-probabilities, and whether the
 // sequence has ended.
 struct SamplingResult {
