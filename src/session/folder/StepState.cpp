@@ -2,6 +2,7 @@
 
 #include "platform/json/RawValue.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace velnote {
@@ -55,7 +56,9 @@ void from_json(const Json& j, StepState& s) {
     s.startedAt = platform::optional<std::chrono::sys_seconds>(j, "startedAt");
     s.completedAt = platform::optional<std::chrono::sys_seconds>(j, "completedAt");
     s.error = platform::optional<std::string>(j, "error");
-    s.retryCount = platform::optional<std::int64_t>(j, "retryCount").value_or(0);
+    // A count below zero only comes from a damaged file. Read like an absent one: counting up
+    // from it would grant the step more automatic runs than the retry rule allows.
+    s.retryCount = std::max<std::int64_t>(platform::optional<std::int64_t>(j, "retryCount").value_or(0), 0);
 }
 
 } // namespace velnote

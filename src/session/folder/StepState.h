@@ -37,7 +37,7 @@ struct StepState {
     std::optional<std::chrono::sys_seconds> startedAt{};   // when the step last started running
     std::optional<std::chrono::sys_seconds> completedAt{}; // when it last ended, done or failed
     std::optional<std::string> error{};                    // message of the last failure
-    std::int64_t retryCount = 0;                           // failed runs; absent in JSON reads as 0
+    std::int64_t retryCount = 0;                           // failed runs; absent or negative in JSON: 0
 
     // A state with no dates, no error and no retries.
     static StepState fresh(StepStatus status) { return StepState{status, {}, {}, {}, 0}; }

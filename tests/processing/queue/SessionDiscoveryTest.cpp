@@ -1,11 +1,15 @@
 #include "processing/queue/SessionDiscovery.h"
 
 #include "platform/concurrency/ManualClock.h"
+#include "platform/fs/Files.h"
+#include "platform/json/Json.h"
 #include "session/folder/SessionLock.h"
+#include "session/folder/SessionMetadataStore.h"
 #include "support/QueueTestSupport.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
+#include <limits>
 
 namespace velnote {
 namespace {
@@ -75,6 +79,30 @@ TEST_F(SessionDiscoveryTest, FailedStepsComeBackAfterTheWaitWhileTheirCountIsAtM
     EXPECT_FALSE(discovery_.hasPendingStep(diarization)) << "nothing would redo a failed diarization";
     diarization.steps.diarization = StepState::fresh(StepStatus::pending);
     EXPECT_TRUE(discovery_.hasPendingStep(diarization));
+}
+
+// A damaged "session.json" with a count below zero must not buy the step extra runs: it runs
+// three times in all, as one whose count was never written.
+TEST_F(SessionDiscoveryTest, ANegativeStoredCountGrantsNoExtraRuns) {
+    for (const std::int64_t stored :
+         {std::int64_t{-1}, std::int64_t{-1000}, std::numeric_limits<std::int64_t>::min()}) {
+        SCOPED_TRACE(stored);
+        const fs::path dir = session("damaged" + std::to_string(stored), [](SessionMetadata& m) {
+            m.steps.transcription = {StepStatus::failed, {}, {}, "boom", 0};
+        });
+        const fs::path file = SessionMetadataStore::fileIn(dir);
+        platform::Json j = platform::parseJson(platform::readFile(file));
+        j["steps"]["transcription"]["retryCount"] = stored;
+        platform::writeFileAtomically(file, j.dump());
+
+        int runs = 0;
+        for (; runs < 10 && discovery_.shouldEnqueuePendingSession(dir, ScanScope::regular, false, false);
+             ++runs)
+            SessionMetadataStore::update(
+                dir, [](SessionMetadata& m) { m.steps.transcription.markFailed("boom", {}); });
+        EXPECT_EQ(runs, 3);
+        EXPECT_EQ(SessionMetadataStore::read(dir).steps.transcription.retryCount, 3);
+    }
 }
 
 TEST_F(SessionDiscoveryTest, FullAndChangeScansAgreeOnWhatToQueue) {
