@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <limits>
 #include <thread>
+#include <unordered_set>
 
 namespace velnote {
 
@@ -112,6 +113,12 @@ std::vector<std::string> collect(const std::vector<Entry>& entries, F&& identifi
     for (const auto& entry : entries)
         ids.push_back(identifier(entry));
     return ids;
+}
+
+// A list longer than any provider offers is cut to its first entries.
+template <class Entry> void keepFirstListed(std::vector<Entry>& entries) {
+    if (entries.size() > RemoteModelFetchService::kMaxListedModels)
+        entries.resize(RemoteModelFetchService::kMaxListedModels);
 }
 
 std::string withoutOneTrailingSlash(std::string base) {
@@ -211,6 +218,7 @@ std::vector<std::string> RemoteModelFetchService::fetchModels(SummaryProvider pr
             return found->second;
     }
     auto models = fetchFromAPI(provider, apiKey, baseURL, std::move(stop));
+    keepFirstListed(models);
     std::lock_guard lock(mutex_);
     cache_[key] = models;
     return models;
@@ -294,12 +302,13 @@ std::vector<std::string> RemoteModelFetchService::fetchAntigravityCLIModels(std:
         throw FetchError::unsupportedProvider();
     const std::string output = cli_.runCLI("agy", {"models"}, "", std::move(stop));
     std::vector<std::string> models;
+    std::unordered_set<std::string> seen;
     for (const auto& rawLine : platform::splitLines(output)) {
         const std::string line = platform::trimWhitespace(rawLine);
         if (line.empty() || platform::lowercased(line).starts_with("usage:"))
             continue;
         std::string model = extractModelID(line);
-        if (!model.empty() && std::find(models.begin(), models.end(), model) == models.end())
+        if (!model.empty() && seen.insert(model).second)
             models.push_back(std::move(model));
     }
     return models;
@@ -332,7 +341,8 @@ std::vector<RemoteModelInfo> RemoteModelFetchService::fetchOpenRouterModelInfos(
         if (const auto found = modelInfoCache_.find(key); found != modelInfoCache_.end())
             return found->second;
     }
-    const auto models = fetchOpenRouterModels(apiKey, freeOnly, stop);
+    auto models = fetchOpenRouterModels(apiKey, freeOnly, stop);
+    keepFirstListed(models);
 
     // At most five statistics requests in flight; entries are kept in the order they finish.
     std::vector<RemoteModelInfo> infos;
@@ -413,16 +423,25 @@ bool RemoteModelFetchService::ranksBefore(const RemoteModelInfo& a, const Remote
 }
 
 void RemoteModelFetchService::rank(std::vector<RemoteModelInfo>& infos) {
-    // Insertion sort with a bounds check: stable, and safe with a ranking that is not transitive,
-    // which the standard sorts do not promise.
-    for (std::size_t i = 1; i < infos.size(); ++i) {
-        std::size_t j = i;
-        while (j > 0 && ranksBefore(infos[i], infos[j - 1]))
-            --j;
-        if (j != i)
-            std::rotate(infos.begin() + static_cast<std::ptrdiff_t>(j),
-                        infos.begin() + static_cast<std::ptrdiff_t>(i),
-                        infos.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+    // A bottom-up merge sort: each merge reads only its two runs, so a ranking that is not
+    // transitive cannot lead it out of the list, and an entry of the right-hand run goes first
+    // only when it ranks before, which keeps equals in their order.
+    const std::size_t n = infos.size();
+    std::vector<RemoteModelInfo> merged(n);
+    for (std::size_t width = 1; width < n; width *= 2) {
+        for (std::size_t low = 0; low < n; low += 2 * width) {
+            const std::size_t middle = std::min(low + width, n);
+            const std::size_t high = std::min(middle + width, n);
+            std::size_t left = low, right = middle, out = low;
+            while (left < middle && right < high)
+                merged[out++] =
+                    std::move(ranksBefore(infos[right], infos[left]) ? infos[right++] : infos[left++]);
+            while (left < middle)
+                merged[out++] = std::move(infos[left++]);
+            while (right < high)
+                merged[out++] = std::move(infos[right++]);
+        }
+        infos.swap(merged);
     }
 }
 

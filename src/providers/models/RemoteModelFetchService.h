@@ -4,6 +4,7 @@
 #include "providers/core/ProviderEnvironment.h"
 #include "session/config/SummaryProvider.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -56,6 +57,11 @@ class RemoteModelFetchService {
         long status_ = 0;
     };
 
+    // The longest list handed to a picker. A provider offers a few hundred models at most; a
+    // server that claims more is cut to its first entries in its own order (for OpenRouter before
+    // the statistics, so no more than this many statistics requests are sent).
+    static constexpr std::size_t kMaxListedModels = 500;
+
     explicit RemoteModelFetchService(ProviderEnvironment environment);
 
     // The application's, on the standard environment.
@@ -68,15 +74,16 @@ class RemoteModelFetchService {
     std::vector<std::string> fetchModels(SummaryProvider provider, const std::string& apiKey,
                                          const std::string& baseURL, std::stop_token stop = {});
 
-    // OpenRouter's models (only the free ones with `freeOnly`), each with its statistics from one
-    // further request per model (at most five at a time), best first.
+    // OpenRouter's models (only the free ones with `freeOnly`, at most kMaxListedModels), each
+    // with its statistics from one further request per model (at most five at a time), best first.
     std::vector<RemoteModelInfo> fetchOpenRouterModelInfos(const std::string& apiKey, bool freeOnly,
                                                            std::stop_token stop = {});
 
     // The order of the OpenRouter entries: higher uptime first when two differ by more than half a
     // point, else lower latency first (none counts as the largest). Not transitive.
     static bool ranksBefore(const RemoteModelInfo& a, const RemoteModelInfo& b);
-    // A stable sort by ranksBefore that stays within the list whatever the ranking answers.
+    // A stable sort by ranksBefore in O(n log n) comparisons that stays within the list whatever
+    // the ranking answers.
     static void rank(std::vector<RemoteModelInfo>& infos);
 
   private:

@@ -7,6 +7,7 @@
 #include "providers/support/ProviderTestEnvironment.h"
 #include "support/BadJson.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <set>
 
@@ -293,10 +294,46 @@ TEST_F(RemoteModelListsTest, NoMoreThanFiveStatisticsRequestsAreInFlight) {
     EXPECT_EQ(server.requestCount(), 14u); // the empty list was kept
 }
 
+// A server that claims far more models than any provider offers: the picker gets the first ones
+// in the server's order, and only those are asked for their statistics.
+TEST_F(RemoteModelListsTest, ALyingListIsCutToItsFirstEntriesBeforeAnyStatistics) {
+    constexpr std::size_t kLimit = RemoteModelFetchService::kMaxListedModels;
+    Json data = Json::array();
+    for (std::size_t i = 0; i < kLimit + 300; ++i)
+        data.push_back(Json{{"id", "m/" + std::to_string(i)}});
+    const std::string list = Json{{"data", data}}.dump();
+    server.setHandler([&](const RecordedRequest& request) {
+        if (request.path == "/api/v1/models" || request.path == "/v1/models")
+            return CannedReply::ok(list);
+        return CannedReply::ok(R"({"data":{"endpoints":[{"uptime_last_30m":99.0}]}})");
+    });
+    auto models = service();
+    const Ids ids = models.fetchModels(SummaryProvider::openAI, "k", "");
+    ASSERT_EQ(ids.size(), kLimit);
+    EXPECT_EQ(ids.front(), "m/0");
+    EXPECT_EQ(ids.back(), "m/" + std::to_string(kLimit - 1));
+
+    const auto infos = models.fetchOpenRouterModelInfos("k", false);
+    ASSERT_EQ(infos.size(), kLimit);
+    EXPECT_EQ(server.requestCount(), 2 + kLimit);
+    std::set<std::string> shown;
+    for (const auto& info : infos)
+        shown.insert(info.id);
+    EXPECT_EQ(shown.size(), kLimit);
+    EXPECT_FALSE(shown.contains("m/" + std::to_string(kLimit)));
+}
+
 RemoteModelInfo entry(const std::string& id, std::optional<double> uptime,
                       std::optional<std::int64_t> latency) {
     return RemoteModelInfo{
         .id = id, .uptimeLast30m = uptime, .latencyP50ms = latency, .supportsTools = false};
+}
+
+Ids idsOf(const std::vector<RemoteModelInfo>& infos) {
+    Ids ids;
+    for (const auto& info : infos)
+        ids.push_back(info.id);
+    return ids;
 }
 
 TEST_F(RemoteModelListsTest, RanksByUptimeUnlessCloseThenByLatency) {
@@ -312,10 +349,38 @@ TEST_F(RemoteModelListsTest, RanksByUptimeUnlessCloseThenByLatency) {
     std::vector<RemoteModelInfo> infos{entry("none-1", std::nullopt, std::nullopt), entry("low", 50.0, 10),
                                        entry("none-2", std::nullopt, std::nullopt), entry("high", 99.0, 900)};
     Service::rank(infos);
-    Ids order;
-    for (const auto& info : infos)
-        order.push_back(info.id);
-    EXPECT_EQ(order, (Ids{"high", "low", "none-1", "none-2"}));
+    EXPECT_EQ(idsOf(infos), (Ids{"high", "low", "none-1", "none-2"}));
+}
+
+TEST_F(RemoteModelListsTest, RankingIsAStableSortThatKeepsEveryEntry) {
+    std::uint32_t seed = 7;
+    const auto next = [&seed](std::uint32_t below) {
+        seed = seed * 1664525u + 1013904223u;
+        return (seed >> 8) % below;
+    };
+    // Uptimes a whole point apart compare consistently, so the result must be the one any
+    // stable sort gives; uptimes a fraction apart chain, and then only the entries are checked.
+    for (const double step : {1.0, 0.3}) {
+        SCOPED_TRACE(step);
+        std::vector<RemoteModelInfo> infos;
+        for (int i = 0; i < 3000; ++i) {
+            const auto uptime = next(6) == 0 ? std::nullopt : std::optional<double>(90.0 + step * next(8));
+            const auto latency = next(4) == 0 ? std::nullopt : std::optional<std::int64_t>(next(50));
+            infos.push_back(entry(std::to_string(i), uptime, latency));
+        }
+        auto ranked = infos;
+        RemoteModelFetchService::rank(ranked);
+        if (step == 1.0) {
+            auto expected = infos;
+            std::stable_sort(expected.begin(), expected.end(), RemoteModelFetchService::ranksBefore);
+            EXPECT_EQ(idsOf(ranked), idsOf(expected));
+        }
+        auto sortedIds = idsOf(ranked);
+        auto inputIds = idsOf(infos);
+        std::sort(sortedIds.begin(), sortedIds.end());
+        std::sort(inputIds.begin(), inputIds.end());
+        EXPECT_EQ(sortedIds, inputIds);
+    }
 }
 
 TEST_F(RemoteModelListsTest, LabelsShowToolsUptimeAndLatency) {
