@@ -203,7 +203,16 @@ struct FileAnswer {
                                    std::to_string(*listedSize) + " for " + url);
             }
         };
-        request.onBody = [&](std::string_view bytes) { file.append(bytes); };
+        std::int64_t received = 0;
+        request.onBody = [&](std::string_view bytes) {
+            // A chunked answer has no end of its own: it must not grow past the size it claimed.
+            received += static_cast<std::int64_t>(bytes.size());
+            if (const auto bound = total ? total : listedSize; bound && before + received > *bound) {
+                restart();
+                throw HubError(HubError::Kind::invalidResponse, "file longer than announced from " + url);
+            }
+            file.append(bytes);
+        };
         request.onProgress = [&](std::int64_t received, std::int64_t length) {
             const std::int64_t bytes = before + received;
             const std::int64_t totalBytes = total ? *total : length > 0 ? before + length : -1;

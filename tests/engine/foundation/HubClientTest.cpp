@@ -85,6 +85,13 @@ TEST_F(HubClientTest, SizeMustAgreeWithTheListing) {
     EXPECT_FALSE(fs::exists(repo() / kSmall));
     EXPECT_TRUE(fs::exists(repo() / (kSmall + ".incomplete")));
 
+    // A chunked answer that never ends is cut off past the listed size, not written on for ever.
+    hub.overrideListedSize(kRepo, kSmall, 1000);
+    hub.sendEndlessly(kSmall);
+    EXPECT_EQ(snapshotFailure(kSmall), HubError::Kind::invalidResponse);
+    EXPECT_FALSE(fs::exists(repo() / kSmall));
+    EXPECT_EQ(readFile(repo() / (kSmall + ".incomplete")), "");
+
     // A file of the wrong size under its own name (left by an older, racing download) is replaced.
     hub.overrideListedSize(kRepo, kSmall, 1000);
     writeFile(repo() / kSmall, patterned(2000, 'a'));

@@ -89,6 +89,19 @@ FakeHub::FakeHub() : server_(std::make_unique<httplib::Server>()) {
                                              });
             return;
         }
+        if (fault && fault->kind == FaultKind::endless) {
+            res.status = 200;
+            res.set_chunked_content_provider("application/octet-stream",
+                                             [this, content](std::size_t, httplib::DataSink& sink) {
+                                                 {
+                                                     std::lock_guard closing(mutex_);
+                                                     if (closing_)
+                                                         return false;
+                                                 }
+                                                 return sink.write(content->data(), content->size());
+                                             });
+            return;
+        }
         if (fault && fault->kind == FaultKind::withoutLength) {
             res.status = 200;
             const std::size_t limit = std::min(fault->bytes, content->size());
@@ -233,6 +246,11 @@ void FakeHub::stallNext(const std::string& path) {
 void FakeHub::sendWithoutLength(const std::string& path, std::size_t bytes) {
     std::lock_guard lock(mutex_);
     addFault(path, Fault{FaultKind::withoutLength, bytes});
+}
+
+void FakeHub::sendEndlessly(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    addFault(path, Fault{FaultKind::endless});
 }
 
 void FakeHub::answerShortRange(const std::string& path, std::size_t bytes) {

@@ -54,6 +54,9 @@ class FakeHub {
     // The next download of `path` comes without a length or chunking and ends, connection closed,
     // after `bytes` bytes.
     void sendWithoutLength(const std::string& path, std::size_t bytes);
+    // The next download of `path` is chunked and repeats the file without end, until the client
+    // hangs up or the hub goes away.
+    void sendEndlessly(const std::string& path);
     // The next range request for `path` is answered with a 206 of only `bytes` bytes.
     void answerShortRange(const std::string& path, std::size_t bytes);
     // The next download of `path` waits before its answer until a second request for `path`
@@ -84,7 +87,7 @@ class FakeHub {
         std::optional<std::string> listingBody;
         std::map<std::string, std::uint64_t> listedSizes;
     };
-    enum class FaultKind { dropAfter, stall, withoutLength, shortRange, holdForSecond };
+    enum class FaultKind { dropAfter, stall, withoutLength, shortRange, holdForSecond, endless };
     struct Fault {
         FaultKind kind;
         std::size_t bytes = 0;
