@@ -139,6 +139,7 @@ void ChildProcess::start(const ProcessSpec& spec) {
     inputFd_ = input[1];
     outputFds_[0] = output[0];
     outputFds_[1] = error[0];
+    maxBufferedBytes_ = spec.maxBufferedBytes;
     readersStopFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     writerStopFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 
@@ -155,19 +156,25 @@ void ChildProcess::start(const ProcessSpec& spec) {
     closeFd(error[1]);
     if (result != 0)
         throw ProcessLaunchError(result, spec.executable);
-    pid_ = pid;
+    {
+        // A reader may already have found the output too large, before the pid was known.
+        std::lock_guard lock(mutex_);
+        pid_ = pid;
+        if (overflowed_)
+            ::kill(-pid_, SIGKILL);
+    }
     waiter_ = std::thread(&ChildProcess::waitLoop, this, spec.outputGrace);
 }
 
 ChildProcess::~ChildProcess() {
-    bool running = false;
     {
         std::lock_guard lock(mutex_);
         closing_ = true;
-        running = pid_ > 0 && !status_;
     }
     changed_.notify_all();
-    if (running)
+    // The child is not reaped yet, so its group id is still its own: this reaches the child if it
+    // runs and whatever it started and left behind.
+    if (pid_ > 0)
         ::kill(-pid_, SIGKILL);
     if (killer_.joinable())
         killer_.join();
@@ -295,6 +302,7 @@ std::optional<std::string> ChildProcess::nextChunk(Stream stream, std::stop_toke
         return std::nullopt;
     std::string chunk = std::move(out.chunks.front());
     out.chunks.pop_front();
+    out.bytes -= chunk.size();
     return chunk;
 }
 
@@ -311,7 +319,37 @@ std::string ChildProcess::takeOutput(Stream stream) {
     for (auto& chunk : out.chunks)
         all += chunk;
     out.chunks.clear();
+    out.bytes = 0;
     return all;
+}
+
+bool ChildProcess::outputOverflowed() const {
+    std::lock_guard lock(mutex_);
+    return overflowed_;
+}
+
+// Holds `chunk` unless that would pass the limit: standard error then drops its oldest pieces;
+// standard output refuses it and kills the child (false: reading ends).
+bool ChildProcess::keep(Stream stream, std::string chunk) {
+    std::lock_guard lock(mutex_);
+    Output& out = output(stream);
+    if (out.bytes + chunk.size() > maxBufferedBytes_) {
+        if (stream == Stream::standardOutput) {
+            overflowed_ = true;
+            if (pid_ > 0)
+                ::kill(-pid_, SIGKILL);
+            return false;
+        }
+        while (!out.chunks.empty() && out.bytes + chunk.size() > maxBufferedBytes_) {
+            out.bytes -= out.chunks.front().size();
+            out.chunks.pop_front();
+        }
+        if (chunk.size() > maxBufferedBytes_)
+            chunk.erase(0, chunk.size() - maxBufferedBytes_);
+    }
+    out.bytes += chunk.size();
+    out.chunks.push_back(std::move(chunk));
+    return true;
 }
 
 void ChildProcess::readLoop(int fd, Stream stream) {
@@ -336,11 +374,10 @@ void ChildProcess::readLoop(int fd, Stream stream) {
             continue;
         if (got <= 0)
             break;
-        {
-            std::lock_guard lock(mutex_);
-            output(stream).chunks.emplace_back(buffer.data(), static_cast<std::size_t>(got));
-        }
+        const bool kept = keep(stream, std::string(buffer.data(), static_cast<std::size_t>(got)));
         changed_.notify_all();
+        if (!kept)
+            break;
         if (stopping && --drainReadsLeft == 0)
             break;
     }

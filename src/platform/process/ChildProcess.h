@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -22,6 +23,9 @@ struct ProcessSpec {
     // After the child exits, how long its output pipes are still read while something else (a
     // process it started) holds them open. Then reading stops with what has arrived.
     std::chrono::milliseconds outputGrace{std::chrono::seconds(2)};
+    // The most bytes of one stream held before they are taken. Past it, standard output ends and
+    // the child's group is killed (outputOverflowed() tells); standard error keeps its newest bytes.
+    std::size_t maxBufferedBytes = std::size_t{64} << 20;
 };
 
 // The child could not be started; code() is the errno of posix_spawn or of the pipe set-up.
@@ -33,14 +37,15 @@ class ProcessLaunchError : public std::system_error {
 // One child process with its three standard streams on pipes.
 //
 // The child runs in a process group of its own, so the kill sequence reaches whatever it started.
+// Whatever of the group is still there when the object goes is killed with it.
 // Two reader threads, started before the launch, drain standard output and standard error into
 // memory as the bytes arrive (nothing is dropped, so a talkative child never blocks); a writer
 // thread feeds standard input, so a child that never reads it cannot hold up its owner; a waiter
 // thread notices the exit. The exited child is reaped only when the object goes, so its process
 // group id cannot be reused while a delayed signal may still be sent to it.
 //
-// Any thread may call any member. The destructor kills a child that still runs (SIGKILL to its
-// group) and joins every thread.
+// Any thread may call any member. The destructor kills the child's group (SIGKILL), so neither a
+// child that still runs nor a process it left behind outlives the object, and joins every thread.
 class ChildProcess {
   public:
     using Clock = std::chrono::steady_clock;
@@ -85,18 +90,23 @@ class ChildProcess {
     std::optional<std::string> nextChunk(Stream stream, std::stop_token stop = {});
     // Waits until `stream` has ended (end of the pipe, or reading stopped after the exit's grace).
     bool waitForOutputEnd(Stream stream, Clock::time_point deadline) const;
+    // Whether standard output ended because the child wrote more than maxBufferedBytes that were
+    // not taken; the child was killed then.
+    bool outputOverflowed() const;
     // Every byte of `stream` not yet taken, in order.
     std::string takeOutput(Stream stream);
 
   private:
     struct Output {
         std::deque<std::string> chunks;
+        std::size_t bytes = 0; // in chunks
         bool ended = false;
     };
 
     ChildProcess();
     void start(const ProcessSpec& spec);
     void readLoop(int fd, Stream stream);
+    bool keep(Stream stream, std::string chunk);
     void writeLoop(std::string data);
     void waitLoop(std::chrono::milliseconds outputGrace);
     void killLoop(std::chrono::milliseconds killDelay);
@@ -115,6 +125,8 @@ class ChildProcess {
     Output stdout_;
     Output stderr_;
     std::optional<int> status_;
+    std::size_t maxBufferedBytes_ = 0;
+    bool overflowed_ = false;
     bool inputStarted_ = false;
     bool killArmed_ = false;
     bool closing_ = false; // the destructor runs: waits end early

@@ -72,7 +72,7 @@ std::string builtInCommand(SummaryProvider provider) {
 // `path` (the Copilot stream always goes through /usr/bin/env).
 std::unique_ptr<platform::ChildProcess> launchTool(const std::string& command, const Args& args,
                                                    const std::string& path, bool directWhenAbsolute,
-                                                   std::chrono::milliseconds outputGrace) {
+                                                   const ProviderEnvironment& environment) {
     // /usr/bin/env without a command would print the whole environment as the "answer".
     if (platform::isBlank(command))
         throw platform::ProcessLaunchError(ENOENT, "an empty command");
@@ -86,7 +86,8 @@ std::unique_ptr<platform::ChildProcess> launchTool(const std::string& command, c
         spec.arguments.insert(spec.arguments.end(), args.begin(), args.end());
     }
     spec.environment = platform::environmentWith("PATH", path);
-    spec.outputGrace = outputGrace;
+    spec.outputGrace = environment.cliOutputGrace;
+    spec.maxBufferedBytes = environment.cliOutputLimit;
     return platform::ChildProcess::launch(spec);
 }
 
@@ -94,6 +95,12 @@ std::unique_ptr<platform::ChildProcess> launchTool(const std::string& command, c
 std::string drained(platform::ChildProcess& child, Stream stream, std::chrono::milliseconds bound) {
     child.waitForOutputEnd(stream, Clock::now() + bound);
     return child.takeOutput(stream);
+}
+
+RemoteAISummarizationError outputTooLarge(const std::string& command, int status, std::size_t limit) {
+    VelnoteLogger::summarize().error("CLI output larger than {} bytes: {}", limit, command);
+    return RemoteAISummarizationError::cliFailed(command, status,
+                                                 "output larger than " + std::to_string(limit) + " bytes");
 }
 
 // Kills the tool after `limit` unless dropped first.
@@ -176,7 +183,7 @@ std::string RemoteAICLIClient::buildEffectivePATH() const {
 std::string RemoteAICLIClient::runCLI(const std::string& command, const Args& args, const std::string& input,
                                       std::stop_token stop) const {
     const auto& log = VelnoteLogger::summarize();
-    auto child = launchTool(command, args, buildEffectivePATH(), true, environment_.cliOutputGrace);
+    auto child = launchTool(command, args, buildEffectivePATH(), true, environment_);
     // The limit runs from the launch, and the input has a thread of its own: a tool that never
     // reads it cannot hold the run past the limit.
     const auto deadline = Clock::now() + environment_.cliTimeLimit;
@@ -203,6 +210,8 @@ std::string RemoteAICLIClient::runCLI(const std::string& command, const Args& ar
     const std::string output = utf8OrEmpty(drained(*child, Stream::standardOutput, drainBound));
     const std::string errorText = utf8OrEmpty(drained(*child, Stream::standardError, drainBound));
     const int status = child->terminationStatus().value_or(-1);
+    if (child->outputOverflowed())
+        throw outputTooLarge(command, status, environment_.cliOutputLimit);
     if (status != 0)
         throw RemoteAISummarizationError::cliFailed(command, status, platform::trimWhitespace(errorText));
     std::string trimmed = platform::trimWhitespace(output);
@@ -378,13 +387,14 @@ bool RemoteAICLIClient::processCopilotJSONStreamLine(const std::string& line,
 RemoteAICLIClient::StreamReply RemoteAICLIClient::runCopilotJSONStream(
     const std::string& command, const Args& args, const std::string& input,
     const std::function<void(const std::string&)>& onDelta, std::stop_token stop) const {
-    auto child = launchTool(command, args, buildEffectivePATH(), false, environment_.cliOutputGrace);
+    auto child = launchTool(command, args, buildEffectivePATH(), false, environment_);
     child->writeInput(input);
     const auto killDelay = environment_.cliKillDelay;
     std::vector<std::string> textParts;
     std::vector<std::string> rawLines;
     std::string sessionID;
     bool sawResult = false;
+    std::size_t received = 0;
     {
         // Past the limit the tool is killed, its output ends and the turn closes with what came.
         Watchdog watchdog(*child, environment_.cliTimeLimit, killDelay);
@@ -399,6 +409,11 @@ RemoteAICLIClient::StreamReply RemoteAICLIClient::runCopilotJSONStream(
             }
             if (!chunk)
                 break;
+            // Lines and messages are kept until the result: an endless stream must not grow them.
+            if ((received += chunk->size()) > environment_.cliOutputLimit) {
+                child->forceKill(killDelay);
+                throw outputTooLarge(command, -1, environment_.cliOutputLimit);
+            }
             for (const auto& bytes : lines.push(*chunk)) {
                 if (!platform::isValidUtf8(bytes)) {
                     VelnoteLogger::processing().error(

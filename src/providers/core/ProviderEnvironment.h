@@ -6,6 +6,7 @@
 #include "session/settings/UserDefaults.h"
 
 #include <chrono>
+#include <cstddef>
 #include <string>
 
 namespace velnote {
@@ -40,6 +41,8 @@ struct ProviderEnvironment {
     std::chrono::milliseconds sessionReplyLimit{std::chrono::seconds(120)};
     // After a tool exits, how long output that something it started holds open is still read.
     std::chrono::milliseconds cliOutputGrace{std::chrono::seconds(2)};
+    // The most bytes of one answer a tool may write; past it the tool is killed and the run fails.
+    std::size_t cliOutputLimit = std::size_t{64} << 20;
 
     // The standard settings, the user's keyring and the shared HTTP client.
     static ProviderEnvironment standard();

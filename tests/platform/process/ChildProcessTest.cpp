@@ -14,11 +14,13 @@ namespace {
 using namespace std::chrono_literals;
 using Stream = ChildProcess::Stream;
 
-std::unique_ptr<ChildProcess> shell(const std::string& script, std::chrono::milliseconds grace = 2s) {
+std::unique_ptr<ChildProcess> shell(const std::string& script, std::chrono::milliseconds grace = 2s,
+                                    std::size_t maxBuffered = std::size_t{64} << 20) {
     return ChildProcess::launch(ProcessSpec{.executable = "/bin/sh",
                                             .arguments = {"-c", script, "sh", "one", "two words"},
                                             .environment = {"PATH=/usr/bin:/bin", "MARK=m1"},
-                                            .outputGrace = grace});
+                                            .outputGrace = grace,
+                                            .maxBufferedBytes = maxBuffered});
 }
 
 ChildProcess::WaitResult waitBriefly(ChildProcess& child) {
@@ -38,6 +40,16 @@ std::string processState(pid_t pid) {
     std::string id, name, state;
     stat >> id >> name >> state;
     return state;
+}
+
+// Whether `pid` is gone or a zombie waiting to be reaped, once a killing signal had time to land.
+bool endsSoon(pid_t pid) {
+    std::string state = processState(pid);
+    for (int i = 0; i < 200 && !state.empty() && state != "Z"; ++i) {
+        std::this_thread::sleep_for(10ms);
+        state = processState(pid);
+    }
+    return state.empty() || state == "Z";
 }
 
 TEST(ChildProcessTest, PassesArgumentsEnvironmentAndInputAndCollectsBothStreams) {
@@ -112,21 +124,52 @@ TEST(ChildProcessTest, ForceKillEndsATermIgnoringChildAndWhatItStarted) {
     ASSERT_EQ(waitBriefly(*child), ChildProcess::WaitResult::exited);
     EXPECT_GE(ChildProcess::Clock::now() - start, 150ms);
     EXPECT_EQ(child->terminationStatus(), SIGKILL);
-    // The grandchild was in the child's group: it is gone, or a zombie waiting to be reaped.
-    std::string state = processState(grandchild);
-    for (int i = 0; i < 200 && !state.empty() && state != "Z"; ++i) {
-        std::this_thread::sleep_for(10ms);
-        state = processState(grandchild);
-    }
-    EXPECT_TRUE(state.empty() || state == "Z") << state;
+    // The grandchild was in the child's group.
+    EXPECT_TRUE(endsSoon(grandchild));
 }
 
-TEST(ChildProcessTest, StopsReadingOutputHeldOpenAfterTheChildExits) {
-    auto child = shell("sleep 30 & echo hi", 200ms);
+TEST(ChildProcessTest, StopsReadingOutputHeldOpenAfterTheChildExitsAndKillsWhatItLeftBehind) {
+    testing::TempDir dir;
+    const auto pidFile = dir / "left.pid";
+    auto child = shell("sleep 30 & echo $! > '" + pidFile.string() + "'; echo hi", 200ms);
     ASSERT_EQ(waitBriefly(*child), ChildProcess::WaitResult::exited);
     EXPECT_TRUE(child->waitForOutputEnd(Stream::standardOutput, ChildProcess::Clock::now() + 5s));
     EXPECT_EQ(child->takeOutput(Stream::standardOutput), "hi\n");
-    child->forceKill(0ms); // the background sleep
+    const pid_t leftBehind = std::stoi(readFile(pidFile));
+    EXPECT_EQ(processState(leftBehind), "S");
+    child.reset();
+    EXPECT_TRUE(endsSoon(leftBehind));
+}
+
+TEST(ChildProcessTest, HoldsNoMoreOutputThanItsLimit) {
+    constexpr std::size_t limit = 256 * 1024;
+    // Standard output that nobody takes: it ends and the child is killed.
+    auto flood = shell("yes flood", 2s, limit);
+    ASSERT_EQ(waitBriefly(*flood), ChildProcess::WaitResult::exited);
+    EXPECT_EQ(flood->terminationStatus(), SIGKILL);
+    EXPECT_TRUE(flood->outputOverflowed());
+    EXPECT_TRUE(flood->waitForOutputEnd(Stream::standardOutput, ChildProcess::Clock::now() + 5s));
+    EXPECT_LE(flood->takeOutput(Stream::standardOutput).size(), limit);
+
+    // Taken as it arrives, any amount passes.
+    auto taken = shell("head -c 1048576 /dev/zero", 2s, limit);
+    std::size_t bytes = 0;
+    while (auto chunk = taken->nextChunk(Stream::standardOutput))
+        bytes += chunk->size();
+    EXPECT_EQ(bytes, 1048576u);
+    EXPECT_FALSE(taken->outputOverflowed());
+
+    // Standard error keeps its newest bytes and the child runs on.
+    auto chatty = shell("head -c 1048576 /dev/zero >&2; echo last words >&2; echo answer", 2s, limit);
+    ASSERT_EQ(waitBriefly(*chatty), ChildProcess::WaitResult::exited);
+    EXPECT_EQ(chatty->terminationStatus(), 0);
+    chatty->waitForOutputEnd(Stream::standardError, ChildProcess::Clock::now() + 5s);
+    const std::string errorText = chatty->takeOutput(Stream::standardError);
+    EXPECT_LE(errorText.size(), limit);
+    EXPECT_TRUE(errorText.ends_with("last words\n"));
+    chatty->waitForOutputEnd(Stream::standardOutput, ChildProcess::Clock::now() + 5s);
+    EXPECT_EQ(chatty->takeOutput(Stream::standardOutput), "answer\n");
+    EXPECT_FALSE(chatty->outputOverflowed());
 }
 
 TEST(ChildProcessTest, WaitingEndsOnAStop) {

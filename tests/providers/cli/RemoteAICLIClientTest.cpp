@@ -8,6 +8,7 @@
 #include "providers/support/FakeTools.h"
 #include "providers/support/ProviderTestEnvironment.h"
 
+#include <csignal>
 #include <future>
 #include <gtest/gtest.h>
 
@@ -33,9 +34,10 @@ class RemoteAICLIClientTest : public ::testing::Test {
   protected:
     RemoteAICLIClientTest() : tools(env.dir()) { env.setSetting("additionalPATH", tools.bin().string()); }
 
-    RemoteAICLIClient client(std::chrono::milliseconds limit = 10s) {
+    RemoteAICLIClient client(std::chrono::milliseconds limit = 10s, std::size_t outputLimit = 64 << 20) {
         auto environment = env.environment();
         environment.cliTimeLimit = limit;
+        environment.cliOutputLimit = outputLimit;
         return RemoteAICLIClient(environment);
     }
 
@@ -96,6 +98,32 @@ TEST_F(RemoteAICLIClientTest, FailuresCarryTheToolsWords) {
     EXPECT_THROW(client().runCLI("/nonexistent/claude", {}, ""), platform::ProcessLaunchError);
     // Without a command /usr/bin/env would print the environment as the answer.
     EXPECT_THROW(client().runCLI(" ", {}, ""), platform::ProcessLaunchError);
+
+    // Tools that misbehave end the run with an error, never with an answer.
+    struct Misbehaviour {
+        std::string script;
+        Kind kind;
+        int status;
+        std::string standardError;
+    };
+    const Misbehaviour cases[] = {
+        {.script = "echo half; kill -SEGV $$",
+         .kind = Kind::cliFailed,
+         .status = SIGSEGV,
+         .standardError = ""},
+        {.script = "printf 'an \\377 answer'", .kind = Kind::emptyResponse, .status = 0, .standardError = ""},
+        {.script = "yes flood",
+         .kind = Kind::cliFailed,
+         .status = SIGKILL,
+         .standardError = "output larger than 65536 bytes"},
+    };
+    for (const auto& c : cases) {
+        tools.write("claude", c.script, FakeTools::Input::ignored);
+        const auto failure = errorOf([&] { client(10s, 65536).runCLI("claude", {}, ""); });
+        EXPECT_EQ(failure.kind(), c.kind) << c.script;
+        EXPECT_EQ(failure.status(), c.status) << c.script;
+        EXPECT_EQ(failure.standardError(), c.standardError) << c.script;
+    }
 }
 
 TEST_F(RemoteAICLIClientTest, KeepsEveryByteOfAToolThatFloodsBothStreams) {
@@ -296,6 +324,12 @@ TEST_F(RemoteAICLIClientTest, AStreamThatEndsWithoutAResultChecksTheExitStatus) 
 
     tools.write("copilot", "exit 0");
     EXPECT_EQ(errorOf([&] { client().runCopilotJSONStream("copilot", {}, ""); }).kind(), Kind::emptyResponse);
+
+    // One endless line: the tool is killed once it passes the output limit.
+    tools.write("copilot", "tr '\\0' x < /dev/zero", FakeTools::Input::ignored);
+    const auto flood = errorOf([&] { client(10s, 65536).runCopilotJSONStream("copilot", {}, ""); });
+    EXPECT_EQ(flood.kind(), Kind::cliFailed);
+    EXPECT_EQ(flood.standardError(), "output larger than 65536 bytes");
 
     // The last line without a line break is not read.
     tools.write("copilot", R"(echo '{"type":"assistant.message","data":{"content":"kept"}}'
