@@ -159,6 +159,9 @@ void CopilotACPSession::readLoop(std::stop_token stop) {
         }
     } catch (const platform::CancellationError&) {
         return; // stop() ends the session itself
+    } catch (const LineTooLongError& e) {
+        VelnoteLogger::processing().error("CopilotACPSession: the tool wrote {}; it is stopped", e.what());
+        process_->forceKill();
     }
     std::lock_guard lock(mutex_);
     markSessionEnded(isRunning_, pending_);

@@ -2,14 +2,25 @@
 
 namespace velnote {
 
+LineTooLongError::LineTooLongError(std::size_t limit)
+    : std::length_error("a line longer than " + std::to_string(limit) + " bytes") {}
+
 std::vector<std::string> LineAssembler::push(std::string_view piece) {
-    remainder_ += piece;
     std::vector<std::string> lines;
-    std::size_t start = 0;
-    for (std::size_t end; (end = remainder_.find('\n', start)) != std::string::npos; start = end + 1)
-        lines.push_back(remainder_.substr(start, end - start));
-    remainder_.erase(0, start);
+    // Only the new piece is searched, so a long line costs its length once.
+    for (std::size_t end; (end = piece.find('\n')) != std::string_view::npos; piece.remove_prefix(end + 1)) {
+        append(piece.substr(0, end));
+        lines.push_back(std::move(remainder_));
+        remainder_.clear();
+    }
+    append(piece);
     return lines;
+}
+
+void LineAssembler::append(std::string_view bytes) {
+    if (bytes.size() > maxLineBytes_ - remainder_.size())
+        throw LineTooLongError(maxLineBytes_);
+    remainder_ += bytes;
 }
 
 } // namespace velnote

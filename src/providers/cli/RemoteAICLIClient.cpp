@@ -398,7 +398,9 @@ RemoteAICLIClient::StreamReply RemoteAICLIClient::runCopilotJSONStream(
     {
         // Past the limit the tool is killed, its output ends and the turn closes with what came.
         Watchdog watchdog(*child, environment_.cliTimeLimit, killDelay);
-        LineAssembler lines; // a piece may end inside a line or a character: it is carried over
+        // A piece may end inside a line or a character: it is carried over. The output limit below
+        // comes first.
+        LineAssembler lines(environment_.cliOutputLimit);
         while (!sawResult) {
             std::optional<std::string> chunk;
             try {

@@ -85,6 +85,11 @@ TEST(LineAssemblerTest, CarriesUnfinishedLinesAndCharacters) {
     EXPECT_TRUE(lines.push("{\"a\":\"\xe4\xbc").empty());
     EXPECT_EQ(lines.push("\x9a\"}\n\nb"), (std::vector<std::string>{"{\"a\":\"会\"}", ""}));
     EXPECT_EQ(lines.remainder(), "b");
+
+    LineAssembler bounded(4);
+    EXPECT_EQ(bounded.push("ab"), std::vector<std::string>{});
+    EXPECT_EQ(bounded.push("cd\nefgh\ni"), (std::vector<std::string>{"abcd", "efgh"}));
+    EXPECT_THROW(bounded.push("jklm"), LineTooLongError);
 }
 
 TEST_F(CLISessionsTest, APersistentClaudeSessionAnswersTurnAfterTurn) {
@@ -125,6 +130,14 @@ TEST_F(CLISessionsTest, ASecondTurnWhileOneWaitsIsBusyAndAnEndedToolIsNotRunning
     EXPECT_EQ(failureOf([&] { session.send("bye"); }), Kind::terminated);
     EXPECT_FALSE(session.running());
     EXPECT_EQ(failureOf([&] { session.send("anyone?"); }), Kind::notRunning);
+}
+
+TEST_F(CLISessionsTest, AToolWritingAnEndlessLineEndsTheSession) {
+    tools.write("claude", "read -r line; tr '\\0' x < /dev/zero", FakeTools::Input::ignored);
+    CLIPersistentSession session(10s);
+    session.start("claude", {}, path());
+    EXPECT_EQ(failureOf([&] { session.send("hello"); }), Kind::terminated);
+    EXPECT_FALSE(session.running());
 }
 
 TEST_F(CLISessionsTest, ACopilotAgentSessionShakesHandsAndNumbersItsRequests) {
