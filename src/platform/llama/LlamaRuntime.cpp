@@ -1,6 +1,7 @@
 #include "platform/llama/LlamaRuntime.h"
 
 #include "platform/logging/Logger.h"
+#include "platform/ml/GgmlSupport.h"
 
 #include <ggml-cpu.h>
 #include <llama.h>
@@ -26,7 +27,8 @@ void startLlamaRuntime() {
     static std::once_flag once;
     std::call_once(once, [] {
         llama_backend_init();
-        llama_log_set(&logErrors, nullptr);
+        // llama_log_set also replaces ggml's callback, which ggml's other user routes.
+        ml::installLoggerSharingGgml([] { llama_log_set(&logErrors, nullptr); });
     });
 }
 

@@ -11,19 +11,40 @@
 
 namespace velnote::platform::ml {
 
+namespace {
+
+void toEngineLog(ggml_log_level, const char* text, void*) {
+    if (text == nullptr)
+        return;
+    std::string line(text);
+    while (!line.empty() && line.back() == '\n')
+        line.pop_back();
+    if (!line.empty())
+        basalith::Logging::debug("ggml:", line);
+}
+
+// Guards ggml's callback, which ggml itself keeps in an unguarded global.
+std::mutex& callbackMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+bool installed = false; // under callbackMutex()
+
+} // namespace
+
 void installGgmlLogger() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        ggml_log_set(
-            [](ggml_log_level, const char* text, void*) {
-                std::string line(text);
-                while (!line.empty() && line.back() == '\n')
-                    line.pop_back();
-                if (!line.empty())
-                    basalith::Logging::debug("ggml:", line);
-            },
-            nullptr);
-    });
+    std::lock_guard lock(callbackMutex());
+    if (!installed) {
+        ggml_log_set(&toEngineLog, nullptr);
+        installed = true;
+    }
+}
+
+void installLoggerSharingGgml(const std::function<void()>& install) {
+    std::lock_guard lock(callbackMutex());
+    install();
+    ggml_log_set(&toEngineLog, nullptr);
+    installed = true;
 }
 
 int defaultThreadCount() {
