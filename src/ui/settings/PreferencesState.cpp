@@ -403,8 +403,11 @@ void PreferencesState::refreshPermissionStates() {
 void PreferencesState::refreshPermissionStatesDeferred(platform::TimerScheduler& timers,
                                                        platform::Executor& main,
                                                        std::chrono::milliseconds delay) {
-    deferredRefreshes_.push_back(timers.once(delay, main, [this, alive = std::weak_ptr(alive_)] {
+    // Each timer lets go of its handle once it has fired; the rest go with this state.
+    const std::uint64_t id = nextDeferredRefresh_++;
+    deferredRefreshes_.emplace(id, timers.once(delay, main, [this, id, alive = std::weak_ptr(alive_)] {
         if (!alive.expired()) {
+            deferredRefreshes_.erase(id);
             refreshPermissionStates();
         }
     }));

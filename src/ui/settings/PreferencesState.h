@@ -11,8 +11,10 @@
 #include "ui/settings/PermissionStates.h"
 #include "ui/settings/ProviderSettingsViewModel.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -115,8 +117,8 @@ class PreferencesState {
     std::string summaryPresetLabel(const std::string& id) const;
 
     void refreshPermissionStates();
-    // Refreshes the flags `delay` later on `main`; each call its own timer, all cancelled when
-    // this state goes.
+    // Refreshes the flags `delay` later on `main`; each call its own timer, let go once it has
+    // fired, and those still waiting are cancelled when this state goes.
     void refreshPermissionStatesDeferred(platform::TimerScheduler& timers, platform::Executor& main,
                                          std::chrono::milliseconds delay = std::chrono::milliseconds(500));
 
@@ -141,7 +143,8 @@ class PreferencesState {
     std::vector<std::string> liveBaseline_;
     std::function<void()> onChange_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
-    std::vector<platform::Timer> deferredRefreshes_; // last: cancelled before the rest goes
+    std::uint64_t nextDeferredRefresh_ = 0;
+    std::map<std::uint64_t, platform::Timer> deferredRefreshes_; // last: cancelled before the rest goes
 };
 
 } // namespace velnote

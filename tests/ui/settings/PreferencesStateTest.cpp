@@ -7,13 +7,29 @@
 #include "support/QueuedExecutor.h"
 #include "support/TempDir.h"
 
+#include <cstddef>
 #include <fstream>
 #include <gtest/gtest.h>
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+// The sanitizers' allocator answers this (GCC ships no header for it).
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
+#else
+#include <malloc.h>
+#endif
 
 namespace velnote {
 namespace {
 
 using S = ProviderSetting;
+
+// Bytes of heap the process holds now.
+std::ptrdiff_t heapInUse() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    return static_cast<std::ptrdiff_t>(__sanitizer_get_current_allocated_bytes());
+#else
+    return static_cast<std::ptrdiff_t>(mallinfo2().uordblks);
+#endif
+}
 
 class FakeProbe final : public PermissionProbe {
   public:
@@ -301,6 +317,33 @@ TEST_F(PreferencesStateTest, PermissionFlagsArriveInTwoStepsAndAgainAfterTheDela
     // An answer for a window state that is gone is dropped.
     state.reset();
     probe->pending.back()(false, false);
+}
+
+// Every "Open Settings" press schedules a refresh; a refresh that has run keeps nothing behind.
+TEST_F(PreferencesStateTest, FiredDeferredRefreshesHoldNoMemory) {
+    platform::ManualClock clock;
+    platform::TimerScheduler timers(clock);
+    testing::QueuedExecutor main;
+    auto state = shown();
+    const auto press = [&] {
+        state->refreshPermissionStatesDeferred(timers, main, std::chrono::milliseconds(10));
+        clock.advance(std::chrono::milliseconds(10));
+        main.runAll();
+        for (auto& answer : probe->pending) {
+            answer(true, true);
+        }
+        probe->pending.clear();
+    };
+    for (int i = 0; i < 100; ++i) {
+        press();
+    }
+    const std::ptrdiff_t before = heapInUse();
+    for (int i = 0; i < 2000; ++i) {
+        press();
+    }
+    EXPECT_EQ(probe->immediateReads, 2101);
+    // A kept timer costs well over 100 bytes, so 2,000 of them would hold more than 200 KB.
+    EXPECT_LT(heapInUse() - before, 32 * 1024);
 }
 
 TEST_F(PreferencesStateTest, TheDefaultFolderLabelAndPresetLabels) {
