@@ -49,9 +49,9 @@ bool check(bool ok, const char* what) {
 }
 
 // ggml keeps one log callback per process and llama.cpp's own setter replaces it, so what each
-// logger gets may depend on which of the two users starts first. Runs in a fresh process (the
-// callbacks are installed once per process) and exits 0 when every line went where it belongs.
-[[noreturn]] void startBothAndLog(bool speechFirst) {
+// logger gets may depend on which of the two users starts first. True when every line went where
+// it belongs; meant for a fresh process, as the callbacks are installed once per process.
+bool startBothAndLog(bool speechFirst) {
     testing::TempDir dir;
     const auto junk = dir / "model.gguf";
     std::ofstream(junk) << "not a model file at all";
@@ -80,13 +80,15 @@ bool check(bool ok, const char* what) {
         ok &= check(summary.contains("llama.cpp: llama_model_load"), "llama.cpp error in the summary log");
         ok &= check(!engine.contains("llama_model_load"), "no llama.cpp line in the engine log");
     }
-    std::exit(ok ? 0 : 1);
+    return ok;
 }
 
 TEST(LlamaRuntimeTest, GgmlAndLlamaLinesReachTheirOwnLoggersWhicheverStartsFirst) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(startBothAndLog(true), ::testing::ExitedWithCode(0), "") << "speech runtime first";
-    EXPECT_EXIT(startBothAndLog(false), ::testing::ExitedWithCode(0), "") << "llama.cpp first";
+    EXPECT_EXIT(std::exit(startBothAndLog(true) ? 0 : 1), ::testing::ExitedWithCode(0), "")
+        << "speech runtime first";
+    EXPECT_EXIT(std::exit(startBothAndLog(false) ? 0 : 1), ::testing::ExitedWithCode(0), "")
+        << "llama.cpp first";
 }
 
 } // namespace
