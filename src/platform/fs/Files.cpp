@@ -193,14 +193,9 @@ std::string readUpTo(const fs::path& path, std::size_t limit) {
     return readUpTo(fd.get(), path, limit);
 }
 
-} // namespace
-
-std::string readFile(const fs::path& path) {
-    return readUpTo(path, std::string::npos);
-}
-
-std::string readRegularFile(const fs::path& path, std::size_t maxBytes) {
-    // Non-blocking, so that opening a FIFO returns at once instead of waiting for a writer.
+// Non-blocking, so that opening a FIFO returns at once instead of waiting for a writer; anything
+// but a regular file is refused before a byte is read.
+FileDescriptor openRegularFile(const fs::path& path) {
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (fd.get() < 0)
         throwErrno("open", path);
@@ -211,6 +206,17 @@ std::string readRegularFile(const fs::path& path, std::size_t maxBytes) {
         throw std::system_error(std::make_error_code(std::errc::invalid_argument),
                                 "read " + path.string() + ": not a regular file");
     }
+    return fd;
+}
+
+} // namespace
+
+std::string readFile(const fs::path& path) {
+    return readUpTo(path, std::string::npos);
+}
+
+std::string readRegularFile(const fs::path& path, std::size_t maxBytes) {
+    const FileDescriptor fd = openRegularFile(path);
     std::string bytes = readUpTo(fd.get(), path, maxBytes);
     if (bytes.size() > maxBytes) {
         throw std::system_error(std::make_error_code(std::errc::file_too_large),
@@ -221,7 +227,8 @@ std::string readRegularFile(const fs::path& path, std::size_t maxBytes) {
 }
 
 LeadingLines readLeadingLines(const fs::path& path, std::size_t limit) {
-    std::string bytes = readUpTo(path, limit);
+    const FileDescriptor fd = openRegularFile(path);
+    std::string bytes = readUpTo(fd.get(), path, limit);
     if (bytes.size() <= limit)
         return {.text = std::move(bytes), .cut = false};
     const std::size_t lastBreak = limit == 0 ? std::string::npos : bytes.rfind('\n', limit - 1);

@@ -70,12 +70,14 @@ std::string readFile(const std::filesystem::path& path);
 std::optional<std::string> readFileIfPresent(const std::filesystem::path& path);
 // Whole file as bytes for the small records a damaged or planted entry must not stall or swamp:
 // anything but a regular file (a FIFO, a device, a folder) throws std::system_error with
-// EINVAL, more than `maxBytes` with EFBIG, a missing file with ENOENT.
+// EINVAL, more than `maxBytes` with EFBIG, a missing file with ENOENT. `maxBytes` may be
+// std::string::npos where every byte counts and only a stall must be kept out.
 std::string readRegularFile(const std::filesystem::path& path, std::size_t maxBytes);
 
 // The whole lines, with their line breaks, at the start of a file that may be too large to hold:
 // all of it when it is at most `limit` bytes, else the lines that end within the first `limit`
-// bytes and `cut` set. Reads no more than a block past the limit. Throws like readFile.
+// bytes and `cut` set. Reads no more than a block past the limit. Regular files only, throwing
+// like readRegularFile (a FIFO in place of the file must not stall its reader).
 struct LeadingLines {
     std::string text;
     bool cut = false;

@@ -145,7 +145,9 @@ std::set<std::string> SessionMediaCleanup::collectMarkdownReferencedImagePaths(c
             continue;
         std::string text;
         try {
-            text = platform::readFile(entry);
+            // Uncapped: a cut would miss links and delete images a note still shows. A FIFO or a
+            // folder named like a note shows none and must not hold the scan.
+            text = platform::readRegularFile(entry, std::string::npos);
         } catch (const std::system_error& e) {
             log.error("failed to read markdown file: {}: {}", entry.filename().string(), e.code().message());
             continue;

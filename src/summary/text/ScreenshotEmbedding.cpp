@@ -121,11 +121,10 @@ std::string placeholderReplacement(const PlaceholderReplacementRequest& request,
 std::optional<std::string> encodeImageBase64(const fs::path& image, std::int64_t maxKB,
                                              std::int64_t maxWidth) {
     try {
-        std::error_code error;
-        const std::uintmax_t size = fs::file_size(image, error);
-        if (error || size > kMaxScreenshotFileBytes)
-            return std::nullopt;
-        const platform::RgbImage decoded = platform::decodeJpeg(platform::readFile(image));
+        // The size and the kind of file checked on the open file itself: one swapped for a FIFO or
+        // grown since it was listed neither stalls nor swamps the summary.
+        const platform::RgbImage decoded =
+            platform::decodeJpeg(platform::readRegularFile(image, kMaxScreenshotFileBytes));
         const double scale = std::min(static_cast<double>(maxWidth) / decoded.width, 1.0);
         const int width = static_cast<int>(std::trunc(scale * decoded.width));
         const int height = static_cast<int>(std::trunc(scale * decoded.height));

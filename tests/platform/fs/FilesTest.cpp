@@ -217,6 +217,21 @@ TEST(FilesTest, LeadingLinesStopAtTheLastWholeLineWithinTheLimit) {
     EXPECT_THROW(readLeadingLines(dir / "missing.jsonl", 10), std::system_error);
 }
 
+TEST(FilesTest, LeadingLinesRefuseWhatIsNoRegularFileWithoutWaiting) {
+    TempDir dir;
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0); // no writer: a blocking open would hang
+    fs::create_directory(dir / "folder");
+    fs::create_symlink(dir / "fifo", dir / "link");
+    for (const char* name : {"fifo", "folder", "link"}) {
+        try {
+            readLeadingLines(dir / name, 10);
+            ADD_FAILURE() << name << " was read";
+        } catch (const std::system_error& e) {
+            EXPECT_EQ(e.code(), std::errc::invalid_argument) << name;
+        }
+    }
+}
+
 TEST(FilesTest, ListingWithAndWithoutHiddenEntries) {
     TempDir dir;
     writeFileAtomically(dir / "a.wav", "");

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <thread>
 
 namespace velnote {
@@ -101,6 +102,22 @@ TEST_F(SessionMediaCleanupTest, MissingMediaIsLoggedAndTheRestStillGoes) {
     EXPECT_TRUE(log.contains("failed to remove audio directory: 2025-01-31T09-15-00Z"));
     EXPECT_FALSE(fs::exists(dir / "ocr_context.txt"));
     EXPECT_TRUE(fs::exists(dir / "session.json"));
+}
+
+// A FIFO named like a note would hold the scan for good waiting for a writer; it shows no image,
+// so the scan logs it and goes on with the real Markdown files.
+TEST_F(SessionMediaCleanupTest, AFifoNamedLikeMarkdownIsSkippedWithoutStalling) {
+    platform::LogCapture log;
+    writeText(dir / "summary.md", "![slide](screencaptures/a.jpg)\n");
+    writeText(dir / "screencaptures/a.jpg", "x");
+    writeText(dir / "screencaptures/b.jpg", "x");
+    ASSERT_EQ(::mkfifo((dir / "notes.md").c_str(), 0600), 0);
+
+    SessionMediaCleanup::deleteSessionMediaFiles(dir);
+
+    EXPECT_TRUE(log.contains("failed to read markdown file: notes.md"));
+    EXPECT_TRUE(fs::exists(dir / "screencaptures/a.jpg"));
+    EXPECT_FALSE(fs::exists(dir / "screencaptures/b.jpg"));
 }
 
 } // namespace

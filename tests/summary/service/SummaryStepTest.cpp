@@ -14,6 +14,7 @@
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace velnote {
 namespace {
@@ -272,6 +273,27 @@ TEST_F(SummaryStepTest, MissingSideFilesReadAsEmptyAndAnUnreadableTranscriptFail
     EXPECT_THROW(run(), std::system_error);
     fs::remove(session / "transcript.txt");
     EXPECT_THROW(run(), std::system_error);
+}
+
+// A FIFO with no writer stalls a blocking open for good: each file reads as unreadable instead.
+TEST_F(SummaryStepTest, AFifoInPlaceOfASessionFileIsAReadErrorNotAStall) {
+    for (const char* side : {"ocr_context.jsonl", "transcript.live.txt"})
+        ASSERT_EQ(::mkfifo((session / side).c_str(), 0600), 0);
+    run();
+    EXPECT_EQ(localRuns.at(0).ocrContext, "");
+    EXPECT_EQ(localRuns.at(0).liveTranscript, "");
+    const std::string summary = read(session / "summary.md");
+
+    fs::remove(session / "transcript.txt");
+    ASSERT_EQ(::mkfifo((session / "transcript.txt").c_str(), 0600), 0);
+    try {
+        run();
+        ADD_FAILURE() << "a FIFO transcript was summarized";
+    } catch (const std::system_error& error) {
+        EXPECT_EQ(error.code(), std::errc::invalid_argument);
+    }
+    EXPECT_EQ(read(session / "summary.md"), summary);
+    EXPECT_EQ(localRuns.size(), 1u);
 }
 
 } // namespace
