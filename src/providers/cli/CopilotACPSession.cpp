@@ -7,6 +7,7 @@
 #include "providers/cli/CLISessionError.h"
 #include "providers/cli/LineAssembler.h"
 #include "providers/cli/SessionShutdown.h"
+#include "providers/cli/ToolProcess.h"
 #include "providers/core/RemoteAISummarizationError.h"
 #include "session/VelnoteLogger.h"
 
@@ -54,12 +55,9 @@ CopilotACPSession::~CopilotACPSession() {
 void CopilotACPSession::start(const std::string& command, const std::vector<std::string>& extraArgs,
                               const std::string& effectivePATH, const std::string& cwd) {
     stop();
-    platform::ProcessSpec spec;
-    spec.executable = "/usr/bin/env";
-    spec.arguments = {command, "--acp"};
-    spec.arguments.insert(spec.arguments.end(), extraArgs.begin(), extraArgs.end());
-    spec.environment = platform::environmentWith("PATH", effectivePATH);
-    auto process = platform::ChildProcess::launch(spec);
+    std::vector<std::string> arguments{"--acp"};
+    arguments.insert(arguments.end(), extraArgs.begin(), extraArgs.end());
+    auto process = platform::ChildProcess::launch(toolProcessSpec(command, arguments, effectivePATH));
     {
         std::lock_guard lock(mutex_);
         process_ = std::move(process);

@@ -9,6 +9,7 @@
 #include "platform/text/Split.h"
 #include "platform/text/Whitespace.h"
 #include "providers/cli/LineAssembler.h"
+#include "providers/cli/ToolProcess.h"
 #include "providers/core/RemoteAISummarizationError.h"
 #include "session/VelnoteLogger.h"
 
@@ -71,21 +72,12 @@ std::string builtInCommand(SummaryProvider provider) {
 // The tool as a child: an absolute command runs directly, any other through /usr/bin/env on
 // `path` (the Copilot stream always goes through /usr/bin/env).
 std::unique_ptr<platform::ChildProcess> launchTool(const std::string& command, const Args& args,
-                                                   const std::string& path, bool directWhenAbsolute,
+                                                   const std::string& path, ToolLookup lookup,
                                                    const ProviderEnvironment& environment) {
     // /usr/bin/env without a command would print the whole environment as the "answer".
     if (platform::isBlank(command))
         throw platform::ProcessLaunchError(ENOENT, "an empty command");
-    platform::ProcessSpec spec;
-    if (directWhenAbsolute && command.starts_with('/')) {
-        spec.executable = command;
-        spec.arguments = args;
-    } else {
-        spec.executable = "/usr/bin/env";
-        spec.arguments.push_back(command);
-        spec.arguments.insert(spec.arguments.end(), args.begin(), args.end());
-    }
-    spec.environment = platform::environmentWith("PATH", path);
+    platform::ProcessSpec spec = toolProcessSpec(command, args, path, lookup);
     spec.outputGrace = environment.cliOutputGrace;
     spec.maxBufferedBytes = environment.cliOutputLimit;
     return platform::ChildProcess::launch(spec);
@@ -183,7 +175,8 @@ std::string RemoteAICLIClient::buildEffectivePATH() const {
 std::string RemoteAICLIClient::runCLI(const std::string& command, const Args& args, const std::string& input,
                                       std::stop_token stop) const {
     const auto& log = VelnoteLogger::summarize();
-    auto child = launchTool(command, args, buildEffectivePATH(), true, environment_);
+    auto child =
+        launchTool(command, args, buildEffectivePATH(), ToolLookup::directWhenAbsolute, environment_);
     // The limit runs from the launch, and the input has a thread of its own: a tool that never
     // reads it cannot hold the run past the limit.
     const auto deadline = Clock::now() + environment_.cliTimeLimit;
@@ -387,7 +380,7 @@ bool RemoteAICLIClient::processCopilotJSONStreamLine(const std::string& line,
 RemoteAICLIClient::StreamReply RemoteAICLIClient::runCopilotJSONStream(
     const std::string& command, const Args& args, const std::string& input,
     const std::function<void(const std::string&)>& onDelta, std::stop_token stop) const {
-    auto child = launchTool(command, args, buildEffectivePATH(), false, environment_);
+    auto child = launchTool(command, args, buildEffectivePATH(), ToolLookup::onPath, environment_);
     child->writeInput(input);
     const auto killDelay = environment_.cliKillDelay;
     std::vector<std::string> textParts;

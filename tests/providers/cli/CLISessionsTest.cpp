@@ -110,6 +110,17 @@ TEST_F(CLISessionsTest, APersistentClaudeSessionAnswersTurnAfterTurn) {
     EXPECT_EQ(failureOf([&] { session.send(std::string("\xff bad")); }), Kind::encodingFailed);
 }
 
+TEST_F(CLISessionsTest, ANulByteInAnArgumentOfAKeptToolIsDropped) {
+    using namespace std::string_literals;
+    CLIPersistentSession claude(5s);
+    claude.start("claude", {"--model", "son\0net"s}, path());
+    EXPECT_EQ(claude.send("hello"), "answer 1");
+    EXPECT_EQ(tools.args("claude").back(), "sonnet");
+    CopilotACPSession copilot(5s);
+    copilot.start("copilot", {"--model", "g\0pt"s}, path(), dir.path().string());
+    EXPECT_EQ(tools.args("copilot"), (std::vector<std::string>{"--acp", "--model", "gpt"}));
+}
+
 TEST_F(CLISessionsTest, AfterATimeOutTheNextTurnGetsItsOwnAnswer) {
     // The slow answer takes a second; the session waits 0.8 s for each.
     CLIPersistentSession session(800ms);

@@ -193,6 +193,30 @@ TEST_F(RemoteAICLIClientTest, ACopilotSummaryMigratesTheLegacyArgumentsOnlyWhenA
     EXPECT_EQ(env.setting("copilotCLIArgs"), "-p {prompt} -s --allow-all-tools");
 }
 
+// A "\u0000" in screen text, a note or a setting becomes a NUL byte, and an argument or an
+// environment entry ends at its first one: the text after it must still reach the tool.
+TEST_F(RemoteAICLIClientTest, NulBytesInThePromptTheModelAndThePathAreDroppedAndTheRestArrives) {
+    using namespace std::string_literals;
+    const std::string bin = tools.bin().string();
+    env.setSetting("additionalPATH", bin.substr(0, 1) + "\0"s + bin.substr(1));
+    tools.write("agy", "echo summary", FakeTools::Input::ignored);
+    const auto config =
+        CLISummarizationConfig::forProvider(SummaryProvider::antigravityCLI, std::nullopt, std::nullopt,
+                                            "gem\0ini"s, "Summarise.", "before\0after\0"s);
+    EXPECT_EQ(client().cliSummarization(config), "summary");
+    EXPECT_EQ(tools.args("agy"), (Args{"-p", "Summarise.\n\nbeforeafter", "--dangerously-skip-permissions",
+                                       "--model", "gemini"}));
+    EXPECT_TRUE(tools.path("agy").starts_with(bin + ":"));
+
+    // A command with a NUL names no tool: it is refused, not cut short to another name.
+    try {
+        client().runCLI("cl\0aude"s, {}, "");
+        ADD_FAILURE() << "launched";
+    } catch (const platform::ProcessLaunchError& e) {
+        EXPECT_EQ(e.code().value(), EINVAL);
+    }
+}
+
 TEST_F(RemoteAICLIClientTest, TheStoreFlavourStartsNoTool) {
     tools.write("agy", "echo no", FakeTools::Input::ignored);
     const auto restore = BuildFlavor::testOverride();

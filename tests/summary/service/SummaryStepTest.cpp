@@ -127,6 +127,20 @@ TEST_F(SummaryStepTest, ARemoteRunGetsTheNoteUntrimmedAndThePromptWithoutTheBloc
     EXPECT_TRUE(localRuns.empty());
 }
 
+// The request body is JSON, which spells a NUL byte "\u0000": nothing after one is lost.
+TEST_F(SummaryStepTest, NulBytesInTheNoteAndTheTranscriptReachAChatServerWhole) {
+    using namespace std::string_literals;
+    platform::writeFileAtomically(session / "transcript.txt", "[SPEAKER_00 00:00:05] We\0 agreed.\n"s);
+    config.summary.provider = "openai";
+    config.summary.userNote = "keep\0the numbers"s;
+    run();
+    ASSERT_EQ(server.requestCount(), 1u);
+    EXPECT_NE(server.requests()[0].body.find(R"(keep\u0000the numbers)"), std::string::npos);
+    const std::string user = testing::chatCallOf(server.requests()[0]).user;
+    EXPECT_NE(user.find("keep\0the numbers"s), std::string::npos);
+    EXPECT_NE(user.find("We\0 agreed."s), std::string::npos);
+}
+
 TEST_F(SummaryStepTest, TheSummaryFileTheRunConfigurationAndTheHeadlineAreWritten) {
     config.summary.promptKey = "minutes";
     const fs::path written = run();
