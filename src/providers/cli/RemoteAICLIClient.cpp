@@ -424,6 +424,8 @@ RemoteAICLIClient::StreamReply RemoteAICLIClient::runCopilotJSONStream(
             }
         }
     }
+    if (child->outputOverflowed())
+        throw outputTooLarge(command, -1, environment_.cliOutputLimit);
     if (sawResult) {
         child->forceKill(killDelay);
     } else {

@@ -151,12 +151,16 @@ TEST(ChildProcessTest, HoldsNoMoreOutputThanItsLimit) {
     EXPECT_TRUE(flood->waitForOutputEnd(Stream::standardOutput, ChildProcess::Clock::now() + 5s));
     EXPECT_LE(flood->takeOutput(Stream::standardOutput).size(), limit);
 
-    // Taken as it arrives, any amount passes.
-    auto taken = shell("head -c 1048576 /dev/zero", 2s, limit);
+    // Taken as it arrives, more than the limit passes.
+    auto taken = shell("head -c 204800 /dev/zero; read -r go; head -c 204800 /dev/zero", 2s, limit);
     std::size_t bytes = 0;
-    while (auto chunk = taken->nextChunk(Stream::standardOutput))
+    while (auto chunk = taken->nextChunk(Stream::standardOutput)) {
+        const bool firstHalfTaken = bytes < 204800 && bytes + chunk->size() >= 204800;
         bytes += chunk->size();
-    EXPECT_EQ(bytes, 1048576u);
+        if (firstHalfTaken) // the child writes the second half only now
+            taken->sendInput("go\n", ChildProcess::Clock::now() + 5s);
+    }
+    EXPECT_EQ(bytes, 409600u);
     EXPECT_FALSE(taken->outputOverflowed());
 
     // Standard error keeps its newest bytes and the child runs on.
