@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -33,6 +34,8 @@ struct CannedReply {
     std::vector<std::pair<std::string, std::string>> headers; // e.g. {"Location", "/elsewhere"}
     // The reply waits until the server is released or destroyed (a server that stalls).
     bool stall = false;
+    // The body, chunked, repeats without end until the client hangs up or the server goes.
+    bool endless = false;
 
     static CannedReply with(int status, std::string body) {
         CannedReply reply;
@@ -44,6 +47,11 @@ struct CannedReply {
     static CannedReply stalled() {
         CannedReply reply;
         reply.stall = true;
+        return reply;
+    }
+    static CannedReply repeating(int status, std::string body) {
+        CannedReply reply = with(status, std::move(body));
+        reply.endless = true;
         return reply;
     }
 };
@@ -95,6 +103,7 @@ class LoopbackServer {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     ~LoopbackServer() {
+        stopping_ = true;
         release();
         server_.stop();
         thread_.join();
@@ -168,7 +177,14 @@ class LoopbackServer {
         res.status = reply.status;
         for (const auto& [name, value] : reply.headers)
             res.set_header(name, value);
-        res.set_content(reply.body, reply.contentType.c_str());
+        if (reply.endless) {
+            res.set_chunked_content_provider(reply.contentType,
+                                             [this, body = reply.body](std::size_t, httplib::DataSink& sink) {
+                                                 return !stopping_ && sink.write(body.data(), body.size());
+                                             });
+        } else {
+            res.set_content(reply.body, reply.contentType.c_str());
+        }
         std::lock_guard lock(mutex_);
         --inFlight_;
     }
@@ -183,6 +199,7 @@ class LoopbackServer {
     Handler handler_;
     std::vector<RecordedRequest> requests_;
     bool released_ = false;
+    std::atomic<bool> stopping_{false}; // endless replies end
     int inFlight_ = 0;
     int peak_ = 0;
 };

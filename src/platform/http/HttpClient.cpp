@@ -103,8 +103,10 @@ HttpError::Code codeFor(CURLcode result) {
 
 // What one transfer's callbacks fill in; lives on the sending thread's stack.
 struct Transfer {
+    CURL* handle = nullptr;
     std::string body;
-    const HttpBodySink* sink = nullptr; // when set, the body goes here instead
+    const HttpBodySink* sink = nullptr; // when set, a 2xx body goes here instead
+    bool errorBodyCut = false;          // a reply other than 2xx was ended at the size limit
     std::exception_ptr sinkError;
     std::size_t maxBytes = 0;
     bool tooLarge = false;
@@ -117,7 +119,10 @@ std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) 
     auto* transfer = static_cast<Transfer*>(user);
     const std::size_t bytes = size * count;
     transfer->lastActivity = Clock::now();
-    if (transfer->sink != nullptr) {
+    long status = 0;
+    curl_easy_getinfo(transfer->handle, CURLINFO_RESPONSE_CODE, &status);
+    const bool toSink = transfer->sink != nullptr && status >= 200 && status <= 299;
+    if (toSink) {
         try {
             (*transfer->sink)(std::string_view(data, bytes));
         } catch (...) {
@@ -127,7 +132,13 @@ std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) 
         return bytes;
     }
     if (bytes > transfer->maxBytes - transfer->body.size()) {
-        transfer->tooLarge = true;
+        // An error page that runs on is not worth more than its beginning.
+        if (transfer->sink != nullptr) {
+            transfer->body.append(data, transfer->maxBytes - transfer->body.size());
+            transfer->errorBodyCut = true;
+        } else {
+            transfer->tooLarge = true;
+        }
         return 0; // ends the transfer with CURLE_WRITE_ERROR
     }
     transfer->body.append(data, bytes);
@@ -232,6 +243,7 @@ HttpResponse HttpClient::send(const HttpRequest& request, const HttpBodySink& si
         throw HttpError(HttpError::Code::unknown, "libcurl could not start a transfer");
 
     Transfer transfer;
+    transfer.handle = easy.get();
     transfer.maxBytes = options_.maxResponseBytes;
     if (sink)
         transfer.sink = &sink;
@@ -299,7 +311,7 @@ HttpResponse HttpClient::send(const HttpRequest& request, const HttpBodySink& si
     if (transfer.tooLarge)
         throw HttpError(HttpError::Code::dataLengthExceedsMaximum,
                         "more than " + std::to_string(options_.maxResponseBytes) + " bytes");
-    if (result != CURLE_OK)
+    if (result != CURLE_OK && !transfer.errorBodyCut)
         throw HttpError(codeFor(result), errorText[0] != '\0' ? errorText : curl_easy_strerror(result));
     HttpResponse response;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &response.status);

@@ -73,8 +73,9 @@ class HttpClient {
     // transport failure, time-out, oversized body) and CancellationError when `stop` was
     // requested before the reply was complete.
     HttpResponse send(const HttpRequest& request, std::stop_token stop = {}) const;
-    // The same, with the body handed to `sink` as it arrives instead of kept (the response's body
-    // stays empty, and no size limit applies): for files too large to hold in memory.
+    // The same, with the body of a 2xx reply handed to `sink` as it arrives instead of kept (the
+    // response's body stays empty, and no size limit applies): for files too large to hold in
+    // memory. Any other reply keeps its body, cut at the size limit, and ends there.
     HttpResponse send(const HttpRequest& request, const HttpBodySink& sink, std::stop_token stop = {}) const;
 
     const Options& options() const { return options_; }

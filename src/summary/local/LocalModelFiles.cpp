@@ -176,11 +176,19 @@ fs::path downloadModelIfNeeded(const std::string& model, const fs::path& directo
     request.followRedirects = true;
     platform::AtomicFileWriter file(destination);
     std::string head; // the first bytes, for the GGUF magic
+    // A hub that answers 200 with a web page (a sign-in or error page) must not become the model,
+    // nor be written on for as long as it runs.
+    const auto notAModel = [&] {
+        return NativeSummarizationError::modelDownloadFailed(model, "not a GGUF file");
+    };
     const platform::HttpResponse response = clientOf(store).send(
         request,
         [&](std::string_view piece) {
-            if (head.size() < kGgufMagic.size())
+            if (head.size() < kGgufMagic.size()) {
                 head.append(piece.substr(0, kGgufMagic.size() - head.size()));
+                if (!kGgufMagic.starts_with(head))
+                    throw notAModel();
+            }
             file.write(piece);
         },
         stop);
@@ -189,9 +197,8 @@ fs::path downloadModelIfNeeded(const std::string& model, const fs::path& directo
     if (response.status < 200 || response.status > 299)
         throw NativeSummarizationError::modelDownloadFailed(model,
                                                             "status=" + std::to_string(response.status));
-    // A hub that answers 200 with a web page (a sign-in or error page) must not become the model.
     if (head != kGgufMagic)
-        throw NativeSummarizationError::modelDownloadFailed(model, "not a GGUF file");
+        throw notAModel();
     file.commit();
     VelnoteLogger::summarize().info("model downloaded path={}", destination.string());
     return destination;

@@ -185,6 +185,17 @@ TEST(HttpClientTest, ABodySinkTakesTheWholeBodyBeyondTheSizeLimit) {
     EXPECT_TRUE(response.body.empty());
     EXPECT_EQ(received, body);
 
+    // Only a 2xx body goes to the sink; another keeps its beginning and ends there, however long.
+    server.reply(CannedReply::repeating(503, "busy "));
+    received.clear();
+    const HttpResponse refusal =
+        client.send(get(server.url()), [&](std::string_view piece) { received.append(piece); });
+    EXPECT_EQ(refusal.status, 503);
+    EXPECT_EQ(refusal.body.size(), 1000u);
+    EXPECT_TRUE(refusal.body.starts_with("busy busy "));
+    EXPECT_EQ(received, "");
+
+    server.reply(CannedReply::ok(body));
     struct DiskFull : std::runtime_error {
         DiskFull() : std::runtime_error("disk full") {}
     };

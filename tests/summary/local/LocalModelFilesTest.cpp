@@ -26,7 +26,7 @@ class LocalModelFilesTest : public ::testing::Test {
                 .cache = dir / "cache" / "Models",
                 .legacy = {dir / "Documents/Velnote/models", dir / ".cache/Velnote/models"},
                 .hubBaseURL = server.url(),
-                .http = nullptr};
+                .http = &http};
     }
 
     static std::filesystem::path put(const std::filesystem::path& path, const std::string& bytes = kGguf) {
@@ -52,8 +52,15 @@ class LocalModelFilesTest : public ::testing::Test {
         return NativeSummarizationError::emptySummary();
     }
 
+    static platform::HttpClient::Options smallReplies() {
+        platform::HttpClient::Options options;
+        options.maxResponseBytes = 64 * 1024; // an error page is kept up to this
+        return options;
+    }
+
     TempDir dir;
     LoopbackServer server;
+    platform::HttpClient http{smallReplies()};
 };
 
 TEST_F(LocalModelFilesTest, ACustomPathNamingAFileWins) {
@@ -116,8 +123,11 @@ TEST_F(LocalModelFilesTest, AFailedDownloadLeavesNothingBehind) {
         CannedReply reply;
         std::string reason;
     };
+    // Pages that never end are not written on for ever.
     for (const Case& c : {Case{CannedReply::with(404, "Not Found"), "status=404"},
+                          Case{CannedReply::repeating(500, "<p>error</p>"), "status=500"},
                           Case{CannedReply::ok("<!doctype html><title>Sign in</title>"), "not a GGUF file"},
+                          Case{CannedReply::repeating(200, "<!doctype html>"), "not a GGUF file"},
                           Case{CannedReply::ok("GG"), "not a GGUF file"}}) {
         server.reply(c.reply);
         const NativeSummarizationError error = resolveError(kModel);
