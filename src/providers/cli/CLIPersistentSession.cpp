@@ -141,7 +141,7 @@ void CLIPersistentSession::handleLine(const std::string& line) {
             const auto blockType = block.find("type");
             const auto text = block.find("text");
             if (blockType != block.end() && *blockType == "text" && text != block.end() && text->is_string())
-                lastAssistantText_ += text->get<std::string>();
+                appendBounded(lastAssistantText_, text->get<std::string>());
         }
         return;
     }

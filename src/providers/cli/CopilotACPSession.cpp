@@ -192,7 +192,7 @@ void CopilotACPSession::handleLine(const std::string& line, std::vector<std::str
         const Json* content = update ? objectMember(*update, "content") : nullptr;
         if (content && textMember(*update, "sessionUpdate") == "agent_message_chunk" &&
             textMember(*content, "type") == "text")
-            messageAccumulator_ += textMember(*content, "text");
+            appendBounded(messageAccumulator_, textMember(*content, "text"));
         return;
     }
     const auto id = message.find("id");

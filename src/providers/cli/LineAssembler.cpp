@@ -1,9 +1,17 @@
 #include "providers/cli/LineAssembler.h"
 
+#include <algorithm>
+
 namespace velnote {
 
-LineTooLongError::LineTooLongError(std::size_t limit)
-    : std::length_error("a line longer than " + std::to_string(limit) + " bytes") {}
+LineTooLongError::LineTooLongError(std::size_t limit, std::string_view what)
+    : std::length_error(std::string(what) + " longer than " + std::to_string(limit) + " bytes") {}
+
+void appendBounded(std::string& answer, std::string_view text) {
+    if (text.size() > LineAssembler::kMaxLineBytes - std::min(answer.size(), LineAssembler::kMaxLineBytes))
+        throw LineTooLongError(LineAssembler::kMaxLineBytes, "an answer");
+    answer += text;
+}
 
 std::vector<std::string> LineAssembler::push(std::string_view piece) {
     std::vector<std::string> lines;

@@ -8,11 +8,15 @@
 
 namespace velnote {
 
-// A line grew past the assembler's limit: the tool writing it is broken or hostile.
+// A line (or an answer made of lines) grew past its limit: the tool writing it is broken or hostile.
 class LineTooLongError : public std::length_error {
   public:
-    explicit LineTooLongError(std::size_t limit);
+    explicit LineTooLongError(std::size_t limit, std::string_view what = "a line");
 };
+
+// Appends `text` to `answer`, or throws LineTooLongError when the answer would pass
+// LineAssembler::kMaxLineBytes.
+void appendBounded(std::string& answer, std::string_view text);
 
 // Cuts a tool's output, as it arrives in pieces, into lines ended by "\n". Works on bytes, so a
 // piece that ends inside a character or a line is carried into the next one: nothing is lost.

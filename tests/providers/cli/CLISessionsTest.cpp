@@ -143,12 +143,19 @@ TEST_F(CLISessionsTest, ASecondTurnWhileOneWaitsIsBusyAndAnEndedToolIsNotRunning
     EXPECT_EQ(failureOf([&] { session.send("anyone?"); }), Kind::notRunning);
 }
 
-TEST_F(CLISessionsTest, AToolWritingAnEndlessLineEndsTheSession) {
-    tools.write("claude", "read -r line; tr '\\0' x < /dev/zero", FakeTools::Input::ignored);
-    CLIPersistentSession session(10s);
-    session.start("claude", {}, path());
-    EXPECT_EQ(failureOf([&] { session.send("hello"); }), Kind::terminated);
-    EXPECT_FALSE(session.running());
+TEST_F(CLISessionsTest, AToolWritingWithoutEndEndsTheSession) {
+    const std::string floods[] = {
+        "read -r line; tr '\\0' x < /dev/zero", // one endless line
+                                                // endless lines of assistant text and never a result
+        R"(read -r line; t=$(head -c 65536 /dev/zero | tr '\0' x)
+while :; do echo '{"type":"assistant","message":{"content":[{"type":"text","text":"'$t'"}]}}'; done)"};
+    for (const auto& flood : floods) {
+        tools.write("claude", flood, FakeTools::Input::ignored);
+        CLIPersistentSession session(10s);
+        session.start("claude", {}, path());
+        EXPECT_EQ(failureOf([&] { session.send("hello"); }), Kind::terminated) << flood;
+        EXPECT_FALSE(session.running());
+    }
 }
 
 TEST_F(CLISessionsTest, ACopilotAgentSessionShakesHandsAndNumbersItsRequests) {
