@@ -3,6 +3,7 @@
 #include "capture/mixer/AudioChunkNames.h"
 #include "capture/mixer/AudioFileError.h"
 #include "capture/mixer/MixError.h"
+#include "platform/fs/Files.h"
 #include "platform/text/Uuid.h"
 #include "session/VelnoteLogger.h"
 
@@ -25,9 +26,12 @@ struct SndFileCloser {
 };
 using SndFilePtr = std::unique_ptr<SNDFILE, SndFileCloser>;
 
+// Opened here, not by the library, so that a FIFO in a chunk's place is refused at once instead of
+// waiting for a writer. The library owns the descriptor from then on, also when it fails.
 SndFilePtr openForReading(const fs::path& path, SF_INFO& info) {
     info = SF_INFO{};
-    return SndFilePtr(sf_open(path.c_str(), SFM_READ, &info));
+    platform::FileDescriptor fd = platform::openRegularFile(path);
+    return SndFilePtr(sf_open_fd(fd.release(), SFM_READ, &info, SF_TRUE));
 }
 
 // Frames handled at a time: every buffer of a mix is a block this long, made once per run and
@@ -51,7 +55,11 @@ class ChunkReader {
     ChunkReader(const fs::path* path, MixBuffers& buffers) : path_(path), buffers_(buffers) {
         if (path == nullptr)
             return;
-        file_ = openForReading(*path, info_);
+        try {
+            file_ = openForReading(*path, info_);
+        } catch (const std::system_error& error) {
+            throw AudioFileError(*path, error.what());
+        }
         if (!file_)
             throw AudioFileError(*path, sf_strerror(nullptr));
         if (info_.frames > 0 && info_.channels > 0)
@@ -172,8 +180,12 @@ std::pair<float, float> scales(float micGain, float sysGain) {
 // Whether an existing mixed chunk can be reused: it opens as audio and has frames.
 bool isUsableMixedChunk(const fs::path& path) {
     SF_INFO info;
-    SndFilePtr file = openForReading(path, info);
-    return file && info.frames > 0;
+    try {
+        SndFilePtr file = openForReading(path, info);
+        return file && info.frames > 0;
+    } catch (const std::system_error&) {
+        return false;
+    }
 }
 
 void removeUnusable(const fs::path& path) {

@@ -418,8 +418,7 @@ std::vector<std::string> DefaultScreenCaptureMonitor::configuredOCRRecognitionLa
     if (!fs::exists(metadata, ignored))
         return {};
     try {
-        return SessionMetadataStore::decode(platform::readFile(metadata))
-            .config.capture.ocrRecognitionLanguages;
+        return SessionMetadataStore::read(settings_.sessionDir).config.capture.ocrRecognitionLanguages;
     } catch (const std::exception& e) {
         VelnoteLogger::app().error("OCR languages: failed to read session.json: {}", e.what());
         return {};

@@ -22,6 +22,8 @@ class FileDescriptor {
     FileDescriptor& operator=(const FileDescriptor&) = delete;
 
     int get() const { return fd_; }
+    // Hands the descriptor to a new owner, which closes it.
+    int release() { return std::exchange(fd_, -1); }
     // Closes now so that a failed close is reported, not ignored.
     int close() { return ::close(std::exchange(fd_, -1)); }
 

@@ -166,6 +166,22 @@ void appendLines(const fs::path& path, std::string_view lines) {
         throwErrno("close", path);
 }
 
+// Non-blocking, so that opening a FIFO returns at once instead of waiting for a writer; anything
+// but a regular file is refused before a byte is read.
+FileDescriptor openRegularFile(const fs::path& path) {
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (fd.get() < 0)
+        throwErrno("open", path);
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0)
+        throwErrno("stat", path);
+    if (!S_ISREG(st.st_mode)) {
+        throw std::system_error(std::make_error_code(std::errc::invalid_argument),
+                                "read " + path.string() + ": not a regular file");
+    }
+    return fd;
+}
+
 namespace {
 
 // The bytes `fd` yields up to its end, or until more than `limit` are in.
@@ -187,26 +203,8 @@ std::string readUpTo(int fd, const fs::path& path, std::size_t limit) {
 }
 
 std::string readUpTo(const fs::path& path, std::size_t limit) {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0)
-        throwErrno("open", path);
+    const FileDescriptor fd = openRegularFile(path);
     return readUpTo(fd.get(), path, limit);
-}
-
-// Non-blocking, so that opening a FIFO returns at once instead of waiting for a writer; anything
-// but a regular file is refused before a byte is read.
-FileDescriptor openRegularFile(const fs::path& path) {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (fd.get() < 0)
-        throwErrno("open", path);
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0)
-        throwErrno("stat", path);
-    if (!S_ISREG(st.st_mode)) {
-        throw std::system_error(std::make_error_code(std::errc::invalid_argument),
-                                "read " + path.string() + ": not a regular file");
-    }
-    return fd;
 }
 
 } // namespace
@@ -216,8 +214,7 @@ std::string readFile(const fs::path& path) {
 }
 
 std::string readRegularFile(const fs::path& path, std::size_t maxBytes) {
-    const FileDescriptor fd = openRegularFile(path);
-    std::string bytes = readUpTo(fd.get(), path, maxBytes);
+    std::string bytes = readUpTo(path, maxBytes);
     if (bytes.size() > maxBytes) {
         throw std::system_error(std::make_error_code(std::errc::file_too_large),
                                 "read " + path.string() + ": more than " + std::to_string(maxBytes) +

@@ -64,9 +64,14 @@ void appendToFile(const std::filesystem::path& path, std::string_view bytes);
 // never run into the broken one and stay readable. Throws std::system_error.
 void appendLines(const std::filesystem::path& path, std::string_view lines);
 
-// Whole file as bytes. Throws std::system_error (ENOENT when missing).
+// `path` open for reading. Anything but a regular file (a FIFO, a device, a folder) throws
+// std::system_error with EINVAL without waiting for a writer; a missing file ENOENT.
+FileDescriptor openRegularFile(const std::filesystem::path& path);
+
+// Whole file as bytes. Throws std::system_error (ENOENT when missing, EINVAL when not a regular
+// file, as openRegularFile).
 std::string readFile(const std::filesystem::path& path);
-// std::nullopt when the file is missing or unreadable.
+// std::nullopt when the file is missing, unreadable or not a regular file.
 std::optional<std::string> readFileIfPresent(const std::filesystem::path& path);
 // Whole file as bytes for the small records a damaged or planted entry must not stall or swamp:
 // anything but a regular file (a FIFO, a device, a folder) throws std::system_error with

@@ -168,7 +168,7 @@ SettingsDictionary SettingsFile::load() {
     corruptFileInPlace_ = false;
     std::string text;
     try {
-        text = readFile(path_);
+        text = readRegularFile(path_, kMaxFileBytes);
     } catch (const std::system_error& e) {
         if (e.code() == std::errc::no_such_file_or_directory)
             return {};

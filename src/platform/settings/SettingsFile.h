@@ -2,6 +2,7 @@
 
 #include "platform/settings/SettingsValue.h"
 
+#include <cstddef>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -25,12 +26,17 @@ namespace velnote::platform {
 // Not thread-safe: the store calls it under its write lock.
 class SettingsFile {
   public:
+    // Far more than any settings the application writes; a larger file reads as unreadable (and is
+    // set aside) rather than filling the memory at launch.
+    static constexpr std::size_t kMaxFileBytes = 64 * 1024 * 1024;
+
     explicit SettingsFile(std::filesystem::path path);
 
     const std::filesystem::path& path() const { return path_; }
 
     // The stored values. A missing file gives none. A file that cannot be read
-    // or decoded also gives none, is logged, and is renamed aside to
+    // or decoded (or is no regular file, or is larger than kMaxFileBytes) also gives none, is logged, and is
+    // renamed aside to
     // "<name>.corrupt-<UTC time>" by the next save, so it is never overwritten.
     SettingsDictionary load();
 

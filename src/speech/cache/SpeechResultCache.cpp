@@ -93,13 +93,18 @@ std::optional<platform::Json>
 SpeechResultCache::loadCachedJson(const fs::path& chunk, std::string_view model,
                                   const std::optional<std::string>& language) const {
     const std::string name = entryFileName(chunk, model, language);
-    const auto bytes = platform::readFileIfPresent(folder_ / name);
-    if (!bytes) {
-        log().debug("WhisperTranscriptionService: cache miss for {}", name);
+    std::string bytes;
+    try {
+        bytes = platform::readRegularFile(folder_ / name, kMaxEntryBytes);
+    } catch (const std::system_error& error) {
+        if (error.code() == std::errc::no_such_file_or_directory)
+            log().debug("WhisperTranscriptionService: cache miss for {}", name);
+        else
+            logDecodeFailure(name, error.what());
         return std::nullopt;
     }
     try {
-        auto json = platform::parseJson(*bytes);
+        auto json = platform::parseJson(bytes);
         if (!json.is_array())
             throw platform::JsonDecodeError("", "expected an array, found " + std::string(json.type_name()));
         return json;

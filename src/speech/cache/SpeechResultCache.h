@@ -3,6 +3,7 @@
 #include "platform/json/Json.h"
 #include "session/VelnoteLogger.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <filesystem>
@@ -45,8 +46,12 @@ class SpeechResultCache {
     static std::string entryFileName(const std::filesystem::path& chunk, std::string_view model,
                                      const std::optional<std::string>& language);
 
+    // Far more than the results of any chunk; a larger entry is not read.
+    static constexpr std::size_t kMaxEntryBytes = 64 * 1024 * 1024;
+
     // The stored JSON array, std::nullopt on a miss or when the file is not a
-    // JSON array (logged as a decode failure; the file stays).
+    // JSON array, cannot be read or is larger than kMaxEntryBytes (logged as a
+    // decode failure; the file stays).
     std::optional<platform::Json> loadCachedJson(const std::filesystem::path& chunk, std::string_view model,
                                                  const std::optional<std::string>& language) const;
     // Replaces the entry atomically with `results` (a JSON array), creating the folder.

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace velnote {
 namespace {
@@ -202,16 +203,20 @@ TEST_F(AudioChunkMixerTest, SilentSourcesGiveAOneFrameChunkThatIsReusedWithoutRe
 TEST_F(AudioChunkMixerTest, UnreadableOrEmptyMixedChunkIsRegenerated) {
     WavFixtures::writeConstant(source("mic_0000.wav"), 100, 4000);
     WavFixtures::writeConstant(source("mic_0001.wav"), 100, 4000);
+    WavFixtures::writeConstant(source("mic_0002.wav"), 100, 4000);
     std::ofstream(audio() / "mix_m1.0_s1.0_0000.wav").flush(); // zero bytes
     std::ofstream(audio() / "mix_m1.0_s1.0_0001.wav") << "RIFF but not really";
+    ASSERT_EQ(::mkfifo((audio() / "mix_m1.0_s1.0_0002.wav").c_str(), 0600), 0); // never opened for writing
 
     const auto mixed = mixer_.buildMixedChunks(
-        dir_.path(), {audio() / "mic_0000.wav", audio() / "mic_0001.wav"}, {}, 1.0, 1.0);
-    ASSERT_EQ(mixed.size(), 2u);
+        dir_.path(), {audio() / "mic_0000.wav", audio() / "mic_0001.wav", audio() / "mic_0002.wav"}, {}, 1.0,
+        1.0);
+    ASSERT_EQ(mixed.size(), 3u);
     for (const auto& chunk : mixed)
         EXPECT_NEAR(WavFixtures::read(chunk).samples[0], 2000, 1) << chunk;
     EXPECT_TRUE(log_.contains("mix chunk unreadable, regenerating: mix_m1.0_s1.0_0000.wav"));
     EXPECT_TRUE(log_.contains("mix chunk unreadable, regenerating: mix_m1.0_s1.0_0001.wav"));
+    EXPECT_TRUE(log_.contains("mix chunk unreadable, regenerating: mix_m1.0_s1.0_0002.wav"));
 }
 
 TEST_F(AudioChunkMixerTest, FailuresStopAtTheFirstChunkAndLeaveNoTemporaryFile) {
@@ -222,6 +227,11 @@ TEST_F(AudioChunkMixerTest, FailuresStopAtTheFirstChunkAndLeaveNoTemporaryFile) 
 
     EXPECT_THROW(mixer_.buildMixedChunks(dir_.path(), mic, {audio() / "sys_0001.wav"}, 1.0, 1.0),
                  AudioFileError);
+    // A FIFO in a source's place fails the same way at once, with no writer to wait for.
+    ASSERT_EQ(::mkfifo((audio() / "sys_0002.wav").c_str(), 0600), 0);
+    EXPECT_THROW(mixer_.buildMixedChunks(dir_.path(), {}, {audio() / "sys_0002.wav"}, 1.0, 1.0),
+                 AudioFileError);
+    fs::remove(audio() / "sys_0002.wav");
     EXPECT_EQ(folderNames(audio()), (std::vector<std::string>{"mic_0000.wav", "mic_0001.wav",
                                                               "mix_m1.0_s1.0_0000.wav", "sys_0001.wav"}))
         << "the chunk finished before stays; inputs are never deleted";

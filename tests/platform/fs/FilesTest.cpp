@@ -6,6 +6,7 @@
 #include "support/WithoutHome.h"
 
 #include <algorithm>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -166,6 +167,20 @@ TEST(FilesTest, BoundedReadRefusesWhatCouldStallOrSwampTheReader) {
         } catch (const std::system_error& e) {
             EXPECT_EQ(e.code(), std::make_error_code(c.error));
         }
+    }
+    // The unbounded reader and the bare open refuse the same entries, and as quickly.
+    for (const char* name : {"fifo", "folder"}) {
+        SCOPED_TRACE(name);
+        for (const auto& read : std::vector<std::function<void()>>{[&] { readFile(dir / name); },
+                                                                   [&] { openRegularFile(dir / name); }}) {
+            try {
+                read();
+                ADD_FAILURE() << "read";
+            } catch (const std::system_error& e) {
+                EXPECT_EQ(e.code(), std::errc::invalid_argument);
+            }
+        }
+        EXPECT_FALSE(readFileIfPresent(dir / name));
     }
 }
 

@@ -3,15 +3,18 @@
 #include "platform/fs/AppFolders.h"
 #include "platform/fs/Files.h"
 #include "platform/json/Json.h"
+#include "platform/settings/SettingsFile.h"
 #include "support/BadJson.h"
 #include "support/WithoutHome.h"
 
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <future>
 #include <gtest/gtest.h>
 #include <limits>
+#include <sys/stat.h>
 #include <thread>
 
 namespace velnote::platform {
@@ -243,6 +246,30 @@ TEST_F(SettingsStoreTest, CorruptFileStartsEmptyAndIsKeptAsideBeforeTheNextWrite
         EXPECT_EQ(files[0], "settings.json");
         EXPECT_EQ(files[1].string().rfind("settings.json.corrupt-", 0), 0u);
         EXPECT_EQ(readFile(path_.parent_path() / files[1]), contents);
+        EXPECT_TRUE(SettingsStore(path_).boolean("fresh"));
+    }
+    // Entries that are not a small file: nothing waits for a writer or fills the memory, and the
+    // entry is set aside as well.
+    const std::vector<std::pair<const char*, std::function<void()>>> entries = {
+        {"fifo", [&] { ASSERT_EQ(::mkfifo(path_.c_str(), 0600), 0); }},
+        {"huge", // valid, but padded past the limit
+         [&] {
+             std::string text = R"({"a":{"integer":1}})";
+             text.resize(SettingsFile::kMaxFileBytes + 1, ' ');
+             writeFileAtomically(path_, text);
+         }},
+    };
+    for (const auto& [label, plant] : entries) {
+        SCOPED_TRACE(label);
+        fs::remove_all(path_.parent_path());
+        fs::create_directories(path_.parent_path());
+        plant();
+        SettingsStore store(path_);
+        EXPECT_EQ(store.object("a"), std::nullopt);
+        store.set("fresh", true);
+        const auto files = filesBeside();
+        ASSERT_EQ(files.size(), 2u);
+        EXPECT_EQ(files[1].string().rfind("settings.json.corrupt-", 0), 0u);
         EXPECT_TRUE(SettingsStore(path_).boolean("fresh"));
     }
 }

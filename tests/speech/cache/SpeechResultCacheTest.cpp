@@ -106,6 +106,12 @@ TEST_F(SpeechResultCacheTest, MissWriteReadAndUndecodableEntry) {
         platform::writeFileAtomically(cache_.folder() / "S_mic_0001.M.auto.transcription.json", text);
         EXPECT_FALSE(cache_.loadCachedResults<FakeResult>(mic, "M", std::nullopt)) << text.substr(0, 80);
     }
+    // An entry larger than any chunk's results is refused without being read whole.
+    std::string padded = platform::Json(results).dump();
+    padded.resize(SpeechResultCache::kMaxEntryBytes + 1, ' ');
+    platform::writeFileAtomically(cache_.folder() / "S_mic_0001.M.auto.transcription.json", padded);
+    EXPECT_FALSE(cache_.loadCachedResults<FakeResult>(mic, "M", std::nullopt));
+    EXPECT_TRUE(log_.contains("more than"));
     EXPECT_TRUE(log_.contains("WhisperTranscriptionService: failed to decode cache for S_mic_0001.M.auto"));
     cache_.saveCachedResults(results, mic, "M", std::nullopt);
     EXPECT_EQ(cache_.loadCachedResults<FakeResult>(mic, "M", std::nullopt), results)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/speech/audio/PcmBuffer.h"
+#include "platform/fs/FileDescriptor.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -24,7 +25,8 @@ class AudioFileError : public std::runtime_error {
 // FLAC, Ogg, MP3 where the library has it, ...). Belongs to one caller; not synchronised.
 class AudioFile {
   public:
-    // Throws AudioFileError when the file cannot be opened or is not audio the reader knows.
+    // Throws AudioFileError when the file cannot be opened, is no regular file or is not audio the
+    // reader knows.
     static AudioFile openForReading(const std::filesystem::path& path);
 
     AudioFile(AudioFile&&) noexcept;
@@ -53,8 +55,10 @@ class AudioFile {
         void operator()(sf_private_tag* file) const;
     };
 
-    AudioFile(std::unique_ptr<sf_private_tag, Closer> file, PcmFormat format, std::int64_t length);
+    AudioFile(velnote::platform::FileDescriptor fd, std::unique_ptr<sf_private_tag, Closer> file,
+              PcmFormat format, std::int64_t length);
 
+    velnote::platform::FileDescriptor fd_; // closed after file_, which reads through it
     std::unique_ptr<sf_private_tag, Closer> file_;
     PcmFormat format_;
     std::int64_t length_ = 0;

@@ -30,10 +30,18 @@ bool pathExists(const std::string& path) {
     return std::filesystem::exists(path, ignored);
 }
 
+// Below this no recording is sound; a rate that low only comes from a damaged header, and
+// resampling it to 16 kHz would stretch a small file into an enormous array.
+constexpr double kLowestSampleRate = 1000;
+
 AudioFile openExisting(const std::string& path) {
     if (!pathExists(path))
         throw WhisperError::loadAudioFailed("Resource path does not exist " + path);
-    return AudioFile::openForReading(path);
+    AudioFile file = AudioFile::openForReading(path);
+    const double rate = file.fileFormat().sampleRate;
+    if (rate < kLowestSampleRate)
+        throw WhisperError::loadAudioFailed(cFormat("Unsupported sample rate %g Hz in ", rate) + path);
+    return file;
 }
 
 std::uint32_t frameCount32(std::int64_t length) {

@@ -1,5 +1,6 @@
 #include "platform/ml/convert/MappedFile.h"
 
+#include "platform/fs/Files.h"
 #include "platform/ml/convert/ConversionError.h"
 
 #include <cerrno>
@@ -7,6 +8,7 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 #include <utility>
 
@@ -19,25 +21,20 @@ namespace {
                           "cannot " + std::string(what) + " " + path.string() + ": " + std::strerror(errno));
 }
 
-struct FileDescriptor {
-    int fd;
-    ~FileDescriptor() { ::close(fd); }
-};
-
 } // namespace
 
 MappedFile::MappedFile(const std::filesystem::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        fail(path, "open");
-    const FileDescriptor guard{fd};
+    // A FIFO in the file's place is refused at once, not waited on for a writer.
+    FileDescriptor guard;
+    try {
+        guard = openRegularFile(path);
+    } catch (const std::system_error& error) {
+        throw ConversionError(ConversionError::Code::unreadableSource, error.what());
+    }
+    const int fd = guard.get();
     struct stat info {};
     if (::fstat(fd, &info) != 0)
         fail(path, "examine");
-    if (!S_ISREG(info.st_mode)) {
-        errno = EINVAL;
-        fail(path, "read (not a regular file)");
-    }
     size_ = static_cast<std::size_t>(info.st_size);
     if (size_ == 0)
         return;

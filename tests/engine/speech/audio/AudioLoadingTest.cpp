@@ -7,9 +7,11 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <numeric>
+#include <sys/stat.h>
 
 namespace vocalith {
 namespace {
@@ -175,6 +177,23 @@ TEST_F(AudioLoadingTest, MissingUnreadableAndTruncatedFiles) {
 
     std::ofstream(dir / "text.wav") << "not audio at all";
     EXPECT_THROW(AudioProcessor::loadAudioAsFloatArray((dir / "text.wav").string()), AudioFileError);
+    // A FIFO in the file's place is refused at once: no writer is waited for.
+    ASSERT_EQ(::mkfifo((dir / "fifo.wav").c_str(), 0600), 0);
+    EXPECT_THROW(AudioProcessor::loadAudioAsFloatArray((dir / "fifo.wav").string()), AudioFileError);
+
+    // A rate far below any sound: 600 KB of it would become 19 GB of samples at 16 kHz.
+    TestAudio::writeMono(dir / "slow.wav", 1, std::vector<float>(300000));
+    for (const auto& load : std::vector<std::function<void()>>{
+             [&] { AudioProcessor::loadAudioAsFloatArray((dir / "slow.wav").string()); },
+             [&] { AudioProcessor::loadAudio((dir / "slow.wav").string()); }}) {
+        try {
+            load();
+            ADD_FAILURE() << "loaded a 1 Hz file";
+        } catch (const WhisperError& error) {
+            EXPECT_EQ(error.errorCase(), WhisperError::Case::loadAudioFailed);
+            EXPECT_THAT(error.message(), ::testing::HasSubstr("sample rate 1 Hz"));
+        }
+    }
 
     // A WAV cut short mid-data: what is there is loaded.
     TestAudio::writeTone(dir / "cut.wav", 44100, 2, 1.0);

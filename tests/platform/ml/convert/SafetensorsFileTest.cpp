@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace velnote::platform::ml {
 namespace {
@@ -119,7 +120,8 @@ TEST(SafetensorsFileTest, EveryTruncationOfAGoodFileIsRejected) {
 
 TEST(SafetensorsFileTest, MissingFileOrFolderIsUnreadable) {
     TempDir dir;
-    for (const auto& path : {dir / "absent.safetensors", dir.path()}) {
+    ASSERT_EQ(::mkfifo((dir / "fifo.safetensors").c_str(), 0600), 0); // no writer: must not be waited on
+    for (const auto& path : {dir / "absent.safetensors", dir.path(), dir / "fifo.safetensors"}) {
         try {
             SafetensorsFile file(path);
             ADD_FAILURE() << "accepted " << path;
