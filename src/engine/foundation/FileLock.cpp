@@ -135,6 +135,8 @@ std::string FileLock::content() const {
         if (count <= 0)
             return text;
         text.append(buffer, static_cast<std::size_t>(count));
+        if (text.size() > kMaxContentBytes)
+            return {};
         offset += count;
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <stop_token>
@@ -28,7 +29,11 @@ class FileLock {
     FileLock& operator=(const FileLock&) = delete;
     ~FileLock(); // releases the lock
 
-    // The text stored in the lock file ("" for a new file).
+    // Longest text content() gives back.
+    static constexpr std::size_t kMaxContentBytes = 4096;
+
+    // The text stored in the lock file ("" for a new file). A file longer than kMaxContentBytes
+    // was not written by setContent (or is damaged) and reads as "" without being read whole.
     std::string content() const;
     // Replaces the stored text. Throws HubError (fileSystem).
     void setContent(const std::string& text);

@@ -119,6 +119,18 @@ void touch(const fs::path& file) {
         throw HubError(HubError::Kind::fileSystem, "cannot create " + file.string());
 }
 
+// The validator a lock file kept from an earlier run, when it can go into a request header as it
+// is; "" (the kept bytes are fetched again) when the file holds line breaks or other control
+// characters, which would break the request or add headers to it.
+std::string keptValidator(const FileLock& lock) {
+    std::string text = lock.content();
+    const bool clean = std::none_of(text.begin(), text.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 0x20 || byte == 0x7f;
+    });
+    return clean ? text : std::string();
+}
+
 fs::path partialOf(const fs::path& target) {
     return target.string() + HubClient::kIncompleteSuffix;
 }
@@ -457,7 +469,7 @@ void HubClient::downloadFile(const std::string& url, const fs::path& target,
         return;
     }
     PartialFile file(partial);
-    std::string validator = lock.content();
+    std::string validator = keptValidator(lock);
     FileAnswer answer{url, options_.token, file, lock, validator, listedSize, progress, report};
     // Kept bytes continue only where the hub can confirm they are still the same file.
     if (file.size() > 0 && (validator.empty() || (listedSize && file.size() > *listedSize)))

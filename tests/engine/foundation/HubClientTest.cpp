@@ -60,6 +60,23 @@ TEST_F(HubClientTest, ChangedFileIsFetchedWholeNotStitched) {
     EXPECT_EQ(bookkeepingFiles(repo()), std::vector<std::string>{});
 }
 
+// A lock file whose kept validator could not go into a request as it stands (a line break would add
+// a header; a huge file would be read whole) counts as no validator: the file is fetched again.
+TEST_F(HubClientTest, DamagedKeptValidatorRestartsTheFile) {
+    for (const std::string& kept :
+         {hub.etag(kRepo, kSmall) + "\r\nX-Extra: 1", std::string(FileLock::kMaxContentBytes + 1, 'v')}) {
+        SCOPED_TRACE(kept.substr(0, 40));
+        fs::remove_all(temp.path() / "models");
+        hub.dropAfter(kSmall, 600);
+        EXPECT_EQ(snapshotFailure(kSmall), HubError::Kind::network);
+        writeFile(repo() / (kSmall + HubClient::kLockSuffix), kept);
+
+        client().snapshot(kRepo, "main", {kSmall});
+        EXPECT_EQ(hub.lastRange(kSmall), std::nullopt) << "fetched whole";
+        EXPECT_EQ(readFile(repo() / kSmall), patterned(1000, 'a'));
+    }
+}
+
 // A range answer with fewer bytes than asked is continued; until the file is whole its marker
 // stays, so the model never counts as present with a file missing.
 TEST_F(HubClientTest, ShortRangeAnswerIsContinuedAndTheMarkerKept) {
