@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <limits>
 #include <map>
 #include <memory>
@@ -111,10 +112,27 @@ bool isComplete(const fs::path& file, std::optional<std::int64_t> listedSize) {
     return !ec && (!listedSize || static_cast<std::int64_t>(size) == *listedSize);
 }
 
+// Null unless `path` is (or becomes) a regular file: a FIFO in its place fails at once instead
+// of waiting for a reader.
+FilePtr openForAppending(const fs::path& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return nullptr;
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return nullptr;
+    }
+    FilePtr file(::fdopen(fd, "ab"));
+    if (!file)
+        ::close(fd);
+    return file;
+}
+
 void touch(const fs::path& file) {
     std::error_code ec;
     fs::create_directories(file.parent_path(), ec);
-    FilePtr created(std::fopen(file.c_str(), "ab"));
+    FilePtr created = openForAppending(file);
     if (!created)
         throw HubError(HubError::Kind::fileSystem, "cannot create " + file.string());
 }
@@ -142,7 +160,7 @@ fs::path lockOf(const fs::path& target) {
 // The ".incomplete" file of one download, opened for appending.
 class PartialFile {
   public:
-    explicit PartialFile(fs::path path) : path_(std::move(path)), file_(std::fopen(path_.c_str(), "ab")) {
+    explicit PartialFile(fs::path path) : path_(std::move(path)), file_(openForAppending(path_)) {
         if (!file_)
             fail();
     }

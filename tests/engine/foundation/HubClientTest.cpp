@@ -8,6 +8,7 @@
 
 #include <future>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <thread>
 
 namespace basalith {
@@ -75,6 +76,13 @@ TEST_F(HubClientTest, DamagedKeptValidatorRestartsTheFile) {
         EXPECT_EQ(hub.lastRange(kSmall), std::nullopt) << "fetched whole";
         EXPECT_EQ(readFile(repo() / kSmall), patterned(1000, 'a'));
     }
+}
+
+// A FIFO where the partial file goes fails the download at once; nothing waits for a reader.
+TEST_F(HubClientTest, AFifoInPlaceOfThePartialFileIsAFileSystemError) {
+    fs::create_directories(repo() / "m");
+    ASSERT_EQ(::mkfifo((repo() / (kSmall + HubClient::kIncompleteSuffix)).c_str(), 0600), 0);
+    EXPECT_EQ(snapshotFailure(kSmall), HubError::Kind::fileSystem);
 }
 
 // A range answer with fewer bytes than asked is continued; until the file is whole its marker
