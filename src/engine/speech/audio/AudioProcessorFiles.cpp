@@ -118,14 +118,20 @@ std::vector<float> AudioProcessor::loadAudioAsFloatArray(const std::string& path
     }
     std::vector<float> samples;
     const bool anyPiece = start < end;
+    // The length is the header's word, and a compressed file's header may claim hours it does not
+    // hold: room for more than one piece is made only as samples arrive.
     if (anyPiece)
         samples.reserve(AudioConverter::outputFrameCount(
-            static_cast<std::uint64_t>((end - start) * format.sampleRate) + 1, format.sampleRate, 16000));
+            static_cast<std::uint64_t>((std::min(end - start, kPieceSeconds)) * format.sampleRate) + 1,
+            format.sampleRate, 16000));
     while (start < end) {
         const double pieceEnd = std::min(start + kPieceSeconds, end);
         PcmBuffer piece = loadAudio(file, channelMode, start, pieceEnd, std::nullopt, converter.get());
         const std::vector<float> pieceSamples = convertBufferToArray(piece, kCopyChunkSize);
         samples.insert(samples.end(), pieceSamples.begin(), pieceSamples.end());
+        // A piece that stopped short: the file ended before its stated length, and what it holds is in.
+        if (file.framePosition() < frameAt(pieceEnd, format.sampleRate, file.length()))
+            break;
         start = pieceEnd;
     }
     if (converter && anyPiece) {

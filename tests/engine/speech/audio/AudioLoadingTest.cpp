@@ -5,12 +5,14 @@
 #include "support/TestAudio.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <fstream>
 #include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <numeric>
+#include <sndfile.h>
 #include <sys/stat.h>
 
 namespace vocalith {
@@ -201,6 +203,32 @@ TEST_F(AudioLoadingTest, MissingUnreadableAndTruncatedFiles) {
     const auto samples = AudioProcessor::loadAudioAsFloatArray((dir / "cut.wav").string());
     EXPECT_GT(samples.size(), 7000u);
     EXPECT_LT(samples.size(), 9000u);
+
+    // A compressed file whose header claims 2^32 - 1 frames but holds 1600: what is there is loaded,
+    // and no room is made for the rest.
+    {
+        SF_INFO info{};
+        info.samplerate = 16000;
+        info.channels = 1;
+        info.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+        std::unique_ptr<SNDFILE, int (*)(SNDFILE*)> flac(
+            sf_open((dir / "lying.flac").c_str(), SFM_WRITE, &info), sf_close);
+        ASSERT_TRUE(flac);
+        const std::vector<short> tone(1600, 1000);
+        sf_writef_short(flac.get(), tone.data(), 1600);
+    }
+    std::fstream flac(dir / "lying.flac", std::ios::in | std::ios::out | std::ios::binary);
+    flac.seekg(18); // the stream information's last 36 bits count the frames
+    std::array<unsigned char, 8> field{};
+    flac.read(reinterpret_cast<char*>(field.data()), 8);
+    field[3] &= 0xf0; // the top 4 of the 36 bits clear: the most a file may hold
+    std::fill(field.begin() + 4, field.end(), 0xff);
+    flac.seekp(18);
+    flac.write(reinterpret_cast<const char*>(field.data()), 8);
+    flac.close();
+    const auto held = AudioProcessor::loadAudioAsFloatArray((dir / "lying.flac").string());
+    EXPECT_EQ(held.size(), 1600u);
+    EXPECT_LT(held.capacity(), 16000u * 601u);
 
     EXPECT_THROW(AudioProcessor::loadAudioAsync(missing).get(), WhisperError);
 }
