@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <sndfile.h>
 #include <system_error>
 #include <unistd.h>
@@ -21,6 +22,7 @@ namespace fs = std::filesystem;
 namespace {
 constexpr const char* kChunkSettings = "WAV linear PCM 16000 Hz 1 ch 16-bit little-endian integer";
 constexpr int kMaxExclusiveAttempts = 1000;
+constexpr std::int64_t kHighestFollowedNumber = std::numeric_limits<std::int32_t>::max();
 } // namespace
 
 // One chunk file open for writing: the descriptor we created exclusively and libsndfile's handle
@@ -172,9 +174,11 @@ std::unique_ptr<AudioChunkSequence::File> AudioChunkSequence::createFile(std::in
 std::int64_t AudioChunkSequence::highestNumberOnDisk() const {
     std::int64_t highest = -1;
     for (const fs::path& entry : platform::listDirectory(audioDir())) {
-        if (const auto number = AudioChunkNames::chunkNumber(entry, texts_.chunkPrefix)) {
+        const auto number = AudioChunkNames::chunkNumber(entry, texts_.chunkPrefix);
+        // A number with no room after it (a file this sequence never made) is not built upon: the
+        // next number would overflow.
+        if (number && *number <= kHighestFollowedNumber)
             highest = std::max(highest, *number);
-        }
     }
     return highest;
 }

@@ -138,6 +138,8 @@ TEST_F(AudioChunkSequenceTest, NumbersGoOnAfterChunksAlreadyInTheFolderAndWriter
     WavFixtures::writeConstant(dir_ / "audio" / "mic_0000.wav", 10, 111);
     WavFixtures::writeConstant(dir_ / "audio" / "mic_0002.wav", 10, 222);
     WavFixtures::writeConstant(dir_ / "audio" / "sys_0007.wav", 10, 333); // another channel
+    // A number with no successor in 64 bits: no chunk this sequence made, and nothing to go on from.
+    WavFixtures::writeConstant(dir_ / "audio" / "mic_9223372036854775807.wav", 10, 444);
 
     auto first = sequence(1000);
     auto second = sequence(1000);
@@ -146,8 +148,9 @@ TEST_F(AudioChunkSequenceTest, NumbersGoOnAfterChunksAlreadyInTheFolderAndWriter
     first->close();
     second->close();
 
-    EXPECT_EQ(files(), (std::vector<std::string>{"mic_0000.wav", "mic_0002.wav", "mic_0003.wav",
-                                                 "mic_0004.wav", "sys_0007.wav"}));
+    EXPECT_EQ(files(),
+              (std::vector<std::string>{"mic_0000.wav", "mic_0002.wav", "mic_0003.wav", "mic_0004.wav",
+                                        "mic_9223372036854775807.wav", "sys_0007.wav"}));
     EXPECT_EQ(read("mic_0000.wav").samples[0], 111);
     EXPECT_EQ(read("mic_0002.wav").samples[0], 222);
     EXPECT_EQ(read("mic_0003.wav").info.frames, 10);
