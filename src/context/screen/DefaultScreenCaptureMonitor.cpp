@@ -126,6 +126,17 @@ DefaultScreenCaptureMonitor::~DefaultScreenCaptureMonitor() {
     // Lines still pending are written rather than lost (a monitor made only for one manual
     // screenshot is released without stop()).
     await(executor_->submit([this] { flushOCREntries(FlushMode::wait); }));
+    // Screenshots still being encoded on the shared pool are finished while their folder and
+    // the process's loggers are sure to be there.
+    const auto writes = await(executor_->submit([this] {
+        std::vector<std::shared_future<bool>> pending;
+        for (const CaptureRecord& record : capturedScreenshots_)
+            if (record.written.valid())
+                pending.push_back(record.written);
+        return pending;
+    }));
+    for (const std::shared_future<bool>& written : writes)
+        written.wait();
     executor_.reset();
     writeQueue_.reset();
     if (const std::size_t lost = ocrWriter_->heldLines(); lost > 0)
@@ -554,6 +565,7 @@ std::optional<fs::path> DefaultScreenCaptureMonitor::manualScreenshot() {
         platform::writeFileAtomically(textPath, text);
     } catch (const std::exception& e) {
         VelnoteLogger::app().error("failed to write manual OCR text: {}", e.what());
+        written.wait();
         return std::nullopt;
     }
     await(executor_->submit([&, record = OCRRecord{now, jpegPath, std::move(results)}] {

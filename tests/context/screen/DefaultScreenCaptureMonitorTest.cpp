@@ -402,15 +402,18 @@ TEST_F(MonitorTest, ManualScreenshotFallsBackToTheWholeText) {
     EXPECT_EQ(log[1]["results"], platform::Json::array());
 }
 
-// A monitor built only for one manual screenshot is released without stop(): its line is
-// written all the same.
-TEST_F(MonitorTest, ReleasingAMonitorWritesItsPendingLines) {
+// A monitor built only for one manual screenshot is released without stop(): its line and its
+// picture are written all the same.
+TEST_F(MonitorTest, ReleasingAMonitorWritesItsPendingLinesAndPictures) {
     ocr->texts[33] = lines({"Whiteboard photo notes"});
     grabber->current = 33;
+    slowJpeg = true;
+    fs::path text;
     {
         auto monitor = make();
-        ASSERT_TRUE(monitor->captureManualScreenshotOCR().get());
+        text = monitor->captureManualScreenshotOCR().get().value();
     }
+    EXPECT_TRUE(fs::is_regular_file(fs::path(text).replace_extension(".jpg")));
     ASSERT_EQ(logLines().size(), 1U);
     EXPECT_EQ(logLines()[0]["text"], "Whiteboard photo notes");
 }
