@@ -4,13 +4,13 @@
 // most 0.02 on 8 processors (0.06 on 2) and a word error rate of at most 10 % against the prompts'
 // texts. Reports both, and the shares of the summed task time spent in the mel spectrogram, the
 // audio encoder and the text decoder (every pass, fallbacks included), with the tokens decoded.
-// The processor count is set by the process's CPU affinity, which the model runtime takes its
-// thread count from. The OpenMP runtime under ggml counts the processors once, at start, and
-// shortens its threads' spinning only when they outnumber that count, so the /2 case run after /8
-// in one process spins as on an 8-processor machine; `taskset -c 0,1 transcribe_bench
-// --benchmark_filter=/2/` measures a 2-processor machine. On a shared machine with session-based
-// scheduling groups, nice alone does not lift the benchmark above other sessions: start it in a
-// session of its own (setsid) whose /proc/self/autogroup nice is raised as well.
+// Each processor count runs in a process of its own, started under that CPU affinity: the model
+// runtime takes its thread count from the affinity, and the OpenMP runtime under ggml counts the
+// processors once, when the process starts, shortening its threads' spinning only when they
+// outnumber that count (in one process the 2-processor case would spin as on 8 processors). On a
+// shared machine with session-based scheduling groups, nice alone does not lift the benchmark
+// above other sessions: start it in a session of its own (setsid) whose /proc/self/autogroup
+// nice is raised as well.
 //
 // Needs scripts/fetch-models (the base weights and the recordings); without them the benchmark
 // says so and skips.
@@ -22,8 +22,11 @@
 
 #include <benchmark/benchmark.h>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <sched.h>
+#include <string>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -84,28 +87,23 @@ const Speech& tenMinutes() {
     return speech;
 }
 
-// Restricts the process to its first `count` allowed processors for its lifetime.
-class ProcessorLimit {
-  public:
-    explicit ProcessorLimit(int count) {
-        sched_getaffinity(0, sizeof previous_, &previous_);
-        cpu_set_t limited;
-        CPU_ZERO(&limited);
-        for (int cpu = 0, taken = 0; cpu < CPU_SETSIZE && taken < count; ++cpu) {
-            if (CPU_ISSET(cpu, &previous_)) {
-                CPU_SET(cpu, &limited);
-                ++taken;
-            }
-        }
-        sched_setaffinity(0, sizeof limited, &limited);
-    }
-    ~ProcessorLimit() { sched_setaffinity(0, sizeof previous_, &previous_); }
-    ProcessorLimit(const ProcessorLimit&) = delete;
-    ProcessorLimit& operator=(const ProcessorLimit&) = delete;
+constexpr int kProcessorCounts[] = {8, 2};
+constexpr const char* kProcessorsVariable = "VELNOTE_TRANSCRIBE_BENCH_PROCESSORS";
 
-  private:
-    cpu_set_t previous_;
-};
+// Restricts this process to its first `count` allowed processors.
+void limitToProcessors(int count) {
+    cpu_set_t allowed;
+    sched_getaffinity(0, sizeof allowed, &allowed);
+    cpu_set_t limited;
+    CPU_ZERO(&limited);
+    for (int cpu = 0, taken = 0; cpu < CPU_SETSIZE && taken < count; ++cpu) {
+        if (CPU_ISSET(cpu, &allowed)) {
+            CPU_SET(cpu, &limited);
+            ++taken;
+        }
+    }
+    sched_setaffinity(0, sizeof limited, &limited);
+}
 
 void BM_TranscribeTenMinutes(benchmark::State& state) {
     if (!weightsAreFetched()) {
@@ -114,8 +112,6 @@ void BM_TranscribeTenMinutes(benchmark::State& state) {
     }
     const Speech& speech = tenMinutes();
     const fs::path folder = variantFolder();
-    const ProcessorLimit limit(static_cast<int>(state.range(0)));
-    // Loaded under the limit: the runtime sizes its thread pool when a model loads.
     const auto engine = Vocalith::create(VocalithConfig{.modelFolder = folder.string(), .verbose = false});
     DecodingOptions options;
     options.language = "en";
@@ -153,8 +149,38 @@ void BM_TranscribeTenMinutes(benchmark::State& state) {
     }
 }
 
+int runUnderLimit(int processors, int argc, char** argv) {
+    benchmark::RegisterBenchmark("BM_TranscribeTenMinutes", BM_TranscribeTenMinutes)
+        ->Arg(processors)
+        ->Iterations(1)
+        ->UseManualTime()
+        ->Unit(benchmark::kSecond);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
+
 } // namespace
 
-BENCHMARK(BM_TranscribeTenMinutes)->Arg(8)->Arg(2)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
-
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    if (const char* processors = std::getenv(kProcessorsVariable))
+        return runUnderLimit(std::atoi(processors), argc, argv);
+    int status = 0;
+    for (const int processors : kProcessorCounts) {
+        const pid_t child = fork();
+        if (child == 0) {
+            limitToProcessors(processors);
+            setenv(kProcessorsVariable, std::to_string(processors).c_str(), 1);
+            execv("/proc/self/exe", argv);
+            _exit(127);
+        }
+        int result = 0;
+        if (child < 0 || waitpid(child, &result, 0) != child || !WIFEXITED(result) ||
+            WEXITSTATUS(result) != 0)
+            status = 1;
+    }
+    return status;
+}
