@@ -57,6 +57,7 @@ template <class Visit> void forEachStepHead(const BatchAttention& batch, int ith
 
 // dst [slots, heads, steps]: scale · q·k plus the padding mask over the attended slots, −∞ elsewhere.
 void scoreSelf(ggml_tensor* dst, int ith, int nth, void* data) {
+    const NodeRun run;
     const auto& [batch, layer] = layerOf(data);
     const AttentionShape& shape = batch->shape();
     const std::int64_t headWidth = shape.width / shape.heads;
@@ -81,6 +82,7 @@ void scoreSelf(ggml_tensor* dst, int ith, int nth, void* data) {
 
 // dst [width, steps]: the values weighed by src[0] [slots, heads, steps]; src[1] is v [width, steps].
 void weighSelf(ggml_tensor* dst, int ith, int nth, void* data) {
+    const NodeRun run;
     const auto& [batch, layer] = layerOf(data);
     const AttentionShape& shape = batch->shape();
     const std::int64_t headWidth = shape.width / shape.heads;
@@ -99,6 +101,7 @@ void weighSelf(ggml_tensor* dst, int ith, int nth, void* data) {
 
 // dst [frames, heads, steps]: q·k for every encoder frame (unscaled).
 void scoreCross(ggml_tensor* dst, int ith, int nth, void* data) {
+    const NodeRun run;
     const auto& [batch, layer] = layerOf(data);
     const AttentionShape& shape = batch->shape();
     const std::int64_t headWidth = shape.width / shape.heads;
@@ -115,6 +118,7 @@ void scoreCross(ggml_tensor* dst, int ith, int nth, void* data) {
 
 // dst [width, steps]: the encoder frames' values weighed by src[0] [frames, heads, steps].
 void weighCross(ggml_tensor* dst, int ith, int nth, void* data) {
+    const NodeRun run;
     const auto& [batch, layer] = layerOf(data);
     const AttentionShape& shape = batch->shape();
     const std::int64_t headWidth = shape.width / shape.heads;

@@ -8,8 +8,28 @@
 #include <cstring>
 #include <ggml-backend.h>
 #include <ggml-cpu.h>
+#if defined(__SANITIZE_THREAD__)
+#include <sanitizer/tsan_interface.h>
+#endif
 
 namespace velnote::platform::ml {
+
+#if defined(__SANITIZE_THREAD__)
+namespace {
+char nodeBarrier; // only its address is used: the sanitizer's token for ggml's barriers
+} // namespace
+
+void handToLaterNodes() {
+    __tsan_release(&nodeBarrier);
+}
+
+void takeFromEarlierNodes() {
+    __tsan_acquire(&nodeBarrier);
+}
+#else
+void handToLaterNodes() {}
+void takeFromEarlierNodes() {}
+#endif
 
 Graph::Graph(std::size_t maxNodes) {
     ggml_init_params params{ggml_tensor_overhead() * maxNodes + ggml_graph_overhead_custom(maxNodes, false),
@@ -100,7 +120,10 @@ void Graph::compute(int threads, int callers) {
     const double useful = std::max(1.0, estimatedWork(graph_) / kWorkPerThread);
     ggml_backend_cpu_set_n_threads(backend.get(),
                                    static_cast<int>(std::min<double>(running.share(threads), useful)));
-    if (ggml_backend_graph_compute(backend.get(), graph_) != GGML_STATUS_SUCCESS)
+    handToLaterNodes();
+    const auto status = ggml_backend_graph_compute(backend.get(), graph_);
+    takeFromEarlierNodes();
+    if (status != GGML_STATUS_SUCCESS)
         throw ModelError(ModelError::Code::predictionFailed, "A model computation failed");
 }
 
@@ -142,6 +165,7 @@ namespace {
 
 // Each of the `nth` threads takes its run of whole vectors.
 void geluErfPart(ggml_tensor* dst, const ggml_tensor* a, int ith, int nth, void*) {
+    const NodeRun run;
     const auto n = static_cast<std::size_t>(ggml_nelements(a));
     const std::size_t share =
         ((n + static_cast<std::size_t>(nth) - 1) / static_cast<std::size_t>(nth) + 15) & ~std::size_t{15};

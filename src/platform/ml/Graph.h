@@ -55,6 +55,22 @@ class ConstantTensors {
     ggml_backend_buffer_ptr buffer_;
 };
 
+// ggml's threads meet at a barrier after every node, inside libgomp, which ThreadSanitizer does not
+// see; it would take our own kernels' accesses on those threads for races (and slow to a crawl
+// checking each). A kernel of ours that runs as a node holds a NodeRun for its run, and
+// Graph::compute() hands over around the whole computation, so the sanitizer knows what the
+// barriers order: all work before a node happens before it, the node before all work after it.
+// Nothing in other builds.
+void handToLaterNodes();
+void takeFromEarlierNodes();
+class NodeRun {
+  public:
+    NodeRun() { takeFromEarlierNodes(); }
+    ~NodeRun() { handToLaterNodes(); }
+    NodeRun(const NodeRun&) = delete;
+    NodeRun& operator=(const NodeRun&) = delete;
+};
+
 // Building blocks shared by the speech networks; x is [width, tokens].
 ggml_tensor* layerNorm(ggml_context* ctx, ggml_tensor* x, ggml_tensor* weight, ggml_tensor* bias, float eps);
 // W x (+ b) for a weight of the checkpoint's [out, in] shape (ggml [in, out]).
