@@ -224,8 +224,7 @@ std::string readRegularFile(const fs::path& path, std::size_t maxBytes) {
 }
 
 LeadingLines readLeadingLines(const fs::path& path, std::size_t limit) {
-    const FileDescriptor fd = openRegularFile(path);
-    std::string bytes = readUpTo(fd.get(), path, limit);
+    std::string bytes = readUpTo(path, limit);
     if (bytes.size() <= limit)
         return {.text = std::move(bytes), .cut = false};
     const std::size_t lastBreak = limit == 0 ? std::string::npos : bytes.rfind('\n', limit - 1);
