@@ -37,6 +37,20 @@ std::int64_t samplesOf(double seconds) {
     return static_cast<std::int64_t>(samples);
 }
 
+bool heardText(const DecodingResult& result, std::int64_t specialTokenBegin) {
+    return std::any_of(result.tokens.begin(), result.tokens.end(),
+                       [&](std::int64_t token) { return token < specialTokenBegin; });
+}
+
+// A pass kept while the decoder runs again: its alignment weights would otherwise share the buffer
+// the next pass writes.
+DecodingResult keptCopy(const DecodingResult& result) {
+    DecodingResult kept = result;
+    if (kept.cache && kept.cache->alignmentWeights)
+        kept.cache->alignmentWeights = kept.cache->alignmentWeights->contiguousCopy();
+    return kept;
+}
+
 double secondsOf(std::int64_t samples) {
     return static_cast<double>(samples) / static_cast<double>(kSampleRate);
 }
@@ -322,6 +336,7 @@ DecodingResult TranscribeTask::decodeWithFallback(const AudioEncoderOutputType& 
     }
 
     std::optional<DecodingResult> windowResult;
+    std::optional<DecodingResult> bestHeard; // of the passes decoded again, the likeliest with text
     for (std::int64_t i = 0; i <= fallbackCount; ++i) {
         const Float16 temperature = temperatureOf(i, options);
         Logging::info("Decoding Temperature:", static_cast<float>(temperature));
@@ -369,6 +384,9 @@ DecodingResult TranscribeTask::decodeWithFallback(const AudioEncoderOutputType& 
             run.resetInputs();
             Logging::info("Fallback #" + std::to_string(i + 1) + " (" + result.fallback->fallbackReason +
                           ")");
+            if (i < fallbackCount && heardText(result, special.specialTokenBegin) &&
+                (!bestHeard || result.avgLogProb > bestHeard->avgLogProb))
+                bestHeard = keptCopy(result);
         }
         windowResult = std::move(result);
         if (!needsFallback)
@@ -376,6 +394,15 @@ DecodingResult TranscribeTask::decodeWithFallback(const AudioEncoderOutputType& 
     }
     if (!windowResult)
         throw WhisperError::decodingFailed("Decoding failed");
+    // A last pass that still asks for a fallback and heard nothing (a random draw at the highest
+    // temperature can end the text at once) would drop the whole window's speech that the earlier
+    // passes heard, when speech that repeats itself failed the compression check on each of them.
+    if (bestHeard && windowResult->fallback && windowResult->fallback->needsFallback &&
+        !heardText(*windowResult, special.specialTokenBegin)) {
+        Logging::info("Keeping the pass at temperature", bestHeard->temperature,
+                      "as the last pass heard nothing");
+        return std::move(*bestHeard);
+    }
     return std::move(*windowResult);
 }
 

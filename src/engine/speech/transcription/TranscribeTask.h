@@ -99,7 +99,9 @@ class TranscribeTask {
 
     // Decodes one window's encoder output at temperatures rising from the options' temperature
     // until a pass needs no fallback or the temperatures run out; the window's result is the last
-    // pass. Decoder inputs are reset after every pass that asks for a fallback.
+    // pass, unless that one heard no text while an earlier pass did: then the earlier pass with the
+    // highest average log-probability. Decoder inputs are reset after every pass that asks for a
+    // fallback.
     virtual DecodingResult decodeWithFallback(const AudioEncoderOutputType& encoderOutput, Run& run,
                                               const ProgressCallback& callback);
 

@@ -68,10 +68,14 @@ class PassDecoder : public testing::ScriptedTextDecoder {
     std::vector<std::optional<std::string>> languages;
     std::optional<std::string> detects;
 
+    std::function<void(std::size_t)> beforePass;
+
     DecodingResult decodeText(const MultiArray&, DecodingInputs& inputs, TokenSampling& sampler,
                               const DecodingOptions& options, const ProgressCallback& callback,
                               const std::stop_token&) override {
         const std::size_t pass = startPositions.size();
+        if (beforePass)
+            beforePass(pass);
         auto* position = inputs.cacheLength.dataAs<std::int32_t>();
         startPositions.push_back(*position);
         temperatures.push_back(static_cast<float>(dynamic_cast<GreedyTokenSampler&>(sampler).temperature()));
@@ -195,6 +199,67 @@ TEST_F(TranscribeTaskTest, TemperatureFallback) {
         EXPECT_EQ(result->segments()[0].temperature, static_cast<float>(c.retries.size() - 1));
         for (const auto position : decoder_->startPositions)
             EXPECT_EQ(position, decoder_->startPositions.front());
+    }
+}
+
+// Records the first alignment weight each word timing is given.
+class WeightRecordingSeeker : public SegmentSeeker {
+  public:
+    mutable std::vector<float> firstWeights;
+    std::optional<std::vector<TranscriptionSegment>>
+    addWordTimestamps(std::vector<TranscriptionSegment> segments, const MultiArray& weights,
+                      const WhisperTokenizer&, std::int64_t, std::int64_t, std::string_view, std::string_view,
+                      float, const DecodingOptions&, const TranscriptionTimings&) const override {
+        firstWeights.push_back(weights.toFloatArray().front());
+        return segments;
+    }
+};
+
+TEST_F(TranscribeTaskTest, ALastPassThatHeardNothingGivesWayToTheLikeliestEarlierPass) {
+    DecodingResult nothing = spoken(0, "firstTokenLogProbThreshold", 3);
+    nothing.tokens = {V::startOfTranscript, V::timestamp(0), V::endOfText};
+    nothing.tokenLogProbs.assign(nothing.tokens.size(), {});
+    struct Case {
+        std::vector<float> avgLogProbs; // of the passes that heard "hi"; then a pass that heard nothing
+        float keptTemperature;
+    };
+    const Case cases[] = {
+        {{-0.4f, -0.2f, -0.3f}, 1}, // the likeliest of the passes with text
+        {{}, 0},                    // no pass heard anything: the last pass stands
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.avgLogProbs.size());
+        decoder_ = std::make_shared<PassDecoder>();
+        auto recorder = std::make_shared<WeightRecordingSeeker>();
+        seeker_ = recorder;
+        // Every pass fills the one alignment buffer the decoder keeps, as the real decoder does.
+        MultiArray shared({8, 3}, MultiArrayDataType::float16);
+        for (std::size_t i = 0; i < c.avgLogProbs.size(); ++i) {
+            decoder_->passes.push_back(spoken(9.5, "compressionRatioThreshold", static_cast<float>(i)));
+            decoder_->passes.back().avgLogProb = c.avgLogProbs[i];
+        }
+        decoder_->passes.push_back(nothing);
+        decoder_->passes.back().temperature = static_cast<float>(c.avgLogProbs.size());
+        for (auto& pass : decoder_->passes)
+            pass.cache = DecodingCache{.alignmentWeights = shared};
+        decoder_->beforePass = [&](std::size_t pass) {
+            std::fill_n(shared.dataAs<Float16>(), 24, Float16(static_cast<float>(pass)));
+        };
+
+        const auto result = run(
+            seconds(10),
+            DecodingOptions(DecodingOptions::Arguments{
+                .temperatureFallbackCount = static_cast<int>(c.avgLogProbs.size()), .wordTimestamps = true}));
+        EXPECT_EQ(decoder_->temperatures.size(), c.avgLogProbs.size() + 1);
+        if (c.avgLogProbs.empty()) {
+            EXPECT_EQ(result->text(), "");
+            continue;
+        }
+        EXPECT_EQ(result->text(), "hi");
+        ASSERT_EQ(result->segments().size(), 1u);
+        EXPECT_EQ(result->segments()[0].temperature, c.keptTemperature);
+        // Word timing reads the kept pass's own weights, not those of the passes after it.
+        EXPECT_EQ(recorder->firstWeights, std::vector<float>{c.keptTemperature});
     }
 }
 
