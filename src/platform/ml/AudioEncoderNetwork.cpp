@@ -1,3 +1,4 @@
+#include "platform/ml/EncoderAttention.h"
 #include "platform/ml/Graph.h"
 #include "platform/ml/Network.h"
 #include "platform/ml/TransformerWeights.h"
@@ -12,11 +13,14 @@ using basalith::MultiArray;
 using basalith::MultiArrayDataType;
 
 // Two GELU convolutions (the second halves the frames), position embeddings, pre-norm
-// self-attention blocks with flash attention, a final layer norm.
+// self-attention blocks (our BF16 attention kernel where the processor has it, else ggml's flash
+// attention), a final layer norm.
 class AudioEncoderNetwork final : public Network {
   public:
     explicit AudioEncoderNetwork(std::shared_ptr<const ModelFile> file)
-        : file_(std::move(file)), config_(std::get<AudioEncoderConfig>(file_->config())) {
+        : file_(std::move(file)), config_(std::get<AudioEncoderConfig>(file_->config())),
+          attentionShape_{config_.headCount,
+                          1.0f / std::sqrt(static_cast<float>(config_.width / config_.headCount))} {
         for (int layer = 0; layer < config_.layerCount; ++layer) {
             const std::string prefix = "model.encoder.layers." + std::to_string(layer);
             layers_.push_back(
@@ -42,17 +46,12 @@ class AudioEncoderNetwork final : public Network {
                      f.tensor("model.encoder.embed_positions.weight"));
 
         const float eps = config_.layerNormEps;
-        const float scale = 1.0f / std::sqrt(static_cast<float>(width / config_.headCount));
         for (const auto& layer : layers_) {
             const AttentionWeights& a = layer.attention;
             ggml_tensor* h = layerNorm(ctx, x, a.normWeight, a.normBias, eps);
-            ggml_tensor* q = splitHeads(ctx, linear(ctx, h, a.qWeight, a.qBias), config_.headCount);
-            ggml_tensor* k = ggml_cast(
-                ctx, splitHeads(ctx, linear(ctx, h, a.kWeight, nullptr), config_.headCount), GGML_TYPE_F16);
-            ggml_tensor* v = ggml_cast(
-                ctx, splitHeads(ctx, linear(ctx, h, a.vWeight, a.vBias), config_.headCount), GGML_TYPE_F16);
-            ggml_tensor* attended = ggml_flash_attn_ext(ctx, q, k, v, nullptr, scale, 0.0f, 0.0f);
-            attended = ggml_reshape_2d(ctx, attended, width, frames);
+            ggml_tensor* attended =
+                attention(ctx, linear(ctx, h, a.qWeight, a.qBias), linear(ctx, h, a.kWeight, nullptr),
+                          linear(ctx, h, a.vWeight, a.vBias));
             x = ggml_add(ctx, x, linear(ctx, attended, a.outWeight, a.outBias));
             x = feedForward(ctx, x, layer.feedForward, eps);
         }
@@ -74,12 +73,25 @@ class AudioEncoderNetwork final : public Network {
     }
 
   private:
+    // q, k, v and the result [width, frames].
+    ggml_tensor* attention(ggml_context* ctx, ggml_tensor* q, ggml_tensor* k, ggml_tensor* v) const {
+        if (encoderAttentionRuns(config_.width / config_.headCount))
+            return encoderAttention(ctx, q, k, v, attentionShape_);
+        const int heads = config_.headCount;
+        k = ggml_cast(ctx, splitHeads(ctx, k, heads), GGML_TYPE_F16);
+        v = ggml_cast(ctx, splitHeads(ctx, v, heads), GGML_TYPE_F16);
+        ggml_tensor* attended = ggml_flash_attn_ext(ctx, splitHeads(ctx, q, heads), k, v, nullptr,
+                                                    attentionShape_.scale, 0.0f, 0.0f);
+        return ggml_reshape_2d(ctx, attended, q->ne[0], q->ne[1]);
+    }
+
     struct Layer {
         AttentionWeights attention;
         FeedForwardWeights feedForward;
     };
     std::shared_ptr<const ModelFile> file_;
     AudioEncoderConfig config_;
+    EncoderAttentionShape attentionShape_;
     std::vector<Layer> layers_;
 };
 
