@@ -98,7 +98,7 @@ TEST_F(VocalithModelTest, TelephonePromptsJoinedIntoOneLongRecordingGiveTheirWor
     const auto errors = wordErrors(said, heard);
     std::printf("said:  %s\nheard: %s\nWER %.3f over %zu words in %zu pieces\n", said.c_str(), heard.c_str(),
                 errors.rate(), errors.words, results.size());
-    // The first piece says one sentence four times: every pass over it fails the compression check,
+    // The first cut says one sentence four times: every pass over it fails the compression check,
     // so its words come from a random draw at a raised temperature and vary from run to run.
     EXPECT_LE(errors.rate(), 0.2);
 }
