@@ -151,7 +151,9 @@ TEST_F(CLISessionsTest, AToolWritingWithoutEndEndsTheSession) {
 while :; do echo '{"type":"assistant","message":{"content":[{"type":"text","text":"'$t'"}]}}'; done)"};
     for (const auto& flood : floods) {
         tools.write("claude", flood, FakeTools::Input::ignored);
-        CLIPersistentSession session(10s);
+        // The size limit ends it; the time limit is only the test's guard (16 MiB of JSON lines take
+        // seconds under the sanitizers on a loaded machine).
+        CLIPersistentSession session(120s);
         session.start("claude", {}, path());
         EXPECT_EQ(failureOf([&] { session.send("hello"); }), Kind::terminated) << flood;
         EXPECT_FALSE(session.running());
