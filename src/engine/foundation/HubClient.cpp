@@ -3,6 +3,8 @@
 #include "engine/foundation/FileLock.h"
 #include "engine/foundation/Helpers.h"
 #include "engine/foundation/HubRequest.h"
+#include "platform/fs/FileDescriptor.h"
+#include "platform/fs/Files.h"
 
 #include <algorithm>
 #include <cctype>
@@ -115,18 +117,16 @@ bool isComplete(const fs::path& file, std::optional<std::int64_t> listedSize) {
 // Null unless `path` is (or becomes) a regular file: a FIFO in its place fails at once instead
 // of waiting for a reader.
 FilePtr openForAppending(const fs::path& path) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return nullptr;
-    struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        ::close(fd);
+    try {
+        velnote::platform::FileDescriptor fd =
+            velnote::platform::openRegularFile(path, O_WRONLY | O_APPEND | O_CREAT, 0666);
+        FilePtr file(::fdopen(fd.get(), "ab"));
+        if (file)
+            fd.release();
+        return file;
+    } catch (const std::system_error&) {
         return nullptr;
     }
-    FilePtr file(::fdopen(fd, "ab"));
-    if (!file)
-        ::close(fd);
-    return file;
 }
 
 void touch(const fs::path& file) {

@@ -166,20 +166,25 @@ void appendLines(const fs::path& path, std::string_view lines) {
         throwErrno("close", path);
 }
 
-// Non-blocking, so that opening a FIFO returns at once instead of waiting for a writer; anything
-// but a regular file is refused before a byte is read.
-FileDescriptor openRegularFile(const fs::path& path) {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+// Non-blocking, so that opening a FIFO returns at once instead of waiting for its other end;
+// anything but a regular file is refused before a byte moves. (Regular files ignore the flag.)
+FileDescriptor openRegularFile(const fs::path& path, int flags, unsigned mode) {
+    FileDescriptor fd(::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, static_cast<mode_t>(mode)));
     if (fd.get() < 0)
         throwErrno("open", path);
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0)
         throwErrno("stat", path);
     if (!S_ISREG(st.st_mode)) {
+        const char* use = (flags & O_ACCMODE) == O_RDONLY ? "read " : "write ";
         throw std::system_error(std::make_error_code(std::errc::invalid_argument),
-                                "read " + path.string() + ": not a regular file");
+                                use + path.string() + ": not a regular file");
     }
     return fd;
+}
+
+FileDescriptor openRegularFile(const fs::path& path) {
+    return openRegularFile(path, O_RDONLY, 0);
 }
 
 namespace {

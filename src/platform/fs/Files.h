@@ -67,6 +67,9 @@ void appendLines(const std::filesystem::path& path, std::string_view lines);
 // `path` open for reading. Anything but a regular file (a FIFO, a device, a folder) throws
 // std::system_error with EINVAL without waiting for a writer; a missing file ENOENT.
 FileDescriptor openRegularFile(const std::filesystem::path& path);
+// The same with open(2)'s access `flags` (O_WRONLY or O_RDWR, O_APPEND, O_CREAT ...) and the
+// `mode` of a file it creates; a FIFO with no reader gives ENXIO instead of a wait.
+FileDescriptor openRegularFile(const std::filesystem::path& path, int flags, unsigned mode);
 
 // Whole file as bytes. Throws std::system_error (ENOENT when missing, EINVAL when not a regular
 // file, as openRegularFile).

@@ -115,14 +115,17 @@ struct Transfer {
     Clock::time_point lastActivity = Clock::now();
 };
 
+bool isSuccess(const Transfer& transfer) {
+    long status = 0;
+    curl_easy_getinfo(transfer.handle, CURLINFO_RESPONSE_CODE, &status);
+    return status >= 200 && status <= 299;
+}
+
 std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) {
     auto* transfer = static_cast<Transfer*>(user);
     const std::size_t bytes = size * count;
     transfer->lastActivity = Clock::now();
-    long status = 0;
-    curl_easy_getinfo(transfer->handle, CURLINFO_RESPONSE_CODE, &status);
-    const bool toSink = transfer->sink != nullptr && status >= 200 && status <= 299;
-    if (toSink) {
+    if (transfer->sink != nullptr && isSuccess(*transfer)) {
         try {
             (*transfer->sink)(std::string_view(data, bytes));
         } catch (...) {

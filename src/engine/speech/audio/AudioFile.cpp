@@ -12,9 +12,8 @@ void AudioFile::Closer::operator()(sf_private_tag* file) const {
     sf_close(file);
 }
 
-AudioFile::AudioFile(velnote::platform::FileDescriptor fd, std::unique_ptr<sf_private_tag, Closer> file,
-                     PcmFormat format, std::int64_t length)
-    : fd_(std::move(fd)), file_(std::move(file)), format_(format), length_(length) {}
+AudioFile::AudioFile(std::unique_ptr<sf_private_tag, Closer> file, PcmFormat format, std::int64_t length)
+    : file_(std::move(file)), format_(format), length_(length) {}
 
 AudioFile::AudioFile(AudioFile&&) noexcept = default;
 AudioFile& AudioFile::operator=(AudioFile&&) noexcept = default;
@@ -22,7 +21,8 @@ AudioFile::~AudioFile() = default;
 
 AudioFile AudioFile::openForReading(const std::filesystem::path& path) {
     // Opened here, not by the library, so that a FIFO in the file's place is refused at once
-    // instead of waiting for a writer.
+    // instead of waiting for a writer. The library owns the descriptor from then on, also when it
+    // fails.
     velnote::platform::FileDescriptor fd;
     try {
         fd = velnote::platform::openRegularFile(path);
@@ -30,7 +30,7 @@ AudioFile AudioFile::openForReading(const std::filesystem::path& path) {
         throw AudioFileError("Cannot open audio file " + path.string() + ": " + error.what());
     }
     SF_INFO info{};
-    std::unique_ptr<sf_private_tag, Closer> file(sf_open_fd(fd.get(), SFM_READ, &info, SF_FALSE));
+    std::unique_ptr<sf_private_tag, Closer> file(sf_open_fd(fd.release(), SFM_READ, &info, SF_TRUE));
     if (!file)
         throw AudioFileError("Cannot open audio file " + path.string() + ": " + sf_strerror(nullptr));
     if (info.samplerate <= 0 || info.channels <= 0 || info.frames < 0)
@@ -38,7 +38,7 @@ AudioFile AudioFile::openForReading(const std::filesystem::path& path) {
     // Samples keep their scale: integer formats become -1.0 ... 1.0, float files stay as stored.
     sf_command(file.get(), SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
     const PcmFormat format{static_cast<double>(info.samplerate), static_cast<std::uint32_t>(info.channels)};
-    return AudioFile(std::move(fd), std::move(file), format, info.frames);
+    return AudioFile(std::move(file), format, info.frames);
 }
 
 void AudioFile::setFramePosition(std::int64_t frame) {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "engine/speech/audio/PcmBuffer.h"
-#include "platform/fs/FileDescriptor.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -55,10 +54,8 @@ class AudioFile {
         void operator()(sf_private_tag* file) const;
     };
 
-    AudioFile(velnote::platform::FileDescriptor fd, std::unique_ptr<sf_private_tag, Closer> file,
-              PcmFormat format, std::int64_t length);
+    AudioFile(std::unique_ptr<sf_private_tag, Closer> file, PcmFormat format, std::int64_t length);
 
-    velnote::platform::FileDescriptor fd_; // closed after file_, which reads through it
     std::unique_ptr<sf_private_tag, Closer> file_;
     PcmFormat format_;
     std::int64_t length_ = 0;
