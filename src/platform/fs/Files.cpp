@@ -140,18 +140,14 @@ void writeFileAtomically(const fs::path& path, std::string_view bytes, const Ato
 }
 
 void appendToFile(const fs::path& path, std::string_view bytes) {
-    FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
-    if (fd.get() < 0)
-        throwErrno("open for append", path);
+    FileDescriptor fd = openRegularFile(path, O_WRONLY | O_APPEND | O_CREAT, 0600);
     writeAll(fd.get(), bytes, path);
     if (fd.close() != 0)
         throwErrno("close", path);
 }
 
 void appendLines(const fs::path& path, std::string_view lines) {
-    FileDescriptor fd(::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
-    if (fd.get() < 0)
-        throwErrno("open for append", path);
+    FileDescriptor fd = openRegularFile(path, O_RDWR | O_APPEND | O_CREAT, 0600);
     struct stat status {};
     if (::fstat(fd.get(), &status) != 0)
         throwErrno("stat", path);

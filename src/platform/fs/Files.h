@@ -57,7 +57,8 @@ class AtomicFileWriter {
 };
 
 // Appends `bytes` (for example one JSON line with its "\n") in a single write.
-// Creates the file when missing (mode 0600). Throws std::system_error.
+// Creates the file when missing (mode 0600). Throws std::system_error, also at once for anything
+// but a regular file in its place (as openRegularFile: a FIFO would stall or swallow the bytes).
 void appendToFile(const std::filesystem::path& path, std::string_view bytes);
 // Appends whole lines (`lines` ends with its "\n") as appendToFile does; when the file ends in a
 // line without its line feed, a write that died part way, one is written first, so the new lines

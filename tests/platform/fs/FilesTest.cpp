@@ -1,11 +1,13 @@
 #include "platform/fs/Files.h"
 
 #include "platform/fs/AppFolders.h"
+#include "platform/fs/FileDescriptor.h"
 #include "platform/fs/FileUrl.h"
 #include "support/TempDir.h"
 #include "support/WithoutHome.h"
 
 #include <algorithm>
+#include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -245,6 +247,43 @@ TEST(FilesTest, LeadingLinesRefuseWhatIsNoRegularFileWithoutWaiting) {
             EXPECT_EQ(e.code(), std::errc::invalid_argument) << name;
         }
     }
+}
+
+// A FIFO with no reader would stall the writer for good; with one, the lines would go to it and
+// be lost. Neither is written to, and a folder neither.
+TEST(FilesTest, AppendingRefusesWhatIsNoRegularFileWithoutWaiting) {
+    TempDir dir;
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo((dir / "read").c_str(), 0600), 0);
+    const FileDescriptor reader(::open((dir / "read").c_str(), O_RDONLY | O_NONBLOCK));
+    ASSERT_GE(reader.get(), 0);
+    fs::create_directory(dir / "folder");
+    struct Case {
+        const char* name;
+        std::errc toFile; // appendToFile opens for writing only: a FIFO without a reader is ENXIO
+        std::errc lines;  // appendLines also reads the last byte: it opens any FIFO, then refuses it
+    };
+    const Case cases[] = {
+        {"fifo", std::errc::no_such_device_or_address, std::errc::invalid_argument},
+        {"read", std::errc::invalid_argument, std::errc::invalid_argument},
+        {"folder", std::errc::is_a_directory, std::errc::is_a_directory},
+    };
+    const auto failure = [](const std::function<void()>& append) {
+        try {
+            append();
+        } catch (const std::system_error& e) {
+            return e.code();
+        }
+        return std::error_code();
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(failure([&] { appendToFile(dir / c.name, "line\n"); }), std::make_error_code(c.toFile))
+            << c.name;
+        EXPECT_EQ(failure([&] { appendLines(dir / c.name, "line\n"); }), std::make_error_code(c.lines))
+            << c.name;
+    }
+    char byte;
+    EXPECT_EQ(::read(reader.get(), &byte, 1), 0) << "nothing reached the FIFO's reader";
 }
 
 TEST(FilesTest, ListingWithAndWithoutHiddenEntries) {
